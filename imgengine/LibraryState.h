@@ -1,0 +1,68 @@
+// The one library-wide record: connection objects, versions, classification,
+// locks and the shared image buffers. Built at library load, destroyed at unload.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "link/Sync.h"
+#include "link/WorkerThread.h"
+
+namespace vel {
+
+enum ProcessorType : int { kProcessorMx1 = 0, kProcessorSa1110 = 1 };
+enum SensorType : int { kSensorStandard = 0, kSensorPicocam = 1, kSensorOv9640 = 2, kSensorOv9650 = 3 };
+
+struct VersionRecord {
+  uint32_t visionProcessor = 0;
+  uint32_t imageSensor = 0;
+  uint32_t illuminationBoard = 0;
+  uint32_t reserved = 0;
+  uint8_t firmwareLength = 0;
+  char firmware[255] = {};
+};
+
+ProcessorType classifyProcessor(uint32_t visionProcessorVersion);
+SensorType classifySensor(uint32_t imageSensorVersion);
+inline bool isColorSensor(int sensorType) { return sensorType == kSensorOv9640 || sensorType == kSensorOv9650; }
+
+// Copies min(available, maxLength) bytes of text to buffer; a negative maximum copies nothing.
+int copyText(const char* text, int available, int maxLength, char* buffer);
+
+constexpr size_t kGreyImageBufferBytes = 3932214;  // 1280 x 1024 x 3 + 54
+constexpr size_t kBinaryImageBufferBytes = 164352;
+
+class LibraryState {
+ public:
+  LibraryState();
+  ~LibraryState();
+  LibraryState(const LibraryState&) = delete;
+  LibraryState& operator=(const LibraryState&) = delete;
+
+  VersionRecord versions;
+  int processorType = kProcessorMx1;
+  int sensorType = kSensorStandard;
+  int channelTimeout = -1;
+
+  Mutex commandLock;
+  Mutex transferLock;
+
+  // Shared image targets, allocated once.
+  std::vector<uint8_t> greyImage;
+  std::vector<uint8_t> displayCopy;
+  std::vector<uint8_t> binaryImage;
+  uint32_t greyDataSize = 0;
+  uint8_t compressedGrey = 0;
+  uint8_t* displayBuffer = nullptr;
+  uint8_t lastCaptureFlags = 0;
+
+  // USB presence watcher: created suspended, started by the first ready registration.
+  std::unique_ptr<WorkerThread> usbWatcher;
+  uint8_t watcherStarted = 0;
+  uint8_t usbDevicePresent = 0;
+};
+
+LibraryState& library();
+
+}  // namespace vel
