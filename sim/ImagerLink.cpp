@@ -89,13 +89,18 @@ void ImagerLink::corruptOutgoingPackets(int count) {
 void ImagerLink::run() {
   std::vector<uint8_t> buffer(4096);
   while (!stop_.load()) {
+    std::unique_lock<std::mutex> w(writeLock_);
     if (line_.takeLineRecovery()) {
-      // The host recovered the line: whatever was half received is gone.
+      // The host recovered the line: whatever was half received is gone, and
+      // the host reads nothing but the answer until it has it.
+      quiet_ = true;
       hunting_ = true;
+      recovered_ = true;
       huntWindow_ = 0xFFFFFFFF;
       tokenBytes_ = -1;
       frame_.clear();
     }
+    w.unlock();
     size_t n = line_.read(buffer.data(), buffer.size(), 20);
     if (n > 0)
       onBytes(buffer.data(), n);
@@ -141,6 +146,9 @@ void ImagerLink::onBytes(const uint8_t* data, size_t length) {
 }
 
 void ImagerLink::onHuntByte(uint8_t b) {
+  // Before the host's line recovery the line still carries frames, which may
+  // hold the handshake's bytes by chance.
+  if (!recovered_) return;
   if (tokenBytes_ >= 0) {
     tokenValue_ |= static_cast<uint32_t>(b) << (8 * tokenBytes_);
     if (++tokenBytes_ == 4) {
@@ -161,14 +169,17 @@ void ImagerLink::answerResync(uint32_t hostToken) {
   std::lock_guard<std::mutex> w(writeLock_);
   std::lock_guard<std::mutex> lock(m_);
   if (refuse_) return;  // stays hunting
-  uint32_t mine = token_ | (lostState_ ? 1u : 0u);
+  bool sameHost = haveHost_ && hostToken == hostToken_;
+  // Direct framing sends nothing again: the host fails its ports after any
+  // recovery, and so the imager forgets what it had half received. Whenever the
+  // imager drops its port state it says so (bit 0), so that the host drops its
+  // own too, even when the host's token was only damaged on the way.
+  bool reset = lostState_ || !sameHost || framing_ == Framing::Direct;
+  uint32_t mine = token_ | (reset ? 1u : 0u);
   const uint8_t answer[6] = {0x00, kAnswerMark, static_cast<uint8_t>(mine), static_cast<uint8_t>(mine >> 8),
                              static_cast<uint8_t>(mine >> 16), static_cast<uint8_t>(mine >> 24)};
   line_.write(answer, sizeof answer);
-  bool sameHost = haveHost_ && hostToken == hostToken_;
-  // Direct framing sends nothing again: the host fails its ports after any
-  // recovery, and so the imager forgets what it had half received.
-  if (lostState_ || !sameHost || framing_ == Framing::Direct) {
+  if (reset) {
     resetPorts();
     hostToken_ = hostToken & ~1u;
     haveHost_ = true;
@@ -188,6 +199,8 @@ void ImagerLink::answerResync(uint32_t hostToken) {
     }
   }
   hunting_ = false;
+  recovered_ = false;
+  quiet_ = false;
   frame_.clear();
   frameNeed_ = kHeader;
   ++resyncs_;
@@ -216,6 +229,7 @@ void ImagerLink::damaged() {
   if (handler) {
     // Framing is lost: ask the host to recover the line and wait for its bytes.
     hunting_ = true;
+    recovered_ = false;
     huntWindow_ = 0xFFFFFFFF;
     tokenBytes_ = -1;
     handler();
@@ -239,6 +253,7 @@ void ImagerLink::checkStalls() {
     handler = lineEvent_;
   }
   hunting_ = true;
+  recovered_ = false;
   huntWindow_ = 0xFFFFFFFF;
   tokenBytes_ = -1;
   handler();
@@ -291,7 +306,9 @@ std::vector<uint8_t> ImagerLink::buildPacket(int n, int sequence, const uint8_t*
 }
 
 void ImagerLink::writeWire(std::vector<uint8_t> wire, bool data) {
-  // Called with writeLock_ held and the epoch checked.
+  // Called with writeLock_ held and the epoch checked. While quiet the frame is
+  // not lost: unacknowledged packets and recent acknowledgements go again after the answer.
+  if (quiet_) return;
   if (data) {
     std::lock_guard<std::mutex> lock(m_);
     if (dropPackets_ > 0) {

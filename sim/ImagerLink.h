@@ -126,6 +126,9 @@ class ImagerLink : public ImagerPorts {
 
   // reader state (reader thread only)
   bool hunting_ = true;
+  bool recovered_ = false;
+  // From a line recovery to the answer nothing but the answer may go out; under writeLock_.
+  bool quiet_ = false;  // the host ran its line recovery since hunting began
   uint32_t huntWindow_ = 0xFFFFFFFF;
   int tokenBytes_ = -1;
   uint32_t tokenValue_ = 0;

@@ -34,6 +34,11 @@ class DirectLink : public LinkBase {
   static uint32_t messageCounter();
   static void setMessageCounter(uint32_t value);
 
+ protected:
+  // Nothing is sent again on a direct link, so a message cut by the line failure
+  // would leave a silent gap in a port's stream: fail the ports instead.
+  void retransmit() override { resetAllPorts(); }
+
  private:
   void receiverRun(WorkerThread& self);
 

@@ -47,7 +47,7 @@ struct RawHost : ::testing::Test {
 
 TEST_F(RawHost, AnswersResyncWithItsTokenAndAcknowledgesTheLinkCheck) {
   start(sim::Framing::Packet);
-  EXPECT_EQ(resync(), kSimToken);
+  EXPECT_EQ(resync(), kSimToken | 1);
   send({0xE9, 0xA7, 0x61, 0x01, 0x0D, 0x0D, 0x00, 0x00, 0x00});
   uint8_t got[5] = {};
   EXPECT_EQ(imager->port(1).read(got, 5, 1000), 5u);
@@ -58,6 +58,7 @@ TEST_F(RawHost, AnswersResyncWithItsTokenAndAcknowledgesTheLinkCheck) {
 
 TEST_F(RawHost, LostStateIsAnnouncedOnceAndRefusalLeavesTheHostUnanswered) {
   start(sim::Framing::Packet);
+  EXPECT_EQ(resync(), kSimToken | 1) << "a new host finds the imager's ports fresh";
   EXPECT_EQ(resync(), kSimToken);
   imager->loseState();
   EXPECT_EQ(resync(), kSimToken | 1);
@@ -71,7 +72,7 @@ TEST_F(RawHost, LostStateIsAnnouncedOnceAndRefusalLeavesTheHostUnanswered) {
 
 TEST_F(RawHost, SendsTwoPacketsPerCreditWindowAndDropsWrongSequences) {
   start(sim::Framing::Packet);
-  ASSERT_EQ(resync(), kSimToken);
+  ASSERT_EQ(resync(), kSimToken | 1);
   Bytes data(3 * 1016);
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i);
   std::thread app([&] { imager->port(0).write(data.data(), data.size()); });
@@ -104,7 +105,7 @@ TEST_F(RawHost, DamagedOrOversizeFrameRaisesALineEvent) {
   start(sim::Framing::Packet);
   std::atomic<int> events{0};
   imager->setLineEventHandler([&] { ++events; });
-  ASSERT_EQ(resync(), kSimToken);
+  ASSERT_EQ(resync(), kSimToken | 1);
   Bytes bad = RawImager::packet(1, 2, {'a'});
   bad[4] ^= 0x40;
   send(bad);
@@ -120,7 +121,8 @@ TEST_F(RawHost, DamagedOrOversizeFrameRaisesALineEvent) {
 
 TEST_F(RawHost, DirectFramingOneMessagePerWrite) {
   start(sim::Framing::Direct);
-  ASSERT_EQ(resync(), kSimToken);
+  ASSERT_EQ(resync(), kSimToken | 1);
+  EXPECT_EQ(resync(), kSimToken | 1) << "direct framing forgets its ports at every recovery";
   send({0x51, 0x00, 0x00, 0x00, 0x0D, 0x21, 0x01, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00});
   uint8_t got[5] = {};
   EXPECT_EQ(imager->port(1).read(got, 5, 1000), 5u);
