@@ -103,7 +103,9 @@ void ImagerCommands::handle(uint8_t code) {
       const uint32_t values[4] = {identity_.visionProcessor, identity_.imageSensor, identity_.illuminationBoard,
                                   identity_.reserved};
       const uint8_t n = static_cast<uint8_t>(std::min<size_t>(identity_.firmware.size(), 255));
-      out.write(reinterpret_cast<const uint8_t*>(values), sizeof values);
+      // One write per field: on the direct framing each write is a message, and
+      // the host reads the answer field by field.
+      for (uint32_t v : values) out.write(reinterpret_cast<const uint8_t*>(&v), sizeof v);
       out.write(&n, 1);
       out.write(reinterpret_cast<const uint8_t*>(identity_.firmware.data()), n);
       out.flush();

@@ -327,7 +327,9 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
   std::vector<int> acks;
   size_t got = 0;
   std::unique_lock<std::mutex> lock(m_);
-  const uint64_t epoch = epoch_;
+  // Acknowledgements belong to the port state of the moment the packet was used
+  // up; a reset while this read waited must not suppress them.
+  uint64_t epoch = epoch_;
   auto deadline = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
   PortState& ps = ports_[n];
   while (got < length && !stop_.load()) {
@@ -343,6 +345,10 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
       while (got < length && in.used < in.payload.size()) buffer[got++] = in.payload[in.used++];
       if (in.used == in.payload.size()) {
         // Used up: acknowledged, and remembered for a retransmission.
+        if (epoch != epoch_) {
+          acks.clear();
+          epoch = epoch_;
+        }
         acks.push_back(in.sequence);
         ps.recentAcks.push_back(in.sequence);
         if (ps.recentAcks.size() > kRecentAcks) ps.recentAcks.pop_front();
