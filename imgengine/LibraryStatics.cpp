@@ -7,6 +7,9 @@ namespace vel {
 
 namespace {
 
+// Plain data, all zero from load until factory defaults are applied.
+DeviceConfiguration g_configuration;
+
 LibraryState g_state;
 
 struct WorkerSlot {
@@ -17,5 +20,6 @@ struct WorkerSlot {
 }  // namespace
 
 LibraryState& library() { return g_state; }
+DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 
 }  // namespace vel
