@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "config/DeviceConfiguration.h"
 #include "link/Sync.h"
 #include "link/WorkerThread.h"
 
@@ -64,5 +65,7 @@ class LibraryState {
 };
 
 LibraryState& library();
+// The host copy of the imager's configuration lives beside the state:
+// deviceConfiguration(), declared in config/DeviceConfiguration.h.
 
 }  // namespace vel

@@ -10,6 +10,8 @@ namespace {
 
 // Built first: the packet link's CRC uses it from the first packet on.
 Crc16Table g_crc16Table;
+// Plain data, all zero from load until factory defaults are applied.
+DeviceConfiguration g_configuration;
 
 LibraryState g_state;
 
@@ -22,5 +24,6 @@ struct WorkerSlot {
 
 LibraryState& library() { return g_state; }
 const Crc16Table& crc16Table() { return g_crc16Table; }
+DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 
 }  // namespace vel
