@@ -23,7 +23,7 @@ size_t requestLength(uint8_t code) {
 }
 }  // namespace
 
-ImagerCommands::ImagerCommands(ImagerPorts& ports, ImagerIdentity identity, ConfigurationStore* store)
+ImagerCommands::ImagerCommands(ImagerPorts& ports, ImagerIdentity identity, ImagerConfigStore* store)
     : ports_(ports), identity_(std::move(identity)), store_(store) {
   thread_ = std::thread([this] { serve(); });
 }
@@ -89,14 +89,11 @@ void ImagerCommands::handle(uint8_t code) {
   ImagerPort& out = ports_.port(kAnswerOut);
   switch (code) {
     case 1:
-      if (store_ && !silent_) {
-        store_->answerGet(out, identity_.linkLevel);
-        out.flush();
-      }
+      if (store_ && !silent_) answerConfiguration(out);
       break;
     case 2:
     case 3:
-      if (store_) store_->readSet(ports_.port(kCommandIn), identity_.linkLevel, code == 3);
+      if (store_) readConfiguration(code == 3);
       break;
     case 5: {
       if (silent_) break;
@@ -141,6 +138,43 @@ void ImagerCommands::handle(uint8_t code) {
     }
     default: break;  // unknown codes are ignored
   }
+}
+
+// Writes the stored configuration in the pieces the host reads: for the tagged
+// form each tag byte, length and payload; for the fixed form the length and the block.
+void ImagerCommands::answerConfiguration(ImagerPort& out) {
+  const std::vector<uint8_t> bytes = store_->answerGet(static_cast<int>(identity_.linkLevel));
+  if (identity_.linkLevel == ImagerConfigStore::kFixedLevel) {
+    out.write(bytes.data(), 2);
+    out.write(bytes.data() + 2, bytes.size() - 2);
+  } else {
+    size_t i = 0;
+    while (i < bytes.size()) {
+      out.write(&bytes[i], 1);
+      if (bytes[i++] == 0xFF) break;
+      const size_t n = bytes[i] | (bytes[i + 1] << 8);
+      out.write(&bytes[i], 2);
+      i += 2;
+      if (n) out.write(&bytes[i], n);
+      i += n;
+    }
+  }
+  out.flush();
+}
+
+// Takes a configuration write off the command port as far as the store needs it.
+void ImagerCommands::readConfiguration(bool permanent) {
+  ImagerPort& in = ports_.port(kCommandIn);
+  const int level = static_cast<int>(identity_.linkLevel);
+  std::vector<uint8_t> bytes;
+  for (;;) {
+    const size_t need = ImagerConfigStore::bytesStillNeeded(level, bytes.data(), bytes.size());
+    if (need == 0) break;
+    const size_t have = bytes.size();
+    bytes.resize(have + need);
+    if (in.read(bytes.data() + have, need, 2000) != need) return;
+  }
+  if (store_->applySet(level, bytes)) ++(permanent ? permanentWrites_ : temporaryWrites_);
 }
 
 }  // namespace sim

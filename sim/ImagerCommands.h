@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "ImagerConfigStore.h"
 #include "ImagerPorts.h"
 
 namespace sim {
@@ -27,19 +28,9 @@ struct ImagerIdentity {
   int32_t blockSize = 4096;
 };
 
-// Configuration codes 1 to 3 are served by the store the imager is given.
-class ConfigurationStore {
- public:
-  virtual ~ConfigurationStore() = default;
-  // Writes the answer to CmdGetConfiguration.
-  virtual void answerGet(ImagerPort& out, uint32_t linkLevel) = 0;
-  // Reads the request of CmdSetTemporary/PermanentConfiguration; answers false on a bad request.
-  virtual bool readSet(ImagerPort& in, uint32_t linkLevel, bool permanent) = 0;
-};
-
 class ImagerCommands {
  public:
-  ImagerCommands(ImagerPorts& ports, ImagerIdentity identity, ConfigurationStore* store = nullptr);
+  ImagerCommands(ImagerPorts& ports, ImagerIdentity identity, ImagerConfigStore* store = nullptr);
   ~ImagerCommands();
   ImagerCommands(const ImagerCommands&) = delete;
   ImagerCommands& operator=(const ImagerCommands&) = delete;
@@ -64,17 +55,24 @@ class ImagerCommands {
   uint8_t targetingLeds() const { return targetingLeds_; }
   uint8_t triggerStatus() const { return triggerStatus_; }
   bool closed() const { return closed_; }
+  // Configuration writes that arrived complete.
+  int temporaryWrites() const { return temporaryWrites_; }
+  int permanentWrites() const { return permanentWrites_; }
 
  private:
   void serve();
   void handle(uint8_t code);
+  void answerConfiguration(ImagerPort& out);
+  void readConfiguration(bool permanent);
   bool readFields(uint8_t* fields, size_t count);
   template <typename T>
   void answer(const T& value);
 
   ImagerPorts& ports_;
   ImagerIdentity identity_;
-  ConfigurationStore* store_;
+  ImagerConfigStore* store_;
+  std::atomic<int> temporaryWrites_{0};
+  std::atomic<int> permanentWrites_{0};
   LongResponse longResponse_;
   std::atomic<bool> silent_{false};
   std::atomic<bool> stop_{false};

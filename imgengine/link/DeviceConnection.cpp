@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "LibraryState.h"
+#include "config/DeviceConfiguration.h"
 #include "platform/Platform.h"
 
 namespace vel {
@@ -128,6 +129,26 @@ bool DeviceConnection::getVersions(VersionRecord& v) {
   v.firmwareLength = length;
   std::memcpy(v.firmware, text, length);
   return false;
+}
+
+bool DeviceConnection::getConfiguration(DeviceConfiguration& record) {
+  const uint8_t code = kCmdGetConfiguration;
+  command_->write(&code, 1);
+  if (fixedConfiguration_)
+    ReadFixedConfiguration(*command_, record);
+  else
+    ReadTaggedConfiguration(*command_, record);
+  return finish();
+}
+
+bool DeviceConnection::setConfiguration(const DeviceConfiguration& record, bool permanent) {
+  const uint8_t code = permanent ? kCmdSetPermanentConfiguration : kCmdSetTemporaryConfiguration;
+  command_->write(&code, 1);
+  if (fixedConfiguration_)
+    WriteFixedConfiguration(*command_, record);
+  else
+    WriteTaggedConfiguration(*command_, record);
+  return finish();
 }
 
 bool DeviceConnection::setSensorRegister(uint8_t reg, uint8_t value) {

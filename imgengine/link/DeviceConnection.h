@@ -16,6 +16,7 @@
 namespace vel {
 
 struct VersionRecord;
+struct DeviceConfiguration;
 
 enum CommandCode : uint8_t {
   kCmdGetConfiguration = 1,
@@ -72,6 +73,9 @@ class DeviceConnection {
   // Link check: passed = level 17, level 18, or another level with a non-zero flag.
   bool checkLink(bool& passed);
   bool getVersions(VersionRecord& versions);
+  // Configuration exchange in the form the link check chose (fixed block at level 17).
+  bool getConfiguration(DeviceConfiguration& record);
+  bool setConfiguration(const DeviceConfiguration& record, bool permanent);
   bool setSensorRegister(uint8_t reg, uint8_t value);
   bool getSensorRegister(uint8_t reg, uint8_t& value);
   bool calibrateBlackLevels(uint8_t value);

@@ -15,7 +15,7 @@ namespace conntest {
 
 struct Imager {
   Imager(sim::MemoryLine& line, vel::LinkKind kind, sim::ImagerIdentity identity,
-         sim::ConfigurationStore* store = nullptr)
+         sim::ImagerConfigStore* store = nullptr)
       : link(line.imager(), kind == vel::LinkKind::Packet ? sim::Framing::Packet : sim::Framing::Direct, 0x13570000),
         commands(link, std::move(identity), store) {}
   ~Imager() { link.shutdown(); }
@@ -29,7 +29,7 @@ struct ConnectionTest : ::testing::TestWithParam<vel::LinkKind> {
   std::unique_ptr<vel::DeviceConnection> connection;
 
   void connect(sim::ImagerIdentity identity = {}, vel::OperationSink* receiver = nullptr,
-               sim::ConfigurationStore* store = nullptr) {
+               sim::ImagerConfigStore* store = nullptr) {
     imager = std::make_unique<Imager>(line, GetParam(), std::move(identity), store);
     connection = std::make_unique<vel::DeviceConnection>(line.host(), receiver, GetParam());
     connection->setChannelTimeouts(2000);
