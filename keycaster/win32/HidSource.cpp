@@ -19,7 +19,7 @@ namespace {
 
 void messageBox(const char* format, unsigned long value) {
   char text[64];
-  std::snprintf(text, sizeof text, format, value);
+  std::snprintf(text, sizeof text, format, static_cast<int>(value));
   MessageBoxA(nullptr, text, "KeyCaster", MB_OK);
 }
 

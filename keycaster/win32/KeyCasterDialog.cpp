@@ -177,7 +177,6 @@ void KeyCasterDialog::setReading(bool reading) {
 
 void KeyCasterDialog::startSource() {
   returnHandledByScanner_ = false;
-  handOver_.clear();
   const int source = settings_.sanitized().sourceIndex;
   if (source <= 5) {
     const int port = source + 1;

@@ -4,6 +4,7 @@
 //   kc_probe dump <title>                 one line per child: id class visible enabled checked selection "text"
 //   kc_probe state <title>                visible=0|1
 //   kc_probe post <title> <msg> <wparam> <lparam>
+//   kc_probe check <title> <id> <0|1>     set the check mark of a button of the window
 //   kc_probe msgbox <title> <text> <ms>   wait for a message box with that title and text, then press OK
 //   kc_probe about <title>                send the About command of the system menu and wait
 //                                         for "About KeyCaster"; then close it
@@ -113,6 +114,12 @@ int main(int argc, char** argv) {
                         static_cast<LPARAM>(std::strtol(argv[5], nullptr, 0)))
                ? 0
                : 1;
+  }
+  if (command == "check" && argc >= 5) {
+    HWND button = GetDlgItem(window, std::atoi(argv[3]));
+    if (!button) return 1;
+    SendMessageA(button, BM_SETCHECK, static_cast<WPARAM>(std::atoi(argv[4])), 0);
+    return 0;
   }
   if (command == "about") {
     PostMessageA(window, WM_SYSCOMMAND, 0x10, 0);

@@ -12,6 +12,7 @@ first start in an empty folder, and an SSI link that does not open.
 import argparse
 import os
 import pty
+import re
 import shutil
 import subprocess
 import sys
@@ -190,11 +191,25 @@ def scenario_typing(wine, work):
         check(ticks[2] - ticks[1] >= 90, "Return waited %d ms" % (ticks[2] - ticks[1]))
         check(ticks[3] - ticks[2] >= 45, "Ctrl+Return waited %d ms" % (ticks[3] - ticks[2]))
 
-    with open(ssi_log) as f:
-        ssi = f.read().split("\n")[:-1]
+    ssi = read_log(ssi_log)
     check(ssi == ["open 9600 1", "close 1", "open 9600 1", "ready 1 1", "ready 1 1", "ready 1 1",
                   "buffer 1 5000", "mode 1 1", "request 235 1 1", "write 235=1 2 1", "close 1"],
           "SSI calls: %r" % ssi)
+
+    # "Send Return" cleared while reading: the scanner's parameter follows, the port is
+    # read again, and the application still appends no Return of its own.
+    wine.probe("check", TITLE, 1008, 0)
+    wine.probe("post", TITLE, WM_COMMAND, 1008, 0)
+    check(wait_until(lambda: len(read_log(ssi_log)) >= 17, 10), "Send Return resynchronised")
+    check(read_log(ssi_log)[11:] == ["open 9600 1", "buffer 1 5000", "mode 1 1", "request 235 1 1",
+                                     "write 235=0 2 1", "close 1"], "SSI calls of the resync: %r" % read_log(ssi_log)[11:])
+    time.sleep(0.5)
+    os.write(master, b"Q\r")
+    check(wait_until(lambda: [e for _, e in events_of(read_log(target_log))][len(expected):] ==
+                     chars(b"Q") + ["key 0D 0 0"], 5), "the port is read again after the resync")
+    time.sleep(0.5)
+    check([e for _, e in events_of(read_log(target_log))][len(expected):] == chars(b"Q") + ["key 0D 0 0"],
+          "no Return appended while the scanner handles it")
 
     # A click on the notification icon shows the window again.
     wine.probe("post", TITLE, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN)
@@ -203,7 +218,9 @@ def scenario_typing(wine, work):
     wine.probe("post", TITLE, WM_COMMAND, 2, 0)  # Exit
     check(finish(app) == 0, "KeyCaster exits with 0")
     with open(os.path.join(folder, "KeyCaster.ini"), "rb") as f:
-        check(f.read() == settings, "settings written back unchanged, reserved bytes kept")
+        saved = bytearray(settings)
+        saved[1] = 0  # "Send Return" as cleared above
+        check(f.read() == bytes(saved), "settings written back with the reserved bytes kept")
     own_link = os.path.join(wine.bin, "KeyCaster.lnk")
     for link in (own_link, os.path.join(startup, "keycaster.lnk")):
         ok = os.path.exists(link)
@@ -215,10 +232,37 @@ def scenario_typing(wine, work):
     wine.probe("post", TARGET, WM_CLOSE, 0, 0)
     finish(target)
     text = [l.split(" ", 2)[2] for l in read_log(target_log) if l.split(" ")[1:2] == ["text"]]
-    typed = b"AB\r\n\r\nZ\t9" + b"0036000291452" + b"x" * 4096
+    typed = b"AB\r\n\r\nZ\t9" + b"0036000291452" + b"x" * 4096 + b"Q\r\n"
     check(text == [typed.hex().upper()], "the target's edit control holds exactly the typed text")
     os.close(master)
     os.close(slave)
+
+
+def imports(path):
+    """{dll: [(ordinal or None, name or None)]} from the import table of a PE file."""
+    out = subprocess.run(["i686-w64-mingw32-objdump", "-p", path], capture_output=True, text=True).stdout
+    table, dll = {}, None
+    for line in out.splitlines():
+        m = re.match(r"\s*DLL Name: (\S+)", line)
+        if m:
+            dll = m.group(1)
+            table[dll] = []
+            continue
+        m = re.match(r"\s*[0-9a-f]{8}\s+(\d+)\s+(\S+)", line)
+        if dll and m:
+            table[dll].append((int(m.group(1)), None if m.group(2) == "<none>" else m.group(2)))
+        elif dll and not line.strip():
+            dll = None
+    return table
+
+
+def scenario_imports(wine, work):
+    """KeyCaster binds both libraries by ordinal only."""
+    table = imports(os.path.join(wine.bin, "KeyCaster.exe"))
+    check(sorted(table.get("ImgEngine.dll", [])) == [(2, None), (226, None), (240, None)],
+          "ImgEngine.dll imports: %r" % table.get("ImgEngine.dll"))
+    check(sorted(table.get("ssiDLL.dll", [])) == [(o, None) for o in (2, 3, 7, 9, 15, 21, 27)],
+          "ssiDLL.dll imports: %r" % table.get("ssiDLL.dll"))
 
 
 def scenario_missing_port(wine, work):
@@ -325,7 +369,8 @@ def main():
     subprocess.run(["wine", os.path.join(wine.bin, "kc_probe.exe"), "startup"], env=wine.env,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     try:
-        for name, run in (("typing", lambda: scenario_typing(wine, work)),
+        for name, run in (("imports", lambda: scenario_imports(wine, work)),
+                          ("typing", lambda: scenario_typing(wine, work)),
                           ("missing port", lambda: scenario_missing_port(wine, work)),
                           ("SSI link fails", lambda: scenario_ssi_link_fails(wine, work)),
                           ("first start", lambda: scenario_first_start(wine, work, args.screenshot))):
