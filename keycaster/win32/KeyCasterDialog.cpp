@@ -316,8 +316,9 @@ INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // system's modal loop would show the window again after AutoRUN has hidden it.
 int RunKeyCaster(HINSTANCE instance) {
   (void)communicationStatus;
-  KeyCasterDialog dialog;
-  theDialog = &dialog;
+  // Never destroyed: reader and watch threads that are still winding down when the
+  // window closes keep using it until the process ends.
+  theDialog = new KeyCasterDialog;
   HWND window = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_KEYCASTER_DIALOG), nullptr, dialogProc, 0);
   if (!window) return 0;
   MSG msg;
@@ -327,7 +328,6 @@ int RunKeyCaster(HINSTANCE instance) {
       DispatchMessageA(&msg);
     }
   }
-  theDialog = nullptr;
   return 0;
 }
 
