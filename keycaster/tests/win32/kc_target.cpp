@@ -2,7 +2,9 @@
 // "KeyCaster Target" with a multi-line edit control that holds the focus. It logs,
 // one line each with its tick count, every key pressed in the edit control
 // ("key VK shift ctrl") and every character posted to it ("char XX"), and on close
-// the edit control's text in hex ("text ...").
+// the edit control's text in hex ("text ..."). Characters posted to the window itself
+// are logged as "wchar XX". WM_APP + 1 takes the focus back to the edit control,
+// WM_APP + 2 leaves the window in the foreground without a focus.
 //   kc_target.exe <log file>
 #include <windows.h>
 
@@ -12,6 +14,7 @@
 namespace {
 
 constexpr UINT kTakeFocus = WM_APP + 1;
+constexpr UINT kDropFocus = WM_APP + 2;
 FILE* logFile = nullptr;
 HWND edit = nullptr;
 WNDPROC editProc = nullptr;
@@ -47,6 +50,13 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     case WM_SETFOCUS:
       SetFocus(edit);
+      return 0;
+    case kDropFocus:
+      SetFocus(nullptr);
+      logLine("nofocus %u", GetFocus() == nullptr ? 1u : 0u);
+      return 0;
+    case WM_CHAR:
+      if (lParam == 0) logLine("wchar %02X", static_cast<unsigned>(wParam));
       return 0;
     case WM_CLOSE: {
       const int n = GetWindowTextLengthA(edit);

@@ -211,6 +211,13 @@ def scenario_typing(wine, work):
     check([e for _, e in events_of(read_log(target_log))][len(expected):] == chars(b"Q") + ["key 0D 0 0"],
           "no Return appended while the scanner handles it")
 
+    # Nothing has the focus: characters go to the foreground window itself.
+    wine.probe("post", TARGET, WM_APP + 2, 0, 0)
+    check(wait_until(lambda: any(" nofocus 1" in l for l in read_log(target_log)), 5), "target dropped its focus")
+    os.write(master, b"NF")
+    check(wait_until(lambda: [l.split(" ", 1)[1] for l in read_log(target_log) if " wchar " in l] ==
+                     ["wchar 4E", "wchar 46"], 5), "characters without a focus reach the foreground window")
+
     # A click on the notification icon shows the window again.
     wine.probe("post", TITLE, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN)
     check(wait_until(lambda: "visible=1" in wine.probe("state", TITLE)[1], 10), "tray click shows the window")
