@@ -9,6 +9,9 @@
 //   kc_probe about <title>                send the About command of the system menu and wait
 //                                         for "About KeyCaster"; then close it
 //   kc_probe startup                      the path of the Startup folder (created if missing)
+//   kc_probe resources <exe> <dialog id>  the dialog template as stored in the program: one line
+//                                         for the dialog, one per control; then string 101 and
+//                                         whether icon 128 exists
 // Exit code 0 on success, 1 when the window was not found or did not match.
 #include <windows.h>
 #include <shlobj.h>
@@ -68,6 +71,71 @@ BOOL CALLBACK findText(HWND child, LPARAM arg) {
   return TRUE;
 }
 
+std::string narrow(const WORD*& p) {
+  std::string out;
+  while (*p) out += static_cast<char>(*p++ & 0xFF);
+  ++p;
+  return out;
+}
+
+// A name-or-ordinal field of a dialog template: "" / "#n" / the string.
+std::string nameOrOrdinal(const WORD*& p) {
+  if (*p == 0) {
+    ++p;
+    return "";
+  }
+  if (*p == 0xFFFF) {
+    const WORD ordinal = p[1];
+    p += 2;
+    return "#" + std::to_string(ordinal);
+  }
+  return narrow(p);
+}
+
+int dumpResources(const char* exe, int dialogId) {
+  HMODULE module = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) return 1;
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(dialogId), MAKEINTRESOURCEA(5));  // RT_DIALOG
+  if (!found) return 1;
+  const auto* base = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+  const WORD* p = reinterpret_cast<const WORD*>(base);
+  if (p[0] != 1 || p[1] != 0xFFFF) return 1;  // extended template only
+  const DWORD exStyle = *reinterpret_cast<const DWORD*>(p + 4);
+  const DWORD style = *reinterpret_cast<const DWORD*>(p + 6);
+  const WORD count = p[8];
+  const auto* rect = reinterpret_cast<const short*>(p + 9);
+  p += 13;
+  nameOrOrdinal(p);  // menu
+  nameOrOrdinal(p);  // class
+  const std::string title = narrow(p);
+  std::string font;
+  if (style & DS_SETFONT) {
+    const WORD points = p[0];
+    p += 3;
+    font = std::to_string(points) + " \"" + narrow(p) + "\"";
+  }
+  std::printf("dialog %d %d %d %d %08lX %08lX \"%s\" %s\n", rect[0], rect[1], rect[2], rect[3],
+              static_cast<unsigned long>(style), static_cast<unsigned long>(exStyle), title.c_str(), font.c_str());
+  for (WORD i = 0; i < count; ++i) {
+    p = reinterpret_cast<const WORD*>((reinterpret_cast<uintptr_t>(p) + 3) & ~uintptr_t{3});
+    const DWORD itemStyle = *reinterpret_cast<const DWORD*>(p + 4);
+    const auto* r = reinterpret_cast<const short*>(p + 6);
+    const int id = static_cast<int>(*reinterpret_cast<const DWORD*>(p + 10));
+    p += 12;
+    const std::string cls = nameOrOrdinal(p);
+    const std::string text = nameOrOrdinal(p);
+    const WORD extra = *p++;
+    p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + extra);
+    std::printf("%d %s %d %d %d %d %08lX \"%s\"\n", id, cls.c_str(), r[0], r[1], r[2], r[3],
+                static_cast<unsigned long>(itemStyle), text.c_str());
+  }
+  char text[128] = {};
+  LoadStringA(module, 101, text, sizeof text);
+  std::printf("string101 \"%s\"\n", text);
+  std::printf("icon128 %d\n", FindResourceA(module, MAKEINTRESOURCEA(128), MAKEINTRESOURCEA(14)) ? 1 : 0);  // RT_GROUP_ICON
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +145,7 @@ int main(int argc, char** argv) {
     std::printf("%s\n", path);
     return 0;
   }
+  if (argc == 4 && std::string(argv[1]) == "resources") return dumpResources(argv[2], std::atoi(argv[3]));
   if (argc < 3) return 2;
   const std::string command = argv[1];
   const char* title = argv[2];

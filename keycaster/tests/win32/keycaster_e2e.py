@@ -272,6 +272,83 @@ def scenario_imports(wine, work):
           "ssiDLL.dll imports: %r" % table.get("ssiDLL.dll"))
 
 
+DIALOG_102 = [  # id, kind, text, x, y, width, height in tab order
+    (2, "push", "Exit", 138, 71, 45, 14), (1000, "push", "Start", 138, 11, 45, 14),
+    (1001, "push", "Stop", 138, 31, 45, 14), (-1, "group", "Connect Device", 7, 10, 124, 74),
+    (1003, "radio", "COM1", 16, 22, 35, 10), (1004, "radio", "COM2", 16, 35, 38, 10),
+    (1005, "radio", "COM3", 16, 49, 35, 10), (1006, "radio", "COM4", 75, 22, 35, 10),
+    (1009, "radio", "COM5", 75, 36, 35, 10), (1015, "radio", "COM6", 75, 50, 35, 10),
+    (1016, "radio", "USB Ver 1.0", 14, 67, 52, 10), (1017, "radio", "USB Ver 2.0", 73, 66, 52, 10),
+    (1007, "push", "Hide", 138, 51, 45, 14), (1008, "check", "Send Return", 12, 86, 49, 15),
+    (1010, "check", "Enable Window Mode CR/LF", 12, 109, 110, 11), (1011, "check", "SCodePage", 148, 89, 8, 10),
+    (-1, "static", "Shift Code Page", 158, 90, 15, 10), (-1, "group", "", 131, 110, 55, 24),
+    (1012, "check", "AutoRUN", 135, 117, 45, 10), (1013, "check", "Force UPC-A to EAN13", 12, 125, 87, 11),
+    (1018, "combo", "", 89, 87, 33, 105), (-1, "static", "Delay", 67, 88, 18, 10),
+    (-1, "static", "ms", 129, 89, 18, 10), (1020, "combo", "", 98, 146, 33, 105),
+    (-1, "static", "Control Code Delay", 19, 148, 63, 10), (-1, "static", "ms", 140, 147, 18, 10),
+]
+WS_VISIBLE, WS_DISABLED, WS_CAPTION, WS_SYSMENU, WS_GROUP = 0x10000000, 0x08000000, 0x00C00000, 0x00080000, 0x20000
+WS_MINMAX, DS_MODALFRAME = 0x30000, 0x80
+
+
+def template(wine, dialog_id):
+    exe = "Z:" + os.path.join(wine.bin, "KeyCaster.exe").replace("/", "\\")
+    code, out = wine.probe("resources", exe, dialog_id)
+    head, rows, extra = None, [], {}
+    for line in out.splitlines():
+        m = re.match(r'dialog (\d+) (\d+) (\d+) (\d+) ([0-9A-F]+) ([0-9A-F]+) "(.*)" (\d+) "(.*)"$', line)
+        if m:
+            head = m.groups()
+            continue
+        m = re.match(r'(-?\d+) (\S+) (-?\d+) (-?\d+) (-?\d+) (-?\d+) ([0-9A-F]+) "(.*)"$', line)
+        if m:
+            rows.append(m.groups())
+            continue
+        key, _, value = line.partition(" ")
+        extra[key] = value
+    return code, head, rows, extra
+
+
+def kind_of(cls, style):
+    if cls == "#130":
+        return "static"
+    if cls == "#133":
+        return "combo" if style & 3 == 3 else "combo?"
+    if cls in ("#128", "BUTTON"):
+        return {0: "push", 1: "push", 3: "check", 7: "group", 9: "radio"}.get(style & 0xF, "button?")
+    return cls
+
+
+def scenario_resources(wine, work):
+    """Dialogs 102 and 100, string 101 and icon 128 as stored in KeyCaster.exe."""
+    code, head, rows, extra = template(wine, 102)
+    check(code == 0 and head is not None, "dialog 102 readable")
+    if head:
+        style = int(head[4], 16)
+        check(head[2:4] == ("197", "168") and head[6] == "KeyCaster Ver.32 (2009-08-05) " and
+              head[7:] == ("8", "MS Sans Serif"), "dialog 102 size, title and font: %r" % (head,))
+        check(style & WS_CAPTION == WS_CAPTION and style & WS_SYSMENU and style & DS_MODALFRAME and
+              not style & WS_MINMAX, "dialog 102 frame style %08X" % style)
+    got = [(int(r[0]), kind_of(r[1], int(r[6], 16)), r[7], *map(int, r[2:6])) for r in rows]
+    check(got == DIALOG_102, "controls of dialog 102:\n  %s" % "\n  ".join(map(str, got)))
+    styles = {(int(r[0]), r[7]): int(r[6], 16) for r in rows}
+    check(styles.get((1003, "COM1"), 0) & WS_GROUP, "COM1 starts the radio group")
+    for key in ((1011, "SCodePage"), (-1, "Shift Code Page")):
+        st = styles.get(key, WS_VISIBLE)
+        check(not st & WS_VISIBLE and st & WS_DISABLED, "%r hidden and disabled" % (key,))
+    check(all(st & WS_VISIBLE for k, st in styles.items() if k not in ((1011, "SCodePage"), (-1, "Shift Code Page"))),
+          "every other control visible")
+    check(extra.get("string101") == '"&About KeyCaster..."', "string 101: %r" % extra.get("string101"))
+    check(extra.get("icon128") == "1", "icon 128 present")
+
+    code, head, rows, _ = template(wine, 100)
+    check(head is not None and head[2:4] == ("235", "55") and head[6] == "About KeyCaster",
+          "About box size and title: %r" % (head,))
+    texts = [(int(r[0]), r[7]) for r in rows]
+    check((-1, "KeyCaster Version 2.0") in texts and (1, "OK") in texts and (-1, "#128") in texts and
+          any("Copyright" in t for _, t in texts), "About box controls: %r" % texts)
+
+
 def scenario_missing_port(wine, work):
     """A COM port that cannot be opened ends the application after its message."""
     folder = fresh_dir(work, "missing")
@@ -377,6 +454,7 @@ def main():
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     try:
         for name, run in (("imports", lambda: scenario_imports(wine, work)),
+                          ("resources", lambda: scenario_resources(wine, work)),
                           ("typing", lambda: scenario_typing(wine, work)),
                           ("missing port", lambda: scenario_missing_port(wine, work)),
                           ("SSI link fails", lambda: scenario_ssi_link_fails(wine, work)),
