@@ -1,5 +1,6 @@
 #include "KeyCasterSettings.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -44,12 +45,14 @@ KeyCasterSettings KeyCasterSettings::sanitized() const {
 
 KeyCasterSettings LoadSettings(const std::string& path) {
   KeyCasterSettings settings;
+  errno = 0;
   if (FILE* f = std::fopen(path.c_str(), "rb")) {
     uint8_t bytes[kSettingsBytes];
     const size_t n = std::fread(bytes, 1, sizeof bytes, f);
     std::fclose(f);
     settings.overlay(bytes, n);
-  } else {
+  } else if (errno == ENOENT) {
+    // Only a missing file is created; one that exists but cannot be read is left alone.
     SaveSettings(path, settings);
   }
   return settings;
