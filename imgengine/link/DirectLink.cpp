@@ -111,6 +111,8 @@ void DirectLink::receiverRun(WorkerThread& self) {
 // ---- ports ----
 
 DirectLinkPort::~DirectLinkPort() {
+  // Under the registration lock: a reset of all ports may be aborting this port right now.
+  link_.unregisterPort(this);
   abort();
   link_.waitUntilUnused(this);
 }
@@ -127,9 +129,8 @@ void DirectLinkPort::reset() {
 }
 
 void DirectLinkPort::abort() {
-  if (failed_.load()) return;
+  if (failed_.exchange(true)) return;
   link_.unregisterPort(this);
-  failed_ = true;
   if (!requests_.hasItem()) requests_.putBack(nullptr, 0);
   if (!completions_.hasItem()) completions_.putBack(nullptr, 0);
 }

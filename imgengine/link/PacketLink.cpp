@@ -163,9 +163,8 @@ void PacketLinkPort::reset() {
 }
 
 void PacketLinkPort::abort() {
-  if (failed_.load()) return;
+  if (failed_.exchange(true)) return;
   link_.unregisterPort(this);
-  failed_ = true;
   if (!receive_.hasItem()) receive_.putBack(nullptr, 0);
 }
 

@@ -182,3 +182,25 @@ TEST(ImagerAndHostLinks, LinkCheckRoundTripOnBothKinds) {
     link.reset();
   }
 }
+
+TEST(ImagerAndHostLinks, DroppedAndDamagedImagerPacketsComeAgainAfterAStall) {
+  sim::MemoryLine line;
+  sim::ImagerLink imager(line.imager(), sim::Framing::Packet, kSimToken);
+  imager.setLineEventHandler([&line] { line.failLine(); }, 50);
+  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), 29000000);
+  auto pair = link->openPortPair(0, 1);
+  Bytes data(5 * 1016);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 13);
+  imager.dropOutgoingPackets(1);
+  std::thread app([&] {
+    imager.port(0).write(data.data(), 2 * 1016);
+    imager.corruptOutgoingPackets(1);
+    imager.port(0).write(data.data() + 2 * 1016, 3 * 1016);
+  });
+  Bytes got(data.size());
+  pair->read(got.data(), got.size(), 3000);
+  app.join();
+  EXPECT_FALSE(pair->failed());
+  EXPECT_EQ(got, data);
+  EXPECT_GE(imager.resyncsAnswered(), 3u) << "construction and at least two stalls";
+}
