@@ -2,6 +2,7 @@
 // independently written store and against hand-built payloads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -142,8 +143,11 @@ DeviceConfiguration throughSimulator(const DeviceConfiguration& r, int level, De
 }
 
 Bytes item(uint8_t tag, const Bytes& payload) {
-  Bytes b{tag, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
-  b.insert(b.end(), payload.begin(), payload.end());
+  Bytes b(3 + payload.size());
+  b[0] = tag;
+  b[1] = static_cast<uint8_t>(payload.size());
+  b[2] = static_cast<uint8_t>(payload.size() >> 8);
+  std::copy(payload.begin(), payload.end(), b.begin() + 3);
   return b;
 }
 
