@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -502,6 +503,28 @@ TEST(FactoryDefaults, NotableValues) {
   expectSameTagged(r, got, "simulator factory settings");
 }
 
+TEST(SimulatorStore, HoldsWhatTheHostSent) {
+  sim::ImagerConfigStore imager;
+  ASSERT_TRUE(imager.applySet(18, writeTagged(busyRecord())));
+  const sim::ImagerSettings& s = imager.settings();
+  EXPECT_EQ(s.window, (std::array<uint16_t, 4>{32, 64, 640, 480}));
+  EXPECT_EQ(s.threshold, -7);
+  EXPECT_EQ(s.hue, -300);
+  EXPECT_TRUE(s.option[15]);
+  EXPECT_FALSE(s.option[0]);
+  EXPECT_EQ(s.symbologies, 0x8000006F6EFFDDF3ull);
+  EXPECT_EQ(s.typeOrder.size(), 23u);
+  EXPECT_EQ(s.affix[4].prefix.size(), 4u);
+  EXPECT_TRUE(s.affix[7].prefix.empty() && s.affix[7].suffix.empty());
+  EXPECT_EQ(s.stampAnchorY, 4321);
+
+  sim::ImagerConfigStore fixedImager;
+  ASSERT_TRUE(fixedImager.applySet(17, writeFixed(busyRecord())));
+  EXPECT_EQ(fixedImager.settings().window[2], 640);
+  EXPECT_FALSE(fixedImager.settings().option[15]) << "not in the block: the imager keeps its own";
+  EXPECT_EQ(fixedImager.settings().decoderTimeoutMs, 500);
+}
+
 TEST(SimulatorStore, RequestCompleteness) {
   const Bytes tagged = writeTagged(busyRecord());
   for (size_t have = 0; have < tagged.size(); have += 7)
@@ -517,4 +540,28 @@ TEST(SimulatorStore, RequestCompleteness) {
   EXPECT_FALSE(imager.applySet(18, unterminated));
   const Bytes wrongLength{0x10, 0x00, 1, 2};
   EXPECT_FALSE(imager.applySet(17, wrongLength));
+}
+
+// Arbitrary bytes from the imager or a barcode never push a length past its field
+// (run under the sanitizers, this also catches reads outside the input).
+TEST(ConfigurationPayloads, ArbitraryInputKeepsTheRecordsLimits) {
+  uint32_t seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 3000; ++round) {
+    const size_t length = next() % 700;
+    std::vector<uint8_t> bytes(length);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(next() % 4 == 0 ? next() % 24 : next());
+    DeviceConfiguration r = defaults();
+    DecodeTag(r, static_cast<int>(next() % 30), length, bytes.data());
+    if (!bytes.empty()) bytes[0] = round % 2 ? 6 : 7;
+    ApplyConfigurationPayload(r, bytes.data(), bytes.size());
+    MemoryStream wire(bytes);
+    ReadTaggedConfiguration(wire, r);
+    for (const PrefixSuffixEntry& e : r.prefixSuffix) {
+      ASSERT_LE(e.prefixLength, kAffixBytes);
+      ASSERT_LE(e.suffixLength, kAffixBytes);
+    }
+    uint8_t p[kMaxTagPayload];
+    for (int tag = 0; tag < kTagCount; ++tag) ASSERT_LE(EncodeTag(r, tag, p), kMaxTagPayload);
+  }
 }
