@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/DeviceConnection.h"
+
 namespace vel {
 
 ProcessorType classifyProcessor(uint32_t v) { return v == 0 ? kProcessorMx1 : kProcessorSa1110; }

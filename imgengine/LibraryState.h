@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "config/DeviceConfiguration.h"
+#include "link/ByteStream.h"
 #include "link/Sync.h"
 #include "link/WorkerThread.h"
 
 namespace vel {
+
+class DeviceConnection;
 
 enum ProcessorType : int { kProcessorMx1 = 0, kProcessorSa1110 = 1 };
 enum SensorType : int { kSensorStandard = 0, kSensorPicocam = 1, kSensorOv9640 = 2, kSensorOv9650 = 3 };
@@ -40,6 +43,11 @@ class LibraryState {
   ~LibraryState();
   LibraryState(const LibraryState&) = delete;
   LibraryState& operator=(const LibraryState&) = delete;
+
+  // The open connection: its transport, and the connection built over it
+  // (destroyed first). Null when not connected.
+  std::unique_ptr<ByteStream> transport;
+  std::unique_ptr<DeviceConnection> connection;
 
   VersionRecord versions;
   int processorType = kProcessorMx1;

@@ -1,12 +1,15 @@
 // The library's static objects, in their construction order; unload destroys them
 // in reverse. Keeping them in one translation unit fixes the order.
 #include "LibraryState.h"
+#include "link/Crc16.h"
 #include "link/WorkerThread.h"
 
 namespace vel {
 
 namespace {
 
+// Built first: the packet link's CRC uses it from the first packet on.
+Crc16Table g_crc16Table;
 // Plain data, all zero from load until factory defaults are applied.
 DeviceConfiguration g_configuration;
 
@@ -20,6 +23,7 @@ struct WorkerSlot {
 }  // namespace
 
 LibraryState& library() { return g_state; }
+const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 
 }  // namespace vel

@@ -11,9 +11,6 @@ extern "C" {
 
 int VEL_API VelDeviceConnect(int, int) { return -2; }
 void VEL_API VelDeviceDisconnect(void) {}
-int VEL_API VelGetDeviceConfiguration(void) { return 0; }
-int VEL_API VelSetPermanentDeviceConfiguration(void) { return 0; }
-int VEL_API VelSetTemporaryDeviceConfiguration(void) { return 0; }
 int VEL_API VelCalibrateBlackLevels(int) { return 0; }
 int VEL_API VelSetDefaultBlackLevels(int) { return 0; }
 int VEL_API VelGetCalibrationStatus(void) { return 0; }

@@ -1,0 +1,24 @@
+// CRC-16/CCITT-FALSE (polynomial 0x1021, initial 0xFFFF, most significant bit
+// first, no final XOR), four bits at a time from a 16-entry table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vel {
+
+class Crc16Table {
+ public:
+  Crc16Table();
+  uint16_t entry(unsigned nibble) const { return table_[nibble & 0xF]; }
+
+ private:
+  uint16_t table_[16];
+};
+
+// The table built at library load (LibraryStatics.cpp).
+const Crc16Table& crc16Table();
+
+uint16_t crc16(const uint8_t* data, size_t length, uint16_t crc = 0xFFFF);
+
+}  // namespace vel

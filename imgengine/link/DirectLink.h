@@ -1,0 +1,79 @@
+// Direct link: a 32-bit header (port, 2-bit sequence, length) before each
+// message, no CRC and no acknowledgement; the receiver reads the payload straight
+// into the buffer of the port's pending read.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "link/BoundedQueue.h"
+#include "link/LinkBase.h"
+#include "link/WorkerThread.h"
+
+namespace vel {
+
+class DirectLinkPort;
+
+class DirectLink : public LinkBase {
+ public:
+  static constexpr int kPayloadTimeoutMs = 2000;
+  static constexpr size_t kSingleWritePayload = 60;
+  static constexpr uint32_t kMaxMessage = 0x3FFFFFF;  // 26 bits of length
+
+  DirectLink(ByteStream& transport, int priorityParameter);
+  ~DirectLink() override;
+
+  std::unique_ptr<PortPair> openPortPair(int inputPort, int outputPort) override;
+
+  // Sends one message (split when longer than a header can say).
+  void sendMessage(int port, const uint8_t* data, size_t length);
+  // Waits until the receiver no longer works on the port (before it is destroyed).
+  void waitUntilUnused(DirectLinkPort* port);
+
+  // The message counter shared by every direct link of the library.
+  static uint32_t messageCounter();
+  static void setMessageCounter(uint32_t value);
+
+ protected:
+  // Nothing is sent again on a direct link, so a message cut by the line failure
+  // would leave a silent gap in a port's stream: fail the ports instead.
+  void retransmit() override { resetAllPorts(); }
+
+ private:
+  void receiverRun(WorkerThread& self);
+
+  std::atomic<DirectLinkPort*> inUse_{nullptr};
+  std::unique_ptr<WorkerThread> receiver_;
+};
+
+// A pending read: bits 0-5 port and sequence, bits 6-31 capacity, then length.
+struct DirectRequest {
+  uint32_t word = 0;
+  uint8_t* buffer = nullptr;
+  uint32_t size() const { return word >> 6; }
+};
+
+class DirectLinkPort : public LinkPort {
+ public:
+  DirectLinkPort(DirectLink& link, int number, bool input) : LinkPort(number, input), link_(link) {}
+  ~DirectLinkPort() override;
+  using LinkPort::read;
+  using LinkPort::write;
+
+  void read(void* buffer, size_t length, int timeoutMs) override;
+  void write(const void* buffer, size_t length, int timeoutMs) override;
+  void flush() override {}
+  void abort() override;
+  void reset() override;
+
+  BoundedQueue<DirectRequest>& requests() { return requests_; }
+  BoundedQueue<DirectRequest>& completions() { return completions_; }
+
+ private:
+  DirectLink& link_;
+  BoundedQueue<DirectRequest> requests_{1};
+  BoundedQueue<DirectRequest> completions_{1};
+  DirectRequest request_;
+};
+
+}  // namespace vel

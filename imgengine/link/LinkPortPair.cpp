@@ -1,0 +1,29 @@
+#include "link/LinkPort.h"
+
+namespace vel {
+
+LinkPortPair::LinkPortPair(std::unique_ptr<LinkPort> input, std::unique_ptr<LinkPort> output, bool flushBeforeRead)
+    : input_(std::move(input)), output_(std::move(output)), flushBeforeRead_(flushBeforeRead) {}
+
+LinkPortPair::~LinkPortPair() {
+  // The output port goes first: its packets may still reference the input's link state.
+  output_.reset();
+  input_.reset();
+}
+
+void LinkPortPair::read(void* buffer, size_t length, int timeoutMs) {
+  if (flushBeforeRead_) output_->flush();
+  input_->read(buffer, length, timeoutMs);
+}
+
+void LinkPortPair::abort() {
+  input_->abort();
+  output_->abort();
+}
+
+void LinkPortPair::reset() {
+  input_->reset();
+  output_->reset();
+}
+
+}  // namespace vel

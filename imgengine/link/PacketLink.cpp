@@ -1,0 +1,267 @@
+#include "link/PacketLink.h"
+
+namespace vel {
+
+PacketLink::PacketLink(ByteStream& transport, int priorityParameter) : LinkBase(transport) {
+  sender_ = std::make_unique<WorkerThread>(kLinkStackBytes, priorityParameter,
+                                           [this](WorkerThread& t) { senderRun(t); });
+  receiver_ = std::make_unique<WorkerThread>(kLinkStackBytes, priorityParameter + 1,
+                                             [this](WorkerThread& t) { receiverRun(t); });
+  // The receiver's first read fails at once and runs the resynchronisation.
+  transport_.abort();
+  buffers_.reset(new Packet[kBuffers]);
+  for (size_t i = 0; i < kBuffers; ++i) freePool_.putBack(&buffers_[i]);
+  sender_->resume();
+  receiver_->resume();
+  ready_.wait();
+}
+
+PacketLink::~PacketLink() {
+  shuttingDown_ = true;
+  receiver_->stop();
+  sender_->stop();
+  if (!outgoing_.hasItem()) outgoing_.putBack(nullptr, 0);
+  outgoingReady_.set();
+  transport_.abort();
+  receiver_->join();
+  sender_->join();
+}
+
+std::unique_ptr<PortPair> PacketLink::openPortPair(int inputPort, int outputPort) {
+  auto in = std::make_unique<PacketLinkPort>(*this, inputPort, true);
+  auto out = std::make_unique<PacketLinkPort>(*this, outputPort, false);
+  in->reset();
+  out->reset();
+  return std::make_unique<LinkPortPair>(std::move(in), std::move(out), true);
+}
+
+Packet* PacketLink::takeFree() {
+  Packet* p = nullptr;
+  freePool_.takeFront(&p);
+  return p;
+}
+
+void PacketLink::release(Packet* p) {
+  if (p) freePool_.putBack(p);
+}
+
+void PacketLink::send(Packet* p, bool front) {
+  if (front)
+    outgoing_.putFront(p);
+  else
+    outgoing_.putBack(p);
+  outgoingReady_.set();
+}
+
+PacketLinkPort* PacketLink::packetPort(int number) { return static_cast<PacketLinkPort*>(portAt(number)); }
+
+void PacketLink::resetAllPorts() {
+  ++generation_;
+  LinkBase::resetAllPorts();
+}
+
+void PacketLink::retransmit() {
+  ScopedLock out(outgoingLock_);
+  ScopedLock reg(registrationLock_);
+  for (int i = 0; i < kLinkPorts; ++i)
+    if (PacketLinkPort* port = packetPort(i)) port->requeueSent();
+}
+
+void PacketLink::receiverRun(WorkerThread& self) {
+  while (!self.stopRequested()) {
+    Packet* p = takeFree();
+    p->generation = generation_.load();
+    transport_.read(p->wire, kPacketHeaderBytes, -1);
+    // A length beyond the buffer cannot come from a sound line: fault it so that
+    // the resynchronisation below realigns the framing.
+    bool oversize = !transport_.failed() && p->length() > kPacketPayloadMax;
+    if (oversize) transport_.abort();
+    if (!transport_.failed() && p->length() > 0) transport_.read(p->payload(), p->length(), kPayloadTimeoutMs);
+    if (self.stopRequested()) {
+      release(p);
+      break;
+    }
+    if (transport_.failed() || p->computeCrc() != p->crc()) {
+      release(p);
+      resynchronise();
+      continue;
+    }
+    ScopedLock reg(registrationLock_);
+    if (PacketLinkPort* port = packetPort(p->port()))
+      port->deliver(p);
+    else
+      release(p);
+  }
+}
+
+void PacketLink::senderRun(WorkerThread& self) {
+  while (!self.stopRequested()) {
+    lineLock_.lock();
+    Packet* p = nullptr;
+    bool taken = outgoing_.takeFront(&p, 0);
+    if (!taken) {
+      // Nothing to send: wait outside the line lock; every put sets the event.
+      lineLock_.unlock();
+      outgoingReady_.wait();
+      continue;
+    }
+    if (self.stopRequested() || !p) {
+      release(p);
+      lineLock_.unlock();
+      continue;
+    }
+    if (p->generation != generation_.load()) {
+      release(p);  // queued before all ports were reset
+    } else {
+      transport_.write(p->wire, p->wireLength(), -1);
+      // Kept even when the write failed, so that a retransmission sends it again.
+      ScopedLock reg(registrationLock_);
+      if (PacketLinkPort* port = packetPort(p->port()))
+        port->keepSent(p);
+      else
+        release(p);
+    }
+    lineLock_.unlock();
+  }
+}
+
+// ---- ports ----
+
+PacketLinkPort::PacketLinkPort(PacketLink& link, int number, bool input) : LinkPort(number, input), link_(link) {}
+
+PacketLinkPort::~PacketLinkPort() {
+  link_.unregisterPort(this);
+  returnAll();
+}
+
+void PacketLinkPort::returnAll() {
+  link_.release(current_);
+  current_ = nullptr;
+  Packet* p = nullptr;
+  while (receive_.takeFront(&p, 0)) link_.release(p);
+  while (sent_.takeFront(&p, 0)) link_.release(p);
+}
+
+void PacketLinkPort::reset() {
+  link_.unregisterPort(this);
+  pendingReleases_ = 0;
+  expected_ = 2;
+  offset_ = remaining_ = 0;
+  returnAll();
+  // Input: placeholders for the two acknowledgements owed; output: two credits.
+  for (int i = 0; i < 2; ++i) {
+    Packet* p = link_.takeFree();
+    p->generation = link_.generation();
+    p->seal(number_, i, 0);
+    if (input_)
+      sent_.putBack(p, 0);
+    else
+      receive_.putBack(p, 0);
+  }
+  failed_ = false;
+  link_.registerPort(this);
+}
+
+void PacketLinkPort::abort() {
+  if (failed_.load()) return;
+  link_.unregisterPort(this);
+  failed_ = true;
+  if (!receive_.hasItem()) receive_.putBack(nullptr, 0);
+}
+
+void PacketLinkPort::releaseSent() {
+  Packet* p = nullptr;
+  while (pendingReleases_ > 0 && sent_.takeFront(&p, 0)) {
+    --pendingReleases_;
+    link_.release(p);
+  }
+}
+
+void PacketLinkPort::deliver(Packet* p) {
+  // Out of sequence, or beyond the two credits the imager has: dropped, not acknowledged.
+  if (p->sequence() != expected_ || !receive_.putBack(p, 0)) {
+    link_.release(p);
+    return;
+  }
+  expected_ = (expected_ + 1) & 3;
+  ++pendingReleases_;
+  releaseSent();
+}
+
+void PacketLinkPort::keepSent(Packet* p) {
+  if (!sent_.putBack(p, 0)) link_.release(p);
+}
+
+void PacketLinkPort::requeueSent() {
+  releaseSent();
+  Packet* p = nullptr;
+  while (sent_.takeBack(&p, 0)) link_.send(p, true);
+}
+
+void PacketLinkPort::read(void* buffer, size_t length, int timeoutMs) {
+  if (failed_.load() || !input_) return;
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t wanted = length;
+  while (wanted > 0) {
+    if (!current_) {
+      Packet* p = nullptr;
+      if (!receive_.takeFront(&p, platform::waitMs(timeoutMs))) abort();
+      if (failed_.load()) {
+        link_.release(p);
+        return;
+      }
+      current_ = p;
+      offset_ = 0;
+      remaining_ = p->length();
+    }
+    size_t n = wanted < remaining_ ? wanted : remaining_;
+    for (size_t i = 0; i < n; ++i) out[i] = current_->payload()[offset_ + i];
+    out += n;
+    wanted -= n;
+    offset_ += static_cast<uint32_t>(n);
+    remaining_ -= static_cast<uint32_t>(n);
+    if (remaining_ == 0) {
+      // Used up: it becomes its own acknowledgement.
+      current_->seal(current_->port(), current_->sequence(), 0);
+      link_.send(current_);
+      current_ = nullptr;
+    }
+  }
+}
+
+void PacketLinkPort::sendCurrent() {
+  current_->seal(number_, (current_->sequence() + 2) & 3, offset_);
+  link_.send(current_);
+  current_ = nullptr;
+}
+
+void PacketLinkPort::write(const void* buffer, size_t length, int timeoutMs) {
+  if (failed_.load() || input_) return;
+  auto* in = static_cast<const uint8_t*>(buffer);
+  size_t left = length;
+  while (left > 0) {
+    if (!current_) {
+      Packet* credit = nullptr;
+      if (!receive_.takeFront(&credit, platform::waitMs(timeoutMs))) abort();
+      if (failed_.load()) {
+        link_.release(credit);
+        return;
+      }
+      current_ = credit;
+      offset_ = 0;
+    }
+    size_t n = kPacketPayloadMax - offset_;
+    if (n > left) n = left;
+    for (size_t i = 0; i < n; ++i) current_->payload()[offset_ + i] = in[i];
+    in += n;
+    left -= n;
+    offset_ += static_cast<uint32_t>(n);
+    if (offset_ == kPacketPayloadMax) sendCurrent();
+  }
+}
+
+void PacketLinkPort::flush() {
+  if (!failed_.load() && !input_ && current_) sendCurrent();
+}
+
+}  // namespace vel

@@ -1,0 +1,90 @@
+// Packet link: CRC-protected packets of at most 1,016 payload bytes, a 2-bit
+// sequence per port, two credits per port and direction, retransmission after a
+// resynchronisation with the same imager. 66 packet buffers circulate between the
+// free pool, the ports, the outgoing queue and the sent queues; nothing is
+// allocated after construction.
+#pragma once
+
+#include <memory>
+
+#include "link/BoundedQueue.h"
+#include "link/LinkBase.h"
+#include "link/Packet.h"
+#include "link/WorkerThread.h"
+
+namespace vel {
+
+class PacketLinkPort;
+
+class PacketLink : public LinkBase {
+ public:
+  static constexpr size_t kBuffers = 66;
+  static constexpr size_t kOutgoingCapacity = 65;
+  static constexpr int kPayloadTimeoutMs = 500;
+
+  PacketLink(ByteStream& transport, int priorityParameter);
+  ~PacketLink() override;
+
+  std::unique_ptr<PortPair> openPortPair(int inputPort, int outputPort) override;
+
+  uint32_t generation() const { return generation_.load(); }
+  Packet* takeFree();
+  void release(Packet* p);
+  // Queues a packet for the sender, at the back (new packets) or the front (retransmission).
+  void send(Packet* p, bool front = false);
+
+ protected:
+  void resetAllPorts() override;
+  void retransmit() override;
+
+ private:
+  void receiverRun(WorkerThread& self);
+  void senderRun(WorkerThread& self);
+  PacketLinkPort* packetPort(int number);
+
+  std::unique_ptr<Packet[]> buffers_;
+  BoundedQueue<Packet> freePool_{kBuffers};
+  BoundedQueue<Packet> outgoing_{kOutgoingCapacity};
+  Mutex outgoingLock_;
+  Event outgoingReady_{false};  // set after every put into the outgoing queue
+  std::atomic<uint32_t> generation_{0};
+  std::unique_ptr<WorkerThread> sender_;
+  std::unique_ptr<WorkerThread> receiver_;
+};
+
+class PacketLinkPort : public LinkPort {
+ public:
+  PacketLinkPort(PacketLink& link, int number, bool input);
+  ~PacketLinkPort() override;
+  using LinkPort::read;
+  using LinkPort::write;
+
+  void read(void* buffer, size_t length, int timeoutMs) override;
+  void write(const void* buffer, size_t length, int timeoutMs) override;
+  void flush() override;
+  void abort() override;
+  void reset() override;
+
+  // Receiver, under the registration lock: accept or drop a packet for this port.
+  void deliver(Packet* p);
+  // Sender, under the registration lock: keep a written packet until released.
+  void keepSent(Packet* p);
+  // Retransmission, under the outgoing and registration locks.
+  void requeueSent();
+
+ private:
+  void releaseSent();
+  void sendCurrent();
+  void returnAll();
+
+  PacketLink& link_;
+  BoundedQueue<Packet> receive_{3};
+  BoundedQueue<Packet> sent_{4};
+  int expected_ = 2;
+  uint32_t pendingReleases_ = 0;
+  Packet* current_ = nullptr;
+  uint32_t offset_ = 0;
+  uint32_t remaining_ = 0;
+};
+
+}  // namespace vel

@@ -1,0 +1,75 @@
+// The resynchronisation handshake shared by both link kinds.
+#include "link/LinkBase.h"
+#include "platform/Platform.h"
+
+namespace vel {
+
+namespace {
+constexpr int kHandshakeTimeoutMs = 100;
+constexpr int kHandshakeAttempts = 10;
+constexpr int kMaxLeadingZeros = 4096;
+}  // namespace
+
+LinkBase::LinkBase(ByteStream& transport) : transport_(transport), ownToken_(platform::tickCount() | 1u) {}
+
+void LinkBase::registerPort(LinkPort* port) {
+  ScopedLock lock(registrationLock_);
+  if (port->number() >= 0 && port->number() < kLinkPorts) ports_[port->number()] = port;
+}
+
+void LinkBase::unregisterPort(LinkPort* port) {
+  ScopedLock lock(registrationLock_);
+  if (port->number() >= 0 && port->number() < kLinkPorts && ports_[port->number()] == port) ports_[port->number()] = nullptr;
+}
+
+void LinkBase::resetAllPorts() {
+  ScopedLock lock(registrationLock_);
+  LinkPort* ports[kLinkPorts];
+  for (int i = 0; i < kLinkPorts; ++i) ports[i] = ports_[i];  // abort unregisters
+  for (LinkPort* p : ports)
+    if (p) p->abort();
+}
+
+// Host: 00 00 FF own token. Imager: any 00 bytes, one non-zero byte, its token.
+bool LinkBase::exchangeTokens(uint32_t* imagerToken) {
+  transport_.reset();
+  const uint8_t intro[3] = {0x00, 0x00, 0xFF};
+  uint8_t token[4];
+  for (int i = 0; i < 4; ++i) token[i] = static_cast<uint8_t>(ownToken_ >> (8 * i));
+  transport_.write(intro, sizeof intro, kHandshakeTimeoutMs);
+  transport_.write(token, sizeof token, kHandshakeTimeoutMs);
+  uint8_t b = 0;
+  transport_.read(&b, 1, kHandshakeTimeoutMs);
+  // A line that only ever answers zeros is not an imager answering.
+  for (int zeros = 0; !transport_.failed() && b == 0; ++zeros) {
+    if (zeros == kMaxLeadingZeros) transport_.abort();
+    transport_.read(&b, 1, kHandshakeTimeoutMs);
+  }
+  transport_.read(token, sizeof token, kHandshakeTimeoutMs);
+  if (transport_.failed()) return false;
+  *imagerToken = token[0] | (token[1] << 8) | (token[2] << 16) | (static_cast<uint32_t>(token[3]) << 24);
+  return true;
+}
+
+void LinkBase::resynchronise() {
+  ScopedLock line(lineLock_);
+  if (transport_.failed()) {
+    uint32_t imagerToken = 0;
+    bool ok = false;
+    for (int attempt = 0; attempt < kHandshakeAttempts && !shuttingDown_.load(); ++attempt)
+      if ((ok = exchangeTokens(&imagerToken))) break;
+    if (!ok) {
+      ownToken_ |= 1u;
+      resetAllPorts();
+    } else if ((ownToken_ & 1u) || imagerToken != peerToken_) {
+      peerToken_ = imagerToken & ~1u;
+      ownToken_ &= ~1u;
+      resetAllPorts();
+    } else {
+      retransmit();
+    }
+  }
+  ready_.set();
+}
+
+}  // namespace vel

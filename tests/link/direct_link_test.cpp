@@ -1,0 +1,113 @@
+// The host's direct link against a hand-driven imager.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "LinkFixture.h"
+
+using namespace linktest;
+using vel::LinkKind;
+
+namespace {
+
+struct DirectLinkTest : RawLinkFixture {
+  std::mutex tapLock;
+  std::vector<Bytes> hostWrites;
+
+  void SetUp() override {
+    start(LinkKind::Direct);
+    line.setTap([this](sim::MemoryLine::Direction d, const uint8_t* data, size_t n) {
+      if (d != sim::MemoryLine::ToImager) return;
+      std::lock_guard<std::mutex> lock(tapLock);
+      hostWrites.emplace_back(data, data + n);
+    });
+  }
+  std::vector<Bytes> writes() {
+    std::lock_guard<std::mutex> lock(tapLock);
+    return hostWrites;
+  }
+};
+
+}  // namespace
+
+TEST_F(DirectLinkTest, LinkCheckRequestLeavesAsTwoMessages) {
+  auto pair = link->openPortPair(0, 1);
+  vel::DirectLink::setMessageCounter(0);
+  uint8_t code = 13;
+  uint32_t value = 13;
+  pair->write(&code, 1);
+  pair->write(&value, 4);
+  EXPECT_EQ(imager.read(13), (Bytes{0x51, 0x00, 0x00, 0x00, 0x0D, 0x21, 0x01, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(vel::DirectLink::messageCounter(), 2u);
+}
+
+TEST_F(DirectLinkTest, SixtyBytesInOneWriteSixtyOneInTwo) {
+  auto pair = link->openPortPair(0, 1);
+  Bytes payload(61, 0x42);
+  pair->write(payload.data(), 60);
+  pair->write(payload.data(), 61);
+  Bytes all = imager.read(64 + 65);
+  ASSERT_EQ(all.size(), 129u);
+  std::vector<Bytes> w = writes();
+  ASSERT_EQ(w.size(), 3u);
+  EXPECT_EQ(w[0].size(), 64u);
+  EXPECT_EQ(w[1].size(), 4u);
+  EXPECT_EQ(w[2].size(), 61u);
+  EXPECT_EQ((w[1][0] | (w[1][1] << 8)) >> 6, 61);
+}
+
+TEST_F(DirectLinkTest, HundredByteReadServedByFortyAndSixty) {
+  auto pair = link->openPortPair(0, 1);
+  Bytes expect(100);
+  for (int i = 0; i < 100; ++i) expect[size_t(i)] = uint8_t(i * 3 + 1);
+  Bytes got(100, 0);
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    pair->read(got.data(), 100, 2000);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  imager.send(RawImager::message(0, 1, Bytes(expect.begin(), expect.begin() + 40)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(done.load()) << "60 bytes still wanted";
+  imager.send(RawImager::message(0, 2, Bytes(expect.begin() + 40, expect.end())));
+  reader.join();
+  EXPECT_FALSE(pair->failed());
+  EXPECT_EQ(got, expect);
+}
+
+TEST_F(DirectLinkTest, MessageForAnUnregisteredPortFaultsTheLine) {
+  auto pair = link->openPortPair(0, 1);
+  imager.send(RawImager::message(5, 1, {1, 2, 3}));
+  ASSERT_TRUE(imager.awaitResync());
+  imager.answer(kImagerToken);
+  EXPECT_EQ(line.recoveries(), 2u);
+}
+
+TEST_F(DirectLinkTest, MessageLongerThanThePendingReadFaultsTheLineAndTheReadFails) {
+  auto pair = link->openPortPair(0, 1);
+  Bytes got(10, 0);
+  std::thread reader([&] { pair->read(got.data(), 10, 3000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  imager.send(RawImager::message(0, 1, Bytes(20, 0x77)));
+  ASSERT_TRUE(imager.awaitResync());
+  imager.answer(kImagerToken);
+  reader.join();
+  // The payload never reached the buffer, and the line recovery failed the port
+  // rather than let a later message fill the read.
+  EXPECT_TRUE(pair->failed());
+  EXPECT_EQ(got, Bytes(10, 0));
+}
+
+TEST_F(DirectLinkTest, ZeroLengthMessagesAreNeitherSentNorHarmful) {
+  auto pair = link->openPortPair(0, 1);
+  pair->write("", 0);
+  EXPECT_TRUE(imager.read(1, 100).empty());
+  imager.send(RawImager::message(0, 1, {}));
+  imager.send(RawImager::message(0, 2, {0x33}));
+  uint8_t b = 0;
+  pair->read(&b, 1, 1000);
+  EXPECT_EQ(b, 0x33);
+  EXPECT_FALSE(pair->failed());
+}

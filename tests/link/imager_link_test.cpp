@@ -1,0 +1,184 @@
+// The simulated imager's end of the links: pinned wire bytes against a raw host,
+// then against the host's own links.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "ImagerLink.h"
+#include "LinkFixture.h"
+
+using namespace linktest;
+
+namespace {
+
+constexpr uint32_t kSimToken = 0x13572468;
+
+// The host end of a MemoryLine driven by hand.
+struct RawHost : ::testing::Test {
+  sim::MemoryLine line;
+  std::unique_ptr<sim::ImagerLink> imager;
+  vel::ByteStream& host = line.host();
+
+  void start(sim::Framing framing) { imager = std::make_unique<sim::ImagerLink>(line.imager(), framing, kSimToken); }
+  void TearDown() override { imager.reset(); }
+
+  // Line recovery and token exchange; answers the imager's token (0 when none came).
+  uint32_t resync(uint32_t token = 0x100) {
+    host.reset();
+    const uint8_t intro[7] = {0, 0, 0xFF, uint8_t(token), uint8_t(token >> 8), uint8_t(token >> 16), uint8_t(token >> 24)};
+    host.write(intro, 7, 100);
+    uint8_t b = 0;
+    do host.read(&b, 1, 200);
+    while (!host.failed() && b == 0);
+    uint8_t t[4] = {};
+    host.read(t, 4, 200);
+    if (host.failed()) return 0;
+    return t[0] | (t[1] << 8) | (t[2] << 16) | (uint32_t(t[3]) << 24);
+  }
+  Bytes read(size_t n, int timeoutMs = 1000) {
+    Bytes b(n);
+    host.read(b.data(), n, timeoutMs);
+    return b;
+  }
+  void send(const Bytes& b) { host.write(b.data(), b.size(), 100); }
+};
+
+}  // namespace
+
+TEST_F(RawHost, AnswersResyncWithItsTokenAndAcknowledgesTheLinkCheck) {
+  start(sim::Framing::Packet);
+  EXPECT_EQ(resync(), kSimToken | 1);
+  send({0xE9, 0xA7, 0x61, 0x01, 0x0D, 0x0D, 0x00, 0x00, 0x00});
+  uint8_t got[5] = {};
+  EXPECT_EQ(imager->port(1).read(got, 5, 1000), 5u);
+  EXPECT_EQ(Bytes(got, got + 5), (Bytes{0x0D, 0x0D, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(read(4), (Bytes{0xD8, 0x28, 0x21, 0x00}));
+  EXPECT_FALSE(host.failed());
+}
+
+TEST_F(RawHost, LostStateIsAnnouncedOnceAndRefusalLeavesTheHostUnanswered) {
+  start(sim::Framing::Packet);
+  EXPECT_EQ(resync(), kSimToken | 1) << "a new host finds the imager's ports fresh";
+  EXPECT_EQ(resync(), kSimToken);
+  imager->loseState();
+  EXPECT_EQ(resync(), kSimToken | 1);
+  EXPECT_EQ(resync(), kSimToken);
+  imager->refuseResync(true);
+  EXPECT_EQ(resync(), 0u);
+  EXPECT_TRUE(host.failed());
+  imager->refuseResync(false);
+  EXPECT_EQ(resync(), kSimToken);
+}
+
+TEST_F(RawHost, SendsTwoPacketsPerCreditWindowAndDropsWrongSequences) {
+  start(sim::Framing::Packet);
+  ASSERT_EQ(resync(), kSimToken | 1);
+  Bytes data(3 * 1016);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i);
+  std::thread app([&] { imager->port(0).write(data.data(), data.size()); });
+  Bytes a = read(1020), b = read(1020);
+  EXPECT_EQ(RawImager::seq(a), 2);
+  EXPECT_EQ(RawImager::seq(b), 3);
+  EXPECT_EQ(a, RawImager::packet(0, 2, Bytes(data.begin(), data.begin() + 1016)));
+  uint8_t x;
+  host.read(&x, 1, 150);
+  EXPECT_TRUE(host.failed()) << "no third packet before an acknowledgement";
+  ASSERT_EQ(resync(), kSimToken);  // same host: both packets come again
+  EXPECT_EQ(read(1020), a);
+  EXPECT_EQ(read(1020), b);
+  send(RawImager::packet(0, 3, {}));  // wrong: 2 is owed first
+  host.read(&x, 1, 150);
+  EXPECT_TRUE(host.failed());
+  ASSERT_EQ(resync(), kSimToken);
+  read(2 * 1020);
+  send(RawImager::packet(0, 2, {}));
+  Bytes c = read(1020);
+  EXPECT_EQ(RawImager::seq(c), 0);
+  app.join();
+
+  send(RawImager::packet(1, 3, {'n'}));  // imager expects 2
+  uint8_t got = 0;
+  EXPECT_EQ(imager->port(1).read(&got, 1, 150), 0u);
+}
+
+TEST_F(RawHost, DamagedOrOversizeFrameRaisesALineEvent) {
+  start(sim::Framing::Packet);
+  std::atomic<int> events{0};
+  imager->setLineEventHandler([&] { ++events; });
+  ASSERT_EQ(resync(), kSimToken | 1);
+  Bytes bad = RawImager::packet(1, 2, {'a'});
+  bad[4] ^= 0x40;
+  send(bad);
+  for (int i = 0; i < 100 && events == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(events.load(), 1);
+  ASSERT_EQ(resync(), kSimToken);
+  send(RawImager::packet(1, 2, {}));  // a sound zero-length packet
+  send({0x00, 0x00, 0x41, 0xFE});                        // announces 1,017 bytes
+  for (int i = 0; i < 100 && events == 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(events.load(), 2);
+  EXPECT_EQ(imager->damagedFrames(), 2u);
+}
+
+TEST_F(RawHost, DirectFramingOneMessagePerWrite) {
+  start(sim::Framing::Direct);
+  ASSERT_EQ(resync(), kSimToken | 1);
+  EXPECT_EQ(resync(), kSimToken | 1) << "direct framing forgets its ports at every recovery";
+  send({0x51, 0x00, 0x00, 0x00, 0x0D, 0x21, 0x01, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00});
+  uint8_t got[5] = {};
+  EXPECT_EQ(imager->port(1).read(got, 5, 1000), 5u);
+  EXPECT_EQ(Bytes(got, got + 5), (Bytes{0x0D, 0x0D, 0x00, 0x00, 0x00}));
+  imager->port(0).write(got, 3);
+  Bytes m = read(7);
+  uint32_t h = m[0] | (m[1] << 8) | (m[2] << 16) | (uint32_t(m[3]) << 24);
+  EXPECT_EQ(h >> 6, 3u);
+  EXPECT_EQ(h & 0xF, 0u);
+  EXPECT_EQ(Bytes(m.begin() + 4, m.end()), (Bytes{0x0D, 0x0D, 0x00}));
+}
+
+// The imager's link against the host's links: worked examples from the imager's seat.
+TEST(ImagerAndHostLinks, LinkCheckRoundTripOnBothKinds) {
+  for (vel::LinkKind kind : {vel::LinkKind::Packet, vel::LinkKind::Direct}) {
+    sim::MemoryLine line;
+    std::mutex lock;
+    Bytes toHost;
+    line.setTap([&](sim::MemoryLine::Direction d, const uint8_t* p, size_t n) {
+      std::lock_guard<std::mutex> g(lock);
+      if (d == sim::MemoryLine::ToHost) toHost.assign(p, p + n);
+    });
+    sim::ImagerLink imager(line.imager(), kind == vel::LinkKind::Packet ? sim::Framing::Packet : sim::Framing::Direct,
+                           kSimToken);
+    auto link = vel::createLink(kind, line.host(), 29000000);
+    auto pair = link->openPortPair(0, 1);
+    uint8_t code = 13;
+    uint32_t value = 13;
+    pair->write(&code, 1);
+    pair->write(&value, 4);
+    pair->flush();
+    uint8_t got[5] = {};
+    ASSERT_EQ(imager.port(1).read(got, 5, 2000), 5u);
+    EXPECT_EQ(Bytes(got, got + 5), (Bytes{0x0D, 0x0D, 0x00, 0x00, 0x00}));
+    if (kind == vel::LinkKind::Packet) {
+      for (int i = 0; i < 100; ++i) {
+        {
+          std::lock_guard<std::mutex> g(lock);
+          if (toHost == Bytes{0xD8, 0x28, 0x21, 0x00}) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::lock_guard<std::mutex> g(lock);
+      EXPECT_EQ(toHost, (Bytes{0xD8, 0x28, 0x21, 0x00})) << "the imager's acknowledgement is its last write";
+    }
+    const uint8_t answer[2] = {17, 1};
+    imager.port(0).write(answer, 1);
+    imager.port(0).write(answer + 1, 1);
+    imager.port(0).flush();
+    uint8_t level = 0, flag = 0;
+    pair->read(&level, 1, 2000);
+    pair->read(&flag, 1, 2000);
+    EXPECT_FALSE(pair->failed());
+    EXPECT_EQ(level, 17);
+    EXPECT_EQ(flag, 1);
+    pair.reset();
+    link.reset();
+  }
+}
