@@ -2,6 +2,8 @@
 // independently written store and against hand-built payloads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -142,8 +144,11 @@ DeviceConfiguration throughSimulator(const DeviceConfiguration& r, int level, De
 }
 
 Bytes item(uint8_t tag, const Bytes& payload) {
-  Bytes b{tag, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
-  b.insert(b.end(), payload.begin(), payload.end());
+  Bytes b(3 + payload.size());
+  b[0] = tag;
+  b[1] = static_cast<uint8_t>(payload.size());
+  b[2] = static_cast<uint8_t>(payload.size() >> 8);
+  std::copy(payload.begin(), payload.end(), b.begin() + 3);
   return b;
 }
 
@@ -498,6 +503,28 @@ TEST(FactoryDefaults, NotableValues) {
   expectSameTagged(r, got, "simulator factory settings");
 }
 
+TEST(SimulatorStore, HoldsWhatTheHostSent) {
+  sim::ImagerConfigStore imager;
+  ASSERT_TRUE(imager.applySet(18, writeTagged(busyRecord())));
+  const sim::ImagerSettings& s = imager.settings();
+  EXPECT_EQ(s.window, (std::array<uint16_t, 4>{32, 64, 640, 480}));
+  EXPECT_EQ(s.threshold, -7);
+  EXPECT_EQ(s.hue, -300);
+  EXPECT_TRUE(s.option[15]);
+  EXPECT_FALSE(s.option[0]);
+  EXPECT_EQ(s.symbologies, 0x8000006F6EFFDDF3ull);
+  EXPECT_EQ(s.typeOrder.size(), 23u);
+  EXPECT_EQ(s.affix[4].prefix.size(), 4u);
+  EXPECT_TRUE(s.affix[7].prefix.empty() && s.affix[7].suffix.empty());
+  EXPECT_EQ(s.stampAnchorY, 4321);
+
+  sim::ImagerConfigStore fixedImager;
+  ASSERT_TRUE(fixedImager.applySet(17, writeFixed(busyRecord())));
+  EXPECT_EQ(fixedImager.settings().window[2], 640);
+  EXPECT_FALSE(fixedImager.settings().option[15]) << "not in the block: the imager keeps its own";
+  EXPECT_EQ(fixedImager.settings().decoderTimeoutMs, 500);
+}
+
 TEST(SimulatorStore, RequestCompleteness) {
   const Bytes tagged = writeTagged(busyRecord());
   for (size_t have = 0; have < tagged.size(); have += 7)
@@ -513,4 +540,28 @@ TEST(SimulatorStore, RequestCompleteness) {
   EXPECT_FALSE(imager.applySet(18, unterminated));
   const Bytes wrongLength{0x10, 0x00, 1, 2};
   EXPECT_FALSE(imager.applySet(17, wrongLength));
+}
+
+// Arbitrary bytes from the imager or a barcode never push a length past its field
+// (run under the sanitizers, this also catches reads outside the input).
+TEST(ConfigurationPayloads, ArbitraryInputKeepsTheRecordsLimits) {
+  uint32_t seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 3000; ++round) {
+    const size_t length = next() % 700;
+    std::vector<uint8_t> bytes(length);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(next() % 4 == 0 ? next() % 24 : next());
+    DeviceConfiguration r = defaults();
+    DecodeTag(r, static_cast<int>(next() % 30), length, bytes.data());
+    if (!bytes.empty()) bytes[0] = round % 2 ? 6 : 7;
+    ApplyConfigurationPayload(r, bytes.data(), bytes.size());
+    MemoryStream wire(bytes);
+    ReadTaggedConfiguration(wire, r);
+    for (const PrefixSuffixEntry& e : r.prefixSuffix) {
+      ASSERT_LE(e.prefixLength, kAffixBytes);
+      ASSERT_LE(e.suffixLength, kAffixBytes);
+    }
+    uint8_t p[kMaxTagPayload];
+    for (int tag = 0; tag < kTagCount; ++tag) ASSERT_LE(EncodeTag(r, tag, p), kMaxTagPayload);
+  }
 }

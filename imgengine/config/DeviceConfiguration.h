@@ -163,6 +163,14 @@ bool WriteTaggedConfiguration(ByteStream& stream, const DeviceConfiguration& rec
 // Writes uint16 608 and the block, then flushes.
 bool WriteFixedConfiguration(ByteStream& stream, const DeviceConfiguration& record);
 
+// The form chosen by the link level (fixed block when fixedForm, else tagged).
+inline bool ReadConfiguration(ByteStream& stream, DeviceConfiguration& record, bool fixedForm) {
+  return fixedForm ? ReadFixedConfiguration(stream, record) : ReadTaggedConfiguration(stream, record);
+}
+inline bool WriteConfiguration(ByteStream& stream, const DeviceConfiguration& record, bool fixedForm) {
+  return fixedForm ? WriteFixedConfiguration(stream, record) : WriteTaggedConfiguration(stream, record);
+}
+
 // The library's one record (all zero until defaults are applied).
 DeviceConfiguration& deviceConfiguration();
 

@@ -23,7 +23,7 @@ int getAffix(int typeId, unsigned char* buffer, bool prefix) {
   const PrefixSuffixEntry* e = findEntry(typeId);
   if (!e) return 0;
   const uint8_t length = std::min<uint8_t>(prefix ? e->prefixLength : e->suffixLength, vel::kAffixBytes);
-  if (length > 0 && !buffer) return 0;
+  if (length == 0 || !buffer) return 0;
   std::memcpy(buffer, prefix ? e->prefix : e->suffix, length);
   return length;
 }
@@ -32,7 +32,7 @@ void setAffix(int typeId, unsigned int length, const unsigned char* bytes, bool 
   const unsigned int kept = std::min<unsigned int>(length, vel::kAffixBytes);
   PrefixSuffixEntry* e = findEntry(typeId);
   if (!e || (kept > 0 && !bytes)) return;
-  std::memcpy(prefix ? e->prefix : e->suffix, bytes, kept);
+  if (kept > 0) std::memcpy(prefix ? e->prefix : e->suffix, bytes, kept);
   (prefix ? e->prefixLength : e->suffixLength) = static_cast<uint8_t>(kept);
 }
 

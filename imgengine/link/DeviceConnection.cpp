@@ -134,20 +134,14 @@ bool DeviceConnection::getVersions(VersionRecord& v) {
 bool DeviceConnection::getConfiguration(DeviceConfiguration& record) {
   const uint8_t code = kCmdGetConfiguration;
   command_->write(&code, 1);
-  if (fixedConfiguration_)
-    ReadFixedConfiguration(*command_, record);
-  else
-    ReadTaggedConfiguration(*command_, record);
+  ReadConfiguration(*command_, record, fixedConfiguration_);
   return finish();
 }
 
 bool DeviceConnection::setConfiguration(const DeviceConfiguration& record, bool permanent) {
   const uint8_t code = permanent ? kCmdSetPermanentConfiguration : kCmdSetTemporaryConfiguration;
   command_->write(&code, 1);
-  if (fixedConfiguration_)
-    WriteFixedConfiguration(*command_, record);
-  else
-    WriteTaggedConfiguration(*command_, record);
+  WriteConfiguration(*command_, record, fixedConfiguration_);
   return finish();
 }
 

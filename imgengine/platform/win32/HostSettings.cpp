@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <vector>
+
 namespace vel::platform {
 
 namespace {
@@ -27,10 +30,18 @@ bool hostSettingsReadDword(const char* name, uint32_t* value) {
 int hostSettingsReadString(const char* name, char* buffer, size_t capacity) {
   HKEY key;
   if (openKey(KEY_READ, &key) != ERROR_SUCCESS) return -1;
-  DWORD size = static_cast<DWORD>(capacity);
-  const LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+  // One byte more than asked for, so that a text of full length that was stored
+  // with its terminating NUL still fits.
+  std::vector<char> data(capacity + 1);
+  DWORD size = static_cast<DWORD>(data.size());
+  const LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
   RegCloseKey(key);
-  if (rc != ERROR_SUCCESS || size > capacity) return -1;
+  if (rc != ERROR_SUCCESS || size > data.size()) return -1;
+  if (size == data.size()) {
+    if (data[size - 1] != '\0') return -1;
+    --size;
+  }
+  std::memcpy(buffer, data.data(), size);
   return static_cast<int>(size);
 }
 
