@@ -25,10 +25,20 @@ LibraryState::LibraryState()
     : greyImage(kGreyImageBufferBytes),
       displayCopy(kGreyImageBufferBytes),
       binaryImage(kBinaryImageBufferBytes),
-      // The watcher's loop polls for the imager's USB devices (10,000-byte stack, priority 0).
-      usbWatcher(std::make_unique<WorkerThread>(10000, 15000000, [](WorkerThread& self) {
-        while (!self.stopRequested()) self.stopEvent().waitTimedOut(100);
+      // The watcher polls for the imager's USB devices (10,000-byte stack, priority 0).
+      // While it runs it holds a reference on the module that contains it, and it ends
+      // by dropping that reference and exiting in one step: the library is not unmapped
+      // under a running watcher, and unload never has to wait for a thread's exit (which
+      // inside the platform's unload notification would wait on the loader lock it holds).
+      usbWatcher(std::make_unique<WorkerThread>(10000, 15000000, [this](WorkerThread& self) {
+        void* pin = platform::modulePinForThread();
+        runUsbWatcher(self, usbWatch);
+        platform::threadExitReleasingModule(pin);
       })) {}
+
+void LibraryState::startUsbWatcher() {
+  if (watcherStarted.exchange(1) == 0) usbWatcher->resume();
+}
 
 LibraryState::~LibraryState() {
   if (watcherStarted) {

@@ -2,11 +2,13 @@
 // locks and the shared image buffers. Built at library load, destroyed at unload.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "link/Sync.h"
+#include "link/UsbWatcher.h"
 #include "link/WorkerThread.h"
 
 namespace vel {
@@ -58,9 +60,12 @@ class LibraryState {
   uint8_t lastCaptureFlags = 0;
 
   // USB presence watcher: created suspended, started by the first ready registration.
+  // Its targets (notify window and thread) and present flag live in usbWatch.
   std::unique_ptr<WorkerThread> usbWatcher;
-  uint8_t watcherStarted = 0;
-  uint8_t usbDevicePresent = 0;
+  std::atomic<uint8_t> watcherStarted{0};
+  UsbWatchTargets usbWatch;
+  // Starts the watcher once; later calls do nothing.
+  void startUsbWatcher();
 };
 
 LibraryState& library();
