@@ -137,6 +137,7 @@ void SerialLine::hostClose() {
 IoStart SerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
   std::lock_guard<std::mutex> g(m_);
   if (read_.op) return IoStart::kFailed;
+  readRequests_.push_back(length);
   op.begin();
   read_ = {&op, std::this_thread::get_id(), static_cast<uint8_t*>(buffer), length, nullptr, {}};
   pumpLocked();
@@ -178,6 +179,7 @@ void SerialLine::hostCancel(Operation&) {
 
 void SerialLine::hostSetBreak(bool on) {
   std::lock_guard<std::mutex> g(m_);
+  if (on) ++breakRequests_;
   if (on && !breakOn_) {
     ++breaks_;
     if (answerBreaks_) {
@@ -280,6 +282,11 @@ bool SerialLine::breakOn() const {
   return breakOn_;
 }
 
+int SerialLine::breakRequests() const {
+  std::lock_guard<std::mutex> g(m_);
+  return breakRequests_;
+}
+
 int SerialLine::openCount() const {
   std::lock_guard<std::mutex> g(m_);
   return opens_;
@@ -288,6 +295,11 @@ int SerialLine::openCount() const {
 uint32_t SerialLine::lastBaudRate() const {
   std::lock_guard<std::mutex> g(m_);
   return lastBaud_;
+}
+
+std::vector<uint32_t> SerialLine::readRequests() const {
+  std::lock_guard<std::mutex> g(m_);
+  return readRequests_;
 }
 
 bool SerialLine::hostOpen() const {

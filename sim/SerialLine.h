@@ -39,11 +39,13 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   void injectLineEvent(uint32_t bits);        // vel::devices::kLine* bits, seen by the host's watcher
   void setPacingBaud(uint32_t baud);          // 0 = unpaced (default)
   void holdByOtherProgram(bool held);         // the port is in use elsewhere: opens fail
-  int breakCount() const;                     // breaks the host has set
+  int breakCount() const;                     // breaks the host has started (clear to set)
+  int breakRequests() const;                  // host requests to set the break, also while already set
   bool breakOn() const;                       // the host's break condition
   int openCount() const;
   uint32_t lastBaudRate() const;
   bool hostOpen() const;
+  std::vector<uint32_t> readRequests() const;  // sizes of the host's read requests
 
   // Host end: the library's serial line (null when the port is held).
   std::unique_ptr<vel::devices::SerialLine> openHost();
@@ -89,8 +91,9 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   bool answerBreaks_ = true;
   int answerDelayMs_ = 1;
   bool held_ = false, hostOpen_ = false, closed_ = false, breakOn_ = false;
-  int breaks_ = 0, opens_ = 0, recoveries_ = 0;
+  int breaks_ = 0, breakRequests_ = 0, opens_ = 0, recoveries_ = 0;
   uint32_t baud_ = 0, lastBaud_ = 0;
+  std::vector<uint32_t> readRequests_;
   Clock::time_point hostWireFree_{}, imagerWireFree_{};
   bool running_ = true;
   std::condition_variable serviceCv_;
