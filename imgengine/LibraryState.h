@@ -49,6 +49,7 @@ class LibraryState {
 
   Mutex commandLock;
   Mutex transferLock;
+  Mutex watcherLock;
 
   // Shared image targets, allocated once.
   std::vector<uint8_t> greyImage;
@@ -59,12 +60,14 @@ class LibraryState {
   uint8_t* displayBuffer = nullptr;
   uint8_t lastCaptureFlags = 0;
 
-  // USB presence watcher: created suspended, started by the first ready registration.
-  // Its targets (notify window and thread) and present flag live in usbWatch.
+  // USB presence watcher, created and started by the first ready registration (a
+  // thread created at load but never started could not be ended inside the
+  // platform's unload notification). Its targets and present flag live in usbWatch.
   std::unique_ptr<WorkerThread> usbWatcher;
   std::atomic<uint8_t> watcherStarted{0};
   UsbWatchTargets usbWatch;
-  // Starts the watcher once; later calls do nothing.
+  // Starts the watcher once; later calls do nothing. A thread that cannot be
+  // created leaves it unstarted, to be tried again by the next registration.
   void startUsbWatcher();
 };
 

@@ -49,11 +49,15 @@ void threadResume(Thread* t);
 void threadJoin(Thread* t);
 void threadDestroy(Thread* t);  // after join
 
-// A thread that must not outlive the module holding its code pins that module
-// while it runs and ends by releasing the pin and exiting in one step (win32);
-// on posix the pin is null and the release returns so the thread ends normally.
-void* modulePinForThread();
+// A thread that must not outlive the module holding its code runs with a pin on
+// that module and ends by releasing the pin and exiting in one step (win32); on
+// posix the pin is null and the release returns so the thread ends normally.
+void* modulePin();
+void moduleUnpin(void* pin);
 void threadExitReleasingModule(void* pin);
+// True while the process is ending and the library's static objects go with it:
+// its other threads are being ended by the system and must not be waited for.
+bool processEnding();
 
 // Thread-local slot holding one pointer per thread.
 struct TlsSlot;

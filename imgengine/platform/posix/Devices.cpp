@@ -427,7 +427,9 @@ bool messageTake(Message* out, uint32_t ms) {
 
 namespace vel::platform {
 
-void* modulePinForThread() { return nullptr; }
+void* modulePin() { return nullptr; }
+void moduleUnpin(void*) {}
 void threadExitReleasingModule(void*) {}
+bool processEnding() { return false; }
 
 }  // namespace vel::platform

@@ -192,10 +192,21 @@ bool messageTake(Message* out, uint32_t ms) {
 
 namespace vel::platform {
 
-void* modulePinForThread() {
+void* modulePin() {
   HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&modulePinForThread), &module);
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&modulePin), &module);
   return module;
+}
+
+void moduleUnpin(void* pin) {
+  if (pin) FreeLibrary(static_cast<HMODULE>(pin));
+}
+
+bool processEnding() {
+  using ShutdownInProgress = BOOLEAN(WINAPI*)();
+  static const auto query = reinterpret_cast<ShutdownInProgress>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlDllShutdownInProgress")));
+  return query && query();
 }
 
 void threadExitReleasingModule(void* pin) {
