@@ -201,8 +201,16 @@ TEST_F(SerialTest, BreakAttemptsDependOnWhatFailedTheLine) {
   EXPECT_TRUE(line->takeLineRecovery());
   EXPECT_FALSE(line->takeLineRecovery());
 
-  // A modem-status change wins over a break that came with it: back to 3 attempts.
+  // A break the imager sent on its own earlier is no answer to a later reset.
   line->setAnswerBreaks(false);
+  line->injectLineEvent(vel::devices::kLineBreak);
+  for (int i = 0; i < 200 && !t.failed(); ++i) vel::platform::sleepMs(5);
+  const int before = line->breakRequests();
+  t.reset();
+  EXPECT_TRUE(t.failed());
+  EXPECT_EQ(line->breakRequests() - before, 20);
+
+  // A modem-status change wins over a break that came with it: back to 3 attempts.
   line->injectLineEvent(vel::devices::kLineBreak | vel::devices::kLineDsr);
   for (int i = 0; i < 200 && !t.failed(); ++i) vel::platform::sleepMs(5);
   vel::platform::sleepMs(20);

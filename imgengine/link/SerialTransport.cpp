@@ -114,6 +114,9 @@ void SerialTransport::reset() {
     return;
   }
   const int attempts = lineState_.load() == kLineModemChange ? kFirstResetAttempts : kResetAttempts;
+  // Only an answer to this reset's own breaks counts: a break the line reported
+  // earlier (the imager restarting, noise) must not pass for the handshake.
+  breakSeen_.reset();
   for (int attempt = 1;; ++attempt) {
     line_->setBreak(true);
     platform::sleepMs(2);
