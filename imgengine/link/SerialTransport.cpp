@@ -162,11 +162,13 @@ void SerialTransport::watch(WorkerThread& self) {
     const uint32_t bits = eventBits_;
     if (bits & (devices::kLineBreak | devices::kLineError)) lineState_ = kLineBreakOrError;
     if (bits & (devices::kLineCts | devices::kLineDsr)) lineState_ = kLineModemChange;
+    // Break seen goes before the failure: a reset started because of this very
+    // event then clears it and waits for a fresh answer.
+    if (bits & devices::kLineBreak) breakSeen_.set();
     if (bits & (devices::kLineCts | devices::kLineDsr | devices::kLineBreak | devices::kLineError)) {
       fault_ = 1;
       wakeTransfers();
     }
-    if (bits & devices::kLineBreak) breakSeen_.set();
   }
 }
 
