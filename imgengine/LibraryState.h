@@ -2,6 +2,7 @@
 // locks and the shared image buffers. Built at library load, destroyed at unload.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "config/DeviceConfiguration.h"
 #include "link/ByteStream.h"
 #include "link/Sync.h"
+#include "link/UsbWatcher.h"
 #include "link/WorkerThread.h"
 
 namespace vel {
@@ -56,6 +58,7 @@ class LibraryState {
 
   Mutex commandLock;
   Mutex transferLock;
+  Mutex watcherLock;
 
   // Shared image targets, allocated once.
   std::vector<uint8_t> greyImage;
@@ -66,10 +69,15 @@ class LibraryState {
   uint8_t* displayBuffer = nullptr;
   uint8_t lastCaptureFlags = 0;
 
-  // USB presence watcher: created suspended, started by the first ready registration.
+  // USB presence watcher, created and started by the first ready registration (a
+  // thread created at load but never started could not be ended inside the
+  // platform's unload notification). Its targets and present flag live in usbWatch.
   std::unique_ptr<WorkerThread> usbWatcher;
-  uint8_t watcherStarted = 0;
-  uint8_t usbDevicePresent = 0;
+  std::atomic<uint8_t> watcherStarted{0};
+  UsbWatchTargets usbWatch;
+  // Starts the watcher once; later calls do nothing. A thread that cannot be
+  // created leaves it unstarted, to be tried again by the next registration.
+  void startUsbWatcher();
 };
 
 LibraryState& library();

@@ -70,8 +70,6 @@ int VEL_API VelGetBarcodeProcessingTime(int) { return 0; }
 int VEL_API VelGetBarcodeName(int, int, char*) { return 0; }
 unsigned char* VEL_API VelGetCurDisplayBuffer(void) { return nullptr; }
 int VEL_API VelGetCommunicationStatus(void) { return -4; }
-void VEL_API VelRegisterUsbReadyStatusNotifyWindow(VelWindow) {}
-void VEL_API VelRegisterUsbReadyStatusNotifyThread(unsigned int) {}
 int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }
 void VEL_API VelGetPreviousGreyImageEx(void) {}
 int VEL_API VelGetTimestampColor(void) { return 0; }
