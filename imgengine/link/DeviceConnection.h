@@ -65,6 +65,7 @@ class DeviceConnection {
   void setError() { error_.store(1); }
   int32_t blockSize() const { return blockSize_; }
   bool fixedConfiguration() const { return fixedConfiguration_; }
+  Link& link() { return *link_; }
   PortPair& commandChannel() { return *command_; }
   PortPair& eventChannel() { return *event_; }
   void setChannelTimeouts(int timeoutMs);
