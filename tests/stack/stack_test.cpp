@@ -146,6 +146,10 @@ TEST_P(StackTest, AnEchoedStreamArrivesIntactThroughLineFailures) {
   if (s.kind == Line::Serial || s.kind == Line::UsbPacket) {
     EXPECT_EQ(received, total);
   }
+  if (received == total) {
+    // The connection's own resynchronisation and one for each line failure.
+    EXPECT_GE(s.imagerLink->resyncsAnswered(), 3u) << "the line failures did not happen";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, StackTest, ::testing::Values(Line::Serial, Line::Usb, Line::UsbPacket, Line::Usb2),
