@@ -188,6 +188,7 @@ void SerialLine::hostSetBreak(bool on) {
       eventsDue_ = Clock::now() + std::chrono::milliseconds(answerDelayMs_);
       ++recoveries_;
       toImager_.clear();
+      imagerCv_.notify_all();
       serviceCv_.notify_all();
     }
   }
@@ -205,7 +206,10 @@ void SerialLine::hostPurge() {
 
 size_t SerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_);
-  auto ready = [&] { return closed_ || dueBytes(toImager_, Clock::now()) > 0; };
+  // A break is part of the byte stream: what follows it is read only after the
+  // imager has taken the recovery, so that no byte of the handshake is consumed
+  // as if it came before the break.
+  auto ready = [&] { return closed_ || recoveries_ > 0 || dueBytes(toImager_, Clock::now()) > 0; };
   // Paced bytes become due without a notification: wait in short slices.
   const auto deadline = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!ready()) {
@@ -213,6 +217,7 @@ size_t SerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
     if (now >= deadline) return 0;
     imagerCv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(2)));
   }
+  if (recoveries_ > 0) return 0;
   size_t copied = 0;
   const size_t due = dueBytes(toImager_, Clock::now());
   while (copied < max && copied < due) {
@@ -228,7 +233,8 @@ size_t SerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
 
 void SerialLine::write(const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> g(m_);
-  if (!hostOpen_ || length == 0) return;
+  // From the host's break until the imager has taken it, the imager sends nothing.
+  if (!hostOpen_ || recoveries_ > 0 || length == 0) return;
   toHost_.push_back({wireTime(imagerWireFree_, length), std::vector<uint8_t>(data, data + length)});
   pumpLocked();
 }

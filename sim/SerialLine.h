@@ -27,7 +27,8 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
 
   const std::string& name() const { return name_; }
 
-  // Imager end.
+  // Imager end. Between a break the host started and takeLineRecovery, reads
+  // return nothing and writes are dropped, as the break is part of the stream.
   size_t read(uint8_t* buffer, size_t max, int timeoutMs) override;
   void write(const uint8_t* data, size_t length) override;
   bool closed() const override;

@@ -125,11 +125,39 @@ TEST_F(SerialTest, EchoThroughResetsAndLineEvents) {
   expectEcho(t, 3000, 3);
 }
 
+// The simulated line keeps a break in its place in the stream: the handshake the
+// host writes after its break reaches the imager only once the imager has taken
+// the recovery, and what the imager sends before that is lost like any frame cut by a break.
+TEST_F(SerialTest, BytesAfterABreakWaitForTheImagerToTakeTheRecovery) {
+  auto line = devices.addSerialLine(6);
+  SerialTransport t(6);
+  ASSERT_TRUE(t.opened());
+  t.reset();
+  ASSERT_FALSE(t.failed());
+  const uint8_t intro[3] = {0x00, 0x00, 0xFF};
+  t.write(intro, sizeof intro, 500);
+  uint8_t buf[16] = {};
+  EXPECT_EQ(line->read(buf, sizeof buf, 30), 0u) << "read before the recovery was taken";
+  const uint8_t stale = 0x55;
+  line->write(&stale, 1);
+  ASSERT_TRUE(line->takeLineRecovery());
+  EXPECT_FALSE(line->takeLineRecovery());
+  ASSERT_EQ(line->read(buf, sizeof buf, 500), 3u);
+  EXPECT_EQ(std::vector<uint8_t>(buf, buf + 3), std::vector<uint8_t>(intro, intro + 3));
+  const uint8_t answer = 0xA5;
+  line->write(&answer, 1);
+  uint8_t got = 0;
+  t.read(&got, 1, 500);
+  EXPECT_FALSE(t.failed());
+  EXPECT_EQ(got, answer) << "the imager's write before it took the recovery reached the host";
+}
+
 TEST_F(SerialTest, ReadIsServedInPiecesOf256) {
   auto line = devices.addSerialLine(4);
   SerialTransport t(4);
   t.reset();
   ASSERT_FALSE(t.failed());
+  ASSERT_TRUE(line->takeLineRecovery());
   const auto data = pattern(300, 9);
   line->write(data.data(), data.size());
   std::vector<uint8_t> in(300);

@@ -18,6 +18,9 @@ class LinkPort : public ByteStream {
   bool failed() const override { return failed_.load(); }
   int number() const { return number_; }
   bool isInput() const { return input_; }
+  // The flush a PortPair's read does first. A writer on another thread that is
+  // busy with the port at that moment owns its packet and flushes it itself.
+  virtual void flushUnlessBusy() { flush(); }
 
  protected:
   std::atomic<bool> failed_{true};

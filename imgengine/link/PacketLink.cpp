@@ -42,7 +42,8 @@ Packet* PacketLink::takeFree() {
 }
 
 void PacketLink::release(Packet* p) {
-  if (p) freePool_.putBack(p);
+  // Never waits: the pool holds every buffer, so a full pool means p is in it already.
+  if (p) freePool_.putBack(p, 0);
 }
 
 void PacketLink::send(Packet* p, bool front) {
@@ -236,6 +237,7 @@ void PacketLinkPort::sendCurrent() {
 
 void PacketLinkPort::write(const void* buffer, size_t length, int timeoutMs) {
   if (failed_.load() || input_) return;
+  ScopedLock output(outputLock_);
   auto* in = static_cast<const uint8_t*>(buffer);
   size_t left = length;
   while (left > 0) {
@@ -260,7 +262,15 @@ void PacketLinkPort::write(const void* buffer, size_t length, int timeoutMs) {
 }
 
 void PacketLinkPort::flush() {
-  if (!failed_.load() && !input_ && current_) sendCurrent();
+  if (failed_.load() || input_) return;
+  ScopedLock output(outputLock_);
+  if (!failed_.load() && current_) sendCurrent();
+}
+
+void PacketLinkPort::flushUnlessBusy() {
+  if (failed_.load() || input_ || !outputLock_.tryLock()) return;
+  if (!failed_.load() && current_) sendCurrent();
+  outputLock_.unlock();
 }
 
 }  // namespace vel

@@ -62,6 +62,7 @@ class PacketLinkPort : public LinkPort {
   void read(void* buffer, size_t length, int timeoutMs) override;
   void write(const void* buffer, size_t length, int timeoutMs) override;
   void flush() override;
+  void flushUnlessBusy() override;
   void abort() override;
   void reset() override;
 
@@ -78,6 +79,8 @@ class PacketLinkPort : public LinkPort {
   void returnAll();
 
   PacketLink& link_;
+  // Output ports: write and flush fill and seal the current packet; one thread at a time.
+  Mutex outputLock_;
   BoundedQueue<Packet> receive_{3};
   BoundedQueue<Packet> sent_{4};
   int expected_ = 2;
