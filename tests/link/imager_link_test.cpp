@@ -4,8 +4,10 @@
 
 #include <mutex>
 
+#include "DeviceSim.h"
 #include "ImagerLink.h"
 #include "LinkFixture.h"
+#include "link/UsbTransport.h"
 
 using namespace linktest;
 
@@ -203,4 +205,42 @@ TEST(ImagerAndHostLinks, DroppedAndDamagedImagerPacketsComeAgainAfterAStall) {
   EXPECT_FALSE(pair->failed());
   EXPECT_EQ(got, data);
   EXPECT_GE(imager.resyncsAnswered(), 3u) << "construction and at least two stalls";
+}
+
+// Over the second USB driver every host read takes at most one imager write and
+// drops what it did not ask for: the imager's answer and its direct messages must
+// come in the pieces the host reads (zero, mark, token; header, payload).
+TEST(ImagerOverUsb, AnswerAndMessagesComeInThePiecesTheHostReads) {
+  sim::DeviceSim devices;
+  devices.install();
+  auto dev = devices.plugUsb(sim::UsbDriver::kSecond, 0);
+  vel::Usb2Transport host;
+  sim::ImagerLink imager(*dev, sim::Framing::Direct, kSimToken);
+  host.reset();
+  ASSERT_FALSE(host.failed());
+  const uint8_t intro[7] = {0, 0, 0xFF, 0x00, 0x01, 0x00, 0x00};
+  host.write(intro, sizeof intro, 100);
+  uint8_t b = 0;
+  host.read(&b, 1, 1000);
+  EXPECT_EQ(b, 0x00);
+  host.read(&b, 1, 1000);
+  EXPECT_NE(b, 0x00);
+  uint8_t t[4] = {};
+  host.read(t, 4, 1000);
+  ASSERT_FALSE(host.failed());
+  EXPECT_EQ(t[0] | (t[1] << 8) | (t[2] << 16) | (uint32_t(t[3]) << 24), kSimToken | 1);
+
+  const Bytes payload{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  imager.port(0).write(payload.data(), payload.size());
+  uint8_t h[4] = {};
+  host.read(h, 4, 1000);
+  ASSERT_FALSE(host.failed());
+  const uint32_t header = h[0] | (h[1] << 8) | (h[2] << 16) | (uint32_t(h[3]) << 24);
+  EXPECT_EQ(header >> 6, payload.size());
+  EXPECT_EQ(header & 0xF, 0u);
+  Bytes got(payload.size());
+  host.read(got.data(), got.size(), 1000);
+  ASSERT_FALSE(host.failed());
+  EXPECT_EQ(got, payload);
+  imager.shutdown();
 }
