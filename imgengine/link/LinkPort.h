@@ -18,6 +18,9 @@ class LinkPort : public ByteStream {
   bool failed() const override { return failed_.load(); }
   int number() const { return number_; }
   bool isInput() const { return input_; }
+  // The flush a channel's read makes first. A port whose writer may be busy on
+  // another thread leaves it to that writer.
+  virtual void flushIfIdle() { flush(); }
 
  protected:
   std::atomic<bool> failed_{true};

@@ -12,7 +12,7 @@ LinkPortPair::~LinkPortPair() {
 }
 
 void LinkPortPair::read(void* buffer, size_t length, int timeoutMs) {
-  if (flushBeforeRead_) output_->flush();
+  if (flushBeforeRead_) output_->flushIfIdle();
   input_->read(buffer, length, timeoutMs);
 }
 

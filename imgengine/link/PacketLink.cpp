@@ -236,6 +236,7 @@ void PacketLinkPort::sendCurrent() {
 
 void PacketLinkPort::write(const void* buffer, size_t length, int timeoutMs) {
   if (failed_.load() || input_) return;
+  ScopedLock fill(fillLock_);
   auto* in = static_cast<const uint8_t*>(buffer);
   size_t left = length;
   while (left > 0) {
@@ -260,7 +261,15 @@ void PacketLinkPort::write(const void* buffer, size_t length, int timeoutMs) {
 }
 
 void PacketLinkPort::flush() {
-  if (!failed_.load() && !input_ && current_) sendCurrent();
+  if (input_) return;
+  ScopedLock fill(fillLock_);
+  if (!failed_.load() && current_) sendCurrent();
+}
+
+void PacketLinkPort::flushIfIdle() {
+  if (input_ || !fillLock_.tryLock()) return;
+  if (!failed_.load() && current_) sendCurrent();
+  fillLock_.unlock();
 }
 
 }  // namespace vel

@@ -62,6 +62,9 @@ class PacketLinkPort : public LinkPort {
   void read(void* buffer, size_t length, int timeoutMs) override;
   void write(const void* buffer, size_t length, int timeoutMs) override;
   void flush() override;
+  // Skipped while another thread is inside write or flush: that thread owns the
+  // packet being filled and pushes it out itself.
+  void flushIfIdle() override;
   void abort() override;
   void reset() override;
 
@@ -82,6 +85,7 @@ class PacketLinkPort : public LinkPort {
   BoundedQueue<Packet> sent_{4};
   int expected_ = 2;
   uint32_t pendingReleases_ = 0;
+  Mutex fillLock_;  // output: guards the packet being filled against a concurrent flush
   Packet* current_ = nullptr;
   uint32_t offset_ = 0;
   uint32_t remaining_ = 0;

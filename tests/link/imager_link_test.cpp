@@ -2,7 +2,9 @@
 // then against the host's own links.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "DeviceSim.h"
 #include "ImagerLink.h"
@@ -243,4 +245,51 @@ TEST(ImagerOverUsb, AnswerAndMessagesComeInThePiecesTheHostReads) {
   ASSERT_FALSE(host.failed());
   EXPECT_EQ(got, payload);
   imager.shutdown();
+}
+
+// One thread writes and flushes a channel while another reads it (and so flushes
+// first): each packet being filled still goes out exactly once, the echoed
+// stream comes back whole.
+TEST(ImagerAndHostLinks, ChannelWrittenAndReadOnTwoThreadsSendsEachPacketOnce) {
+  sim::MemoryLine line;
+  sim::ImagerLink imager(line.imager(), sim::Framing::Packet, kSimToken);
+  std::atomic<bool> stop{false};
+  std::thread echo([&] {
+    uint8_t buffer[500];
+    while (!stop) {
+      const size_t n = imager.port(5).read(buffer, sizeof buffer, 20);
+      if (n == 0) continue;
+      imager.port(4).write(buffer, n);
+      imager.port(4).flush();
+    }
+  });
+  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), 29000000);
+  auto pair = link->openPortPair(4, 5);
+  pair->setDefaultTimeout(3000);
+  const size_t pieces = 200, piece = 500;
+  auto at = [](size_t i) { return static_cast<uint8_t>(i * 13 + i / 256); };
+  std::thread writer([&] {
+    Bytes out(piece);
+    for (size_t k = 0; k < pieces && !pair->failed(); ++k) {
+      for (size_t i = 0; i < piece; ++i) out[i] = at(k * piece + i);
+      pair->write(out.data(), piece);
+      pair->flush();
+    }
+  });
+  Bytes in(piece);
+  size_t received = 0, wrong = 0;
+  for (size_t k = 0; k < pieces; ++k) {
+    pair->read(in.data(), piece);
+    if (pair->failed()) break;
+    for (size_t i = 0; i < piece; ++i) wrong += in[i] != at(received + i);
+    received += piece;
+  }
+  pair->abort();
+  writer.join();
+  stop = true;
+  echo.join();
+  EXPECT_EQ(received, pieces * piece);
+  EXPECT_EQ(wrong, 0u);
+  pair.reset();
+  link.reset();
 }
