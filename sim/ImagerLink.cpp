@@ -178,7 +178,11 @@ void ImagerLink::answerResync(uint32_t hostToken) {
   uint32_t mine = token_ | (reset ? 1u : 0u);
   const uint8_t answer[6] = {0x00, kAnswerMark, static_cast<uint8_t>(mine), static_cast<uint8_t>(mine >> 8),
                              static_cast<uint8_t>(mine >> 16), static_cast<uint8_t>(mine >> 24)};
-  line_.write(answer, sizeof answer);
+  // In the pieces the host reads them (a zero, the mark, the token): a USB host
+  // read takes at most one write and may drop what it did not ask for.
+  line_.write(answer, 1);
+  line_.write(answer + 1, 1);
+  line_.write(answer + 2, 4);
   if (reset) {
     resetPorts();
     hostToken_ = hostToken & ~1u;
@@ -319,6 +323,13 @@ void ImagerLink::writeWire(std::vector<uint8_t> wire, bool data) {
       --corruptPackets_;
       wire[wire.size() - 1] ^= 0x01;
     }
+  }
+  if (framing_ == Framing::Direct && wire.size() > kHeader) {
+    // The host reads a message's header and its payload separately; on USB each
+    // read takes at most one write, so they go as two.
+    line_.write(wire.data(), kHeader);
+    line_.write(wire.data() + kHeader, wire.size() - kHeader);
+    return;
   }
   line_.write(wire.data(), wire.size());
 }

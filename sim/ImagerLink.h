@@ -9,7 +9,9 @@
 // ports 0, 2, ...) and reads on odd ports; setImagerWrites changes a port.
 // On the direct framing every ImagerPort::write is one message, so an
 // application writes in the pieces the host reads (the host faults a message
-// longer than its pending read).
+// longer than its pending read). Each message's header and payload, and the
+// pieces of the resynchronisation answer, are separate line writes: on USB a host
+// read takes at most one write.
 #pragma once
 
 #include <atomic>

@@ -50,9 +50,15 @@ void UsbDevice::hostClose() {
 
 void UsbDevice::pumpLocked() {
   if (!read_.op || toHost_.empty()) return;
-  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(read_.length, toHost_.size()));
-  std::copy_n(toHost_.begin(), n, read_.in);
-  toHost_.erase(toHost_.begin(), toHost_.begin() + n);
+  // A read never spans two transfers.
+  const std::vector<uint8_t>& transfer = toHost_.front();
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(read_.length, transfer.size() - frontTaken_));
+  std::copy_n(transfer.begin() + static_cast<std::ptrdiff_t>(frontTaken_), n, read_.in);
+  frontTaken_ += n;
+  if (frontTaken_ == transfer.size()) {
+    toHost_.pop_front();
+    frontTaken_ = 0;
+  }
   Operation* op = read_.op;
   read_ = {};
   op->complete(true, n);
@@ -94,7 +100,9 @@ IoStart UsbDevice::hostControl(uint32_t code, const void* input, uint32_t inputL
     // The device starts over: what either side had not yet taken is dropped.
     ++recoveries_;
     toHost_.clear();
+    frontTaken_ = 0;
     toImager_.clear();
+    imagerCv_.notify_all();  // a waiting imager read returns and the imager takes the recovery
   }
   op.complete(ok, 0);
   return IoStart::kCompleted;
@@ -107,12 +115,13 @@ void UsbDevice::hostCancel() {
 
 size_t UsbDevice::read(uint8_t* buffer, size_t max, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_);
-  auto ready = [&] { return !plugged_ || !toImager_.empty(); };
+  auto ready = [&] { return !plugged_ || recoveries_ > 0 || !toImager_.empty(); };
   if (timeoutMs < 0) {
     imagerCv_.wait(lock, ready);
   } else if (!imagerCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
     return 0;
   }
+  if (recoveries_ > 0) return 0;
   const size_t n = std::min(max, toImager_.size());
   std::copy_n(toImager_.begin(), n, buffer);
   toImager_.erase(toImager_.begin(), toImager_.begin() + static_cast<std::ptrdiff_t>(n));
@@ -121,8 +130,8 @@ size_t UsbDevice::read(uint8_t* buffer, size_t max, int timeoutMs) {
 
 void UsbDevice::write(const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> g(m_);
-  if (!plugged_) return;
-  toHost_.insert(toHost_.end(), data, data + length);
+  if (!plugged_ || recoveries_ > 0 || length == 0) return;
+  toHost_.emplace_back(data, data + length);
   pumpLocked();
 }
 

@@ -1,7 +1,11 @@
 // A simulated device object of one of the imager's USB drivers. The host opens it
-// by name through the device seam; the imager side is an ImagerLine. Reads deliver
-// what the imager has queued (up to the requested size), writes may be cut short,
-// the line-recovery I/O control succeeds unless refused.
+// by name through the device seam; the imager side is an ImagerLine. As on a bulk
+// pipe, each imager write is one transfer and a host read ends at a transfer
+// boundary: it delivers at most the rest of the oldest transfer (up to the
+// requested size). Host writes may be cut short. The line-recovery I/O control
+// succeeds unless refused; until the imager has taken the recovery it reads
+// nothing and its writes are lost, so that it sees the host's bytes after the
+// recovery only once it knows of it.
 #pragma once
 
 #include <condition_variable>
@@ -68,7 +72,9 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   std::string name_;
   mutable std::mutex m_;
   std::condition_variable imagerCv_;
-  std::deque<uint8_t> toHost_, toImager_;
+  std::deque<std::vector<uint8_t>> toHost_;  // transfers; the front one partly read
+  size_t frontTaken_ = 0;
+  std::deque<uint8_t> toImager_;
   Pending read_;
   bool plugged_ = true, hostOpen_ = false, refuse_ = false;
   uint32_t maxAccept_ = 0;

@@ -281,6 +281,7 @@ TEST_F(UsbTest, ReadAheadServesLaterReadsWithoutDriverRequests) {
   UsbTransport t;
   t.reset();
   ASSERT_FALSE(t.failed());
+  ASSERT_TRUE(dev->takeLineRecovery());
   const auto data = pattern(10, 4);
   dev->write(data.data(), data.size());
   uint8_t a[2], b[8];
@@ -311,6 +312,7 @@ TEST_F(UsbTest, Usb2RequestsAreRoundedUpTo32768) {
   ASSERT_FALSE(t.failed());
   EXPECT_EQ(dev->lastControlCode(), 0x222000u);
   EXPECT_EQ(dev->lastControlInput(), (std::vector<uint8_t>{0x20, 0x00}));
+  ASSERT_TRUE(dev->takeLineRecovery());
 
   const auto data = pattern(40000, 1);
   dev->write(data.data(), 4);
@@ -337,6 +339,7 @@ TEST_F(UsbTest, WritesGoInSmallRequestsAndShortWritesContinue) {
   UsbTransport t;
   t.reset();
   EXPECT_EQ(dev->lastControlInput(), std::vector<uint8_t>{});
+  ASSERT_TRUE(dev->takeLineRecovery());
   const auto data = pattern(20, 3);
   t.write(data.data(), data.size(), 1000);
   EXPECT_EQ(dev->writeRequests(), (std::vector<uint32_t>{7, 7, 6}));
@@ -358,9 +361,71 @@ TEST_F(UsbTest, WritesGoInSmallRequestsAndShortWritesContinue) {
   auto dev2 = devices.plugUsb(UsbDriver::kSecond, 0);
   Usb2Transport t2;
   t2.reset();
+  ASSERT_TRUE(dev2->takeLineRecovery());
   const auto big = pattern(130, 1);
   t2.write(big.data(), big.size(), 1000);
   EXPECT_EQ(dev2->writeRequests(), (std::vector<uint32_t>{60, 60, 10}));
+}
+
+// Each imager write is one transfer and no host read spans two: the second
+// driver's reads keep only what was asked, the first driver's read-ahead keeps the rest.
+TEST_F(UsbTest, HostReadsEndAtTransferBoundaries) {
+  auto dev2 = devices.plugUsb(UsbDriver::kSecond, 0);
+  Usb2Transport t2;
+  t2.reset();
+  ASSERT_TRUE(dev2->takeLineRecovery());
+  const auto data = pattern(10, 2);
+  dev2->write(data.data(), 4);
+  dev2->write(data.data() + 4, 6);
+  uint8_t header[4], payload[6];
+  t2.read(header, 4, 1000);
+  t2.read(payload, 6, 1000);
+  ASSERT_FALSE(t2.failed());
+  EXPECT_EQ(std::vector<uint8_t>(header, header + 4), std::vector<uint8_t>(data.begin(), data.begin() + 4));
+  EXPECT_EQ(std::vector<uint8_t>(payload, payload + 6), std::vector<uint8_t>(data.begin() + 4, data.end()));
+  // A transfer longer than what was wanted loses its surplus on this transport.
+  dev2->write(data.data(), 10);
+  dev2->write(data.data() + 7, 3);
+  uint8_t three[3];
+  t2.read(three, 3, 1000);
+  t2.read(three, 3, 1000);
+  ASSERT_FALSE(t2.failed());
+  EXPECT_EQ(std::vector<uint8_t>(three, three + 3), std::vector<uint8_t>(data.begin() + 7, data.end()));
+
+  auto dev = devices.plugUsb(UsbDriver::kFirst, 0);
+  UsbTransport t;
+  t.reset();
+  ASSERT_TRUE(dev->takeLineRecovery());
+  for (size_t i = 0; i < 9; i += 3) dev->write(data.data() + i, 3);
+  uint8_t nine[9];
+  t.read(nine, 9, 1000);
+  ASSERT_FALSE(t.failed());
+  EXPECT_EQ(std::vector<uint8_t>(nine, nine + 9), std::vector<uint8_t>(data.begin(), data.begin() + 9));
+  EXPECT_EQ(dev->readRequests().size(), 3u);  // one driver read per transfer
+}
+
+// Until the imager has taken a line recovery it reads nothing (so it never takes
+// the host's handshake for ordinary traffic) and what it writes is lost.
+TEST_F(UsbTest, ImagerSeesHostBytesOnlyAfterTakingTheRecovery) {
+  auto dev = devices.plugUsb(UsbDriver::kFirst, 0);
+  UsbTransport t;
+  t.reset();
+  ASSERT_FALSE(t.failed());
+  const uint8_t hello[3] = {0x00, 0x00, 0xFF};
+  t.write(hello, sizeof hello, 1000);
+  uint8_t got[8] = {};
+  EXPECT_EQ(dev->read(got, sizeof got, -1), 0u);  // returns at once although bytes wait
+  dev->write(hello, sizeof hello);                // lost: the host is waiting for the answer
+  ASSERT_TRUE(dev->takeLineRecovery());
+  EXPECT_EQ(dev->read(got, sizeof got, 1000), 3u);
+  EXPECT_EQ(std::vector<uint8_t>(got, got + 3), std::vector<uint8_t>(hello, hello + 3));
+  const uint8_t answer[2] = {0xA5, 0x01};
+  dev->write(answer, sizeof answer);
+  uint8_t back[2] = {};
+  t.read(back, sizeof back, 1000);
+  ASSERT_FALSE(t.failed());
+  EXPECT_EQ(back[0], 0xA5);
+  EXPECT_EQ(back[1], 0x01);
 }
 
 TEST_F(UsbTest, FirstResetMakesThreeAttemptsLaterOnesTwenty) {
@@ -420,6 +485,7 @@ TEST_F(UsbTest, Usb2EchoThroughAbortAndReset) {
   Usb2Transport t;
   t.reset();
   ASSERT_FALSE(t.failed());
+  ASSERT_TRUE(dev->takeLineRecovery());
   const auto out = pattern(500, 8);
   t.write(out.data(), out.size(), 1000);
   std::vector<uint8_t> got(500);

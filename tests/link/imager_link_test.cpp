@@ -2,10 +2,14 @@
 // then against the host's own links.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
+#include "DeviceSim.h"
 #include "ImagerLink.h"
 #include "LinkFixture.h"
+#include "link/UsbTransport.h"
 
 using namespace linktest;
 
@@ -203,4 +207,89 @@ TEST(ImagerAndHostLinks, DroppedAndDamagedImagerPacketsComeAgainAfterAStall) {
   EXPECT_FALSE(pair->failed());
   EXPECT_EQ(got, data);
   EXPECT_GE(imager.resyncsAnswered(), 3u) << "construction and at least two stalls";
+}
+
+// Over the second USB driver every host read takes at most one imager write and
+// drops what it did not ask for: the imager's answer and its direct messages must
+// come in the pieces the host reads (zero, mark, token; header, payload).
+TEST(ImagerOverUsb, AnswerAndMessagesComeInThePiecesTheHostReads) {
+  sim::DeviceSim devices;
+  devices.install();
+  auto dev = devices.plugUsb(sim::UsbDriver::kSecond, 0);
+  vel::Usb2Transport host;
+  sim::ImagerLink imager(*dev, sim::Framing::Direct, kSimToken);
+  host.reset();
+  ASSERT_FALSE(host.failed());
+  const uint8_t intro[7] = {0, 0, 0xFF, 0x00, 0x01, 0x00, 0x00};
+  host.write(intro, sizeof intro, 100);
+  uint8_t b = 0;
+  host.read(&b, 1, 1000);
+  EXPECT_EQ(b, 0x00);
+  host.read(&b, 1, 1000);
+  EXPECT_NE(b, 0x00);
+  uint8_t t[4] = {};
+  host.read(t, 4, 1000);
+  ASSERT_FALSE(host.failed());
+  EXPECT_EQ(t[0] | (t[1] << 8) | (t[2] << 16) | (uint32_t(t[3]) << 24), kSimToken | 1);
+
+  const Bytes payload{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  imager.port(0).write(payload.data(), payload.size());
+  uint8_t h[4] = {};
+  host.read(h, 4, 1000);
+  ASSERT_FALSE(host.failed());
+  const uint32_t header = h[0] | (h[1] << 8) | (h[2] << 16) | (uint32_t(h[3]) << 24);
+  EXPECT_EQ(header >> 6, payload.size());
+  EXPECT_EQ(header & 0xF, 0u);
+  Bytes got(payload.size());
+  host.read(got.data(), got.size(), 1000);
+  ASSERT_FALSE(host.failed());
+  EXPECT_EQ(got, payload);
+  imager.shutdown();
+}
+
+// One thread writes and flushes a channel while another reads it (and so flushes
+// first): each packet being filled still goes out exactly once, the echoed
+// stream comes back whole.
+TEST(ImagerAndHostLinks, ChannelWrittenAndReadOnTwoThreadsSendsEachPacketOnce) {
+  sim::MemoryLine line;
+  sim::ImagerLink imager(line.imager(), sim::Framing::Packet, kSimToken);
+  std::atomic<bool> stop{false};
+  std::thread echo([&] {
+    uint8_t buffer[500];
+    while (!stop) {
+      const size_t n = imager.port(5).read(buffer, sizeof buffer, 20);
+      if (n == 0) continue;
+      imager.port(4).write(buffer, n);
+      imager.port(4).flush();
+    }
+  });
+  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), 29000000);
+  auto pair = link->openPortPair(4, 5);
+  pair->setDefaultTimeout(3000);
+  const size_t pieces = 200, piece = 500;
+  auto at = [](size_t i) { return static_cast<uint8_t>(i * 13 + i / 256); };
+  std::thread writer([&] {
+    Bytes out(piece);
+    for (size_t k = 0; k < pieces && !pair->failed(); ++k) {
+      for (size_t i = 0; i < piece; ++i) out[i] = at(k * piece + i);
+      pair->write(out.data(), piece);
+      pair->flush();
+    }
+  });
+  Bytes in(piece);
+  size_t received = 0, wrong = 0;
+  for (size_t k = 0; k < pieces; ++k) {
+    pair->read(in.data(), piece);
+    if (pair->failed()) break;
+    for (size_t i = 0; i < piece; ++i) wrong += in[i] != at(received + i);
+    received += piece;
+  }
+  pair->abort();
+  writer.join();
+  stop = true;
+  echo.join();
+  EXPECT_EQ(received, pieces * piece);
+  EXPECT_EQ(wrong, 0u);
+  pair.reset();
+  link.reset();
 }
