@@ -145,16 +145,19 @@ void ImagerCommands::handle(uint8_t code) {
 void ImagerCommands::answerConfiguration(ImagerPort& out) {
   const std::vector<uint8_t> bytes = store_->answerGet(static_cast<int>(identity_.linkLevel));
   if (identity_.linkLevel == ImagerConfigStore::kFixedLevel) {
+    if (bytes.size() < 2) return;
     out.write(bytes.data(), 2);
     out.write(bytes.data() + 2, bytes.size() - 2);
   } else {
+    // Each item's length is checked against what the store produced.
     size_t i = 0;
     while (i < bytes.size()) {
       out.write(&bytes[i], 1);
-      if (bytes[i++] == 0xFF) break;
+      if (bytes[i++] == 0xFF || bytes.size() - i < 2) break;
       const size_t n = bytes[i] | (bytes[i + 1] << 8);
       out.write(&bytes[i], 2);
       i += 2;
+      if (n > bytes.size() - i) break;
       if (n) out.write(&bytes[i], n);
       i += n;
     }
