@@ -1,11 +1,13 @@
-// Reads ImgEngine.dll's own image under Windows: its export directory must be the
-// export table exactly, its imports system DLLs only; and this program binds
+// Reads ImgEngine.dll's own image as the Windows loader mapped it: its export
+// directory must be the checked-in export list exactly (not the table the build
+// generated it from), its imports system DLLs only; and this program binds
 // ordinals 2, 226 and 240 by ordinal, the way the wedge application does.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -14,15 +16,18 @@
 
 namespace {
 
+// The checked-in list: "ordinal name" lines, '#' comments.
 std::map<int, std::string> expectedExports() {
   std::map<int, std::string> table;
-  const std::string plain = "PLAIN";
-#define VEL_FN(ordinal, naming, ret, name, bytes, params) \
-  table[ordinal] = (#naming == plain) ? std::string(#name) : "_" + std::string(#name) + "@" #bytes;
-#define VEL_ALIAS(ordinal, naming, ret, name, bytes, params, target) VEL_FN(ordinal, naming, ret, name, bytes, params)
-#include "ImgEngineExports.h"
-#undef VEL_FN
-#undef VEL_ALIAS
+  std::ifstream list(VEL_EXPORT_LIST);
+  std::string line;
+  while (std::getline(list, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t space = line.find(' ');
+    std::string name = line.substr(space + 1);
+    while (!name.empty() && (name.back() == '\r' || name.back() == ' ')) name.pop_back();
+    table[std::stoi(line.substr(0, space))] = name;
+  }
   return table;
 }
 
@@ -33,7 +38,7 @@ const T* at(HMODULE module, DWORD rva) {
 
 const IMAGE_DATA_DIRECTORY& directory(HMODULE module, int index) {
   const auto* dos = at<IMAGE_DOS_HEADER>(module, 0);
-  const auto* nt = at<IMAGE_NT_HEADERS32>(module, dos->e_lfanew);
+  const auto* nt = at<IMAGE_NT_HEADERS>(module, dos->e_lfanew);  // this build's own width
   return nt->OptionalHeader.DataDirectory[index];
 }
 
@@ -55,6 +60,8 @@ TEST(DllImage, ExportDirectoryIsTheTableExactly) {
   EXPECT_EQ(exp->Base, 1u);
   EXPECT_EQ(exp->NumberOfFunctions, 359u);
   EXPECT_EQ(exp->NumberOfNames, 359u);
+  const auto expected = expectedExports();
+  ASSERT_EQ(expected.size(), 359u) << "export list " << VEL_EXPORT_LIST;
 
   const auto* names = at<DWORD>(dll.module, exp->AddressOfNames);
   const auto* ordinals = at<WORD>(dll.module, exp->AddressOfNameOrdinals);
@@ -65,13 +72,15 @@ TEST(DllImage, ExportDirectoryIsTheTableExactly) {
     EXPECT_TRUE(found.emplace(ordinal, at<char>(dll.module, names[i])).second) << "ordinal " << ordinal << " twice";
     EXPECT_NE(functions[ordinals[i]], 0u) << "ordinal " << ordinal << " has no code";
   }
-  EXPECT_EQ(found, expectedExports());
+  EXPECT_EQ(found, expected);
 }
 
 TEST(DllImage, ExportedNamesResolveToTheirOrdinals) {
   Dll dll;
   ASSERT_NE(dll.module, nullptr);
-  for (const auto& [ordinal, name] : expectedExports()) {
+  const auto expected = expectedExports();
+  ASSERT_EQ(expected.size(), 359u);
+  for (const auto& [ordinal, name] : expected) {
     FARPROC byName = GetProcAddress(dll.module, name.c_str());
     FARPROC byOrdinal = GetProcAddress(dll.module, MAKEINTRESOURCEA(ordinal));
     ASSERT_NE(byName, nullptr) << name;
@@ -105,9 +114,9 @@ TEST(OrdinalBinding, ThisProgramImportsImgEngineByOrdinalOnly) {
   std::set<int> ordinals;
   for (const auto* d = at<IMAGE_IMPORT_DESCRIPTOR>(self, dir.VirtualAddress); d->Name != 0; ++d) {
     if (_stricmp(at<char>(self, d->Name), "ImgEngine.dll") != 0) continue;
-    for (const auto* thunk = at<IMAGE_THUNK_DATA32>(self, d->OriginalFirstThunk); thunk->u1.Ordinal; ++thunk) {
-      ASSERT_TRUE(IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)) << "bound by name";
-      ordinals.insert(static_cast<int>(IMAGE_ORDINAL32(thunk->u1.Ordinal)));
+    for (const auto* thunk = at<IMAGE_THUNK_DATA>(self, d->OriginalFirstThunk); thunk->u1.Ordinal; ++thunk) {
+      ASSERT_TRUE(IMAGE_SNAP_BY_ORDINAL(thunk->u1.Ordinal)) << "bound by name";
+      ordinals.insert(static_cast<int>(IMAGE_ORDINAL(thunk->u1.Ordinal)));
     }
   }
   EXPECT_EQ(ordinals, (std::set<int>{2, 226, 240}));
