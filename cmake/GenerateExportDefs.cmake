@@ -1,13 +1,16 @@
-# Writes the module definition files of ImgEngine.dll from the export table.
-#   cmake -DTABLE=ImgEngineExports.h -DDEF=ImgEngine.def -DORDINAL_DEF=ImgEngineByOrdinal.def
-#         -DPOINTER_SIZE=4|8 -P GenerateExportDefs.cmake
+# Writes the export lists of ImgEngine from the export table.
+# Windows:  cmake -DTABLE=ImgEngineExports.h -DDEF=ImgEngine.def -DORDINAL_DEF=ImgEngineByOrdinal.def
+#                 -DPOINTER_SIZE=4|8 -P GenerateExportDefs.cmake
+# Linux:    cmake -DTABLE=ImgEngineExports.h -DVERSION_SCRIPT=ImgEngine.map -P GenerateExportDefs.cmake
 # ImgEngine.def exports every row under its exact name and ordinal; an alias exports its
 # target's code a second time. ImgEngineByOrdinal.def describes an import library whose
 # entries bind by ordinal only. 32-bit code symbols carry the __stdcall "@bytes" suffix;
-# 64-bit ones have none (there is a single calling convention there).
+# 64-bit ones have none (there is a single calling convention there). ImgEngine.map is the
+# linker version script that makes the C names the only dynamic symbols of the .so.
 file(STRINGS "${TABLE}" rows REGEX "^VEL_(FN|ALIAS)\\(")
 set(def "LIBRARY ImgEngine.dll\nEXPORTS\n")
 set(ordinal_def "LIBRARY ImgEngine.dll\nEXPORTS\n")
+set(version_script "{\n  global:\n")
 set(expected 1)
 foreach(row IN LISTS rows)
   if(NOT row MATCHES "^VEL_(FN|ALIAS)\\(([0-9]+), (PLAIN|DECORATED), [^,]+, ([A-Za-z0-9_]+), ([0-9]+), \\(([^)]*)\\)(, ([A-Za-z0-9_]+))?\\)")
@@ -35,15 +38,20 @@ foreach(row IN LISTS rows)
   endif()
   string(APPEND def "  ${exported} = ${symbol}${suffix} @${ordinal}\n")
   string(APPEND ordinal_def "  ${name}${suffix} @${ordinal} NONAME\n")
+  string(APPEND version_script "    ${name};\n")
 endforeach()
 if(NOT expected EQUAL 360)
   math(EXPR count "${expected} - 1")
   message(FATAL_ERROR "${TABLE}: ${count} exports, 359 expected")
 endif()
+string(APPEND version_script "  local:\n    *;\n};\n")
 # Written only when changed, so that an unchanged table relinks nothing.
-foreach(pair "DEF;def" "ORDINAL_DEF;ordinal_def")
+foreach(pair "DEF;def" "ORDINAL_DEF;ordinal_def" "VERSION_SCRIPT;version_script")
   list(GET pair 0 file_var)
   list(GET pair 1 text_var)
+  if(NOT ${file_var})
+    continue()
+  endif()
   set(old "")
   if(EXISTS "${${file_var}}")
     file(READ "${${file_var}}" old)
