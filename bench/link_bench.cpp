@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "ImagerLink.h"
-#include "MemoryLine.h"
-#include "WireCrc.h"
-#include "link/Crc16.h"
+#include "imager/ImagerLink.h"
+#include "devices/MemoryLine.h"
+#include "imager/WireCrc.h"
+#include "base/Crc16.h"
 #include "link/Link.h"
 
 namespace {

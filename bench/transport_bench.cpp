@@ -5,9 +5,9 @@
 #include <thread>
 #include <vector>
 
-#include "DeviceSim.h"
-#include "link/SerialTransport.h"
-#include "link/UsbTransport.h"
+#include "devices/DeviceSim.h"
+#include "transport/SerialTransport.h"
+#include "transport/UsbTransport.h"
 
 namespace {
 

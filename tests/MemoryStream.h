@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "link/ByteStream.h"
+#include "base/ByteStream.h"
 
 class MemoryStream : public vel::ByteStream {
  public:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/ByteStream.h"
+#include "base/ByteStream.h"
 
 namespace vel {
 

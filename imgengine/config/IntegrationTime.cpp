@@ -1,6 +1,6 @@
 #include "config/IntegrationTime.h"
 
-#include "LibraryState.h"
+#include "config/ImagerIdentity.h"
 
 namespace vel {
 

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <memory>
 
-#include "link/BoundedQueue.h"
+#include "base/BoundedQueue.h"
 #include "link/LinkBase.h"
-#include "link/WorkerThread.h"
+#include "base/WorkerThread.h"
 
 namespace vel {
 

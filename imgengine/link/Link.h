@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "link/ByteStream.h"
+#include "base/ByteStream.h"
 
 namespace vel {
 

@@ -5,10 +5,10 @@
 #include <atomic>
 #include <cstdint>
 
-#include "link/ByteStream.h"
+#include "base/ByteStream.h"
 #include "link/Link.h"
 #include "link/LinkPort.h"
-#include "link/Sync.h"
+#include "base/Sync.h"
 
 namespace vel {
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <memory>
 
-#include "link/ByteStream.h"
+#include "base/ByteStream.h"
 #include "link/Link.h"
 
 namespace vel {

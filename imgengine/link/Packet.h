@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "link/Crc16.h"
+#include "base/Crc16.h"
 
 namespace vel {
 

@@ -7,10 +7,10 @@
 
 #include <memory>
 
-#include "link/BoundedQueue.h"
+#include "base/BoundedQueue.h"
 #include "link/LinkBase.h"
 #include "link/Packet.h"
-#include "link/WorkerThread.h"
+#include "base/WorkerThread.h"
 
 namespace vel {
 

@@ -6,10 +6,10 @@
 
 #include <memory>
 
-#include "ImagerCommands.h"
-#include "ImagerLink.h"
-#include "MemoryLine.h"
-#include "link/DeviceConnection.h"
+#include "imager/ImagerCommands.h"
+#include "imager/ImagerLink.h"
+#include "devices/MemoryLine.h"
+#include "connection/DeviceConnection.h"
 
 namespace conntest {
 

@@ -5,7 +5,7 @@
 
 #include "ConnectionFixture.h"
 #include "ImgEngine.h"
-#include "LibraryState.h"
+#include "core/LibraryState.h"
 #include "config/DeviceConfiguration.h"
 
 namespace {

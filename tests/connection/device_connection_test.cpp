@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
-#include "LibraryState.h"
+#include "core/LibraryState.h"
 #include "platform/Platform.h"
 
 using conntest::ConnectionTest;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "MemoryLine.h"
+#include "devices/MemoryLine.h"
 #include "RawImager.h"
 #include "link/DirectLink.h"
 #include "link/Link.h"

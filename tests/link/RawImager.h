@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "ImagerLine.h"
-#include "WireCrc.h"
+#include "imager/ImagerLine.h"
+#include "imager/WireCrc.h"
 
 namespace linktest {
 

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <thread>
 
-#include "DeviceSim.h"
-#include "ImagerLink.h"
+#include "devices/DeviceSim.h"
+#include "imager/ImagerLink.h"
 #include "LinkFixture.h"
-#include "link/UsbTransport.h"
+#include "transport/UsbTransport.h"
 
 using namespace linktest;
 

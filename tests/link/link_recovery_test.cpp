@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "ImagerLink.h"
+#include "imager/ImagerLink.h"
 #include "LinkFixture.h"
 
 using namespace linktest;

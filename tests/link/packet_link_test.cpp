@@ -7,7 +7,7 @@
 #include <future>
 
 #include "LinkFixture.h"
-#include "link/Crc16.h"
+#include "base/Crc16.h"
 
 using namespace linktest;
 using vel::LinkKind;

@@ -6,13 +6,13 @@
 #include <memory>
 #include <vector>
 
-#include "DeviceSim.h"
-#include "ImagerCommands.h"
-#include "ImagerLink.h"
-#include "LibraryState.h"
-#include "link/DeviceConnection.h"
-#include "link/SerialTransport.h"
-#include "link/UsbTransport.h"
+#include "devices/DeviceSim.h"
+#include "imager/ImagerCommands.h"
+#include "imager/ImagerLink.h"
+#include "core/LibraryState.h"
+#include "connection/DeviceConnection.h"
+#include "transport/SerialTransport.h"
+#include "transport/UsbTransport.h"
 
 namespace {
 

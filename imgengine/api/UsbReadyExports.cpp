@@ -1,0 +1,18 @@
+// USB ready notification: the targets of WM_USB_READY_STATUS. The first
+// registration of either kind starts the library's USB watcher.
+#include "ImgEngine.h"
+#include "core/LibraryState.h"
+
+extern "C" {
+
+void VEL_API VelRegisterUsbReadyStatusNotifyWindow(VelWindow window) {
+  vel::library().usbWatch.window = reinterpret_cast<vel::platform::Window>(window);
+  vel::library().startUsbWatcher();
+}
+
+void VEL_API VelRegisterUsbReadyStatusNotifyThread(unsigned int threadId) {
+  vel::library().usbWatch.thread = threadId;
+  vel::library().startUsbWatcher();
+}
+
+}  // extern "C"

@@ -1,0 +1,46 @@
+#include "connection/UsbWatcher.h"
+
+#include <string>
+
+#include "transport/DeviceSeam.h"
+#include "transport/UsbTransport.h"
+
+namespace vel {
+
+bool usbDevicePresent() {
+  for (int i = 0; i < kUsbWatchNumbers; ++i) {
+    if (devices::provider().probeDevice(UsbStreamBase::deviceName(kUsbDeviceName, i).c_str())) return true;
+  }
+  return false;
+}
+
+namespace {
+void notify(UsbWatchTargets& targets, intptr_t status) {
+  // Targets are read at the moment of posting; a failed post (window gone) is ignored.
+  if (platform::Window w = targets.window.load()) platform::postWindowMessage(w, kWmUsbReadyStatus, 0, status);
+  if (uint32_t t = targets.thread.load()) platform::postThreadMessage(t, kWmUsbReadyStatus, 0, status);
+}
+}  // namespace
+
+void runUsbWatcher(WorkerThread& self, UsbWatchTargets& targets) {
+  using Rescan = void (*)();
+  platform::Library* pnp = platform::libraryLoad(kPnpLibraryName);
+  auto rescan = reinterpret_cast<Rescan>(platform::libraryEntry(pnp, kPnpRescanEntry));
+  while (!self.stopRequested()) {
+    if (!self.stopEvent().waitTimedOut(kUsbWatchPeriodMs) || self.stopRequested()) break;
+    if (usbDevicePresent()) {
+      if (!targets.present.load()) {
+        targets.present = 1;
+        notify(targets, 1);
+      }
+    } else if (targets.present.load()) {
+      targets.present = 0;
+      notify(targets, 0);
+    } else if (rescan) {
+      rescan();
+    }
+  }
+  platform::libraryFree(pnp);
+}
+
+}  // namespace vel

@@ -1,0 +1,93 @@
+// The one seam through which the transports reach their devices: serial lines
+// and the imager's USB driver device files, opened by name, driven with
+// overlapped requests. Production goes to the platform layer; a simulator may
+// install its own provider (tests, benchmarks, the command-line tool).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "base/Sync.h"
+#include "platform/Platform.h"
+
+namespace vel::devices {
+
+using platform::IoStart;
+using platform::SerialSettings;
+constexpr uint32_t kLineCts = platform::kLineCts;
+constexpr uint32_t kLineDsr = platform::kLineDsr;
+constexpr uint32_t kLineBreak = platform::kLineBreak;
+constexpr uint32_t kLineError = platform::kLineError;
+
+// An overlapped operation record with its own manual-reset event. The platform
+// completes it through its native record; a simulated device calls complete().
+class Operation {
+ public:
+  Operation();
+  ~Operation();
+  Operation(const Operation&) = delete;
+  Operation& operator=(const Operation&) = delete;
+
+  Event& event() { return event_; }
+  platform::IoOperation* native() { return native_; }
+
+  // Simulated devices: mark started (pending) and later completed; completion signals the event.
+  void begin();
+  void complete(bool ok, uint32_t transferred);
+  bool pending() const { return pending_.load(); }
+  bool simulatedResult(uint32_t* transferred) const;
+
+ private:
+  Event event_{true, false};
+  platform::IoOperation* native_;
+  std::atomic<bool> pending_{false};
+  std::atomic<bool> ok_{false};
+  std::atomic<uint32_t> transferred_{0};
+};
+
+// An open serial line or driver device; destruction closes it.
+class DeviceFile {
+ public:
+  virtual ~DeviceFile() = default;
+  virtual IoStart read(void* buffer, uint32_t length, Operation& op) = 0;
+  virtual IoStart write(const void* data, uint32_t length, Operation& op) = 0;
+  // Result without waiting: false when the request failed or has not completed.
+  virtual bool result(Operation& op, uint32_t* transferred) = 0;
+  // Cancels the calling thread's pending requests and returns once op has ended,
+  // so that its buffer and record are free again.
+  virtual void cancel(Operation& op) = 0;
+};
+
+class SerialLine : public DeviceFile {
+ public:
+  // Queue sizes, port state, purge, timeouts, event mask, in that order.
+  virtual bool configure(const SerialSettings& settings) = 0;
+  virtual bool setBaudRate(uint32_t baud) = 0;
+  virtual bool purge() = 0;
+  virtual bool setBreak(bool on) = 0;
+  // Overlapped wait for a line event; *mask receives kLine* bits and must stay valid.
+  virtual IoStart waitEvent(uint32_t* mask, Operation& op) = 0;
+};
+
+class DriverDevice : public DeviceFile {
+ public:
+  virtual IoStart control(uint32_t code, const void* input, uint32_t inputLength, Operation& op) = 0;
+};
+
+class Provider {
+ public:
+  virtual ~Provider() = default;
+  // Exclusive open, only if the name exists; null on failure.
+  virtual std::unique_ptr<SerialLine> openSerial(const char* name) = 0;
+  virtual std::unique_ptr<DriverDevice> openDevice(const char* name) = 0;
+  // Presence probe without access rights; never conflicts with an exclusive open.
+  virtual bool probeDevice(const char* name) = 0;
+};
+
+// Installs a provider (null restores the platform's). The provider must outlive
+// every device it opened.
+void setProvider(Provider* provider);
+Provider& provider();
+
+}  // namespace vel::devices

@@ -1,0 +1,316 @@
+#include "devices/SimSerialLine.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim {
+
+using vel::devices::IoStart;
+using vel::devices::Operation;
+
+class SerialLine::Host : public vel::devices::SerialLine {
+ public:
+  explicit Host(std::shared_ptr<sim::SerialLine> line) : line_(std::move(line)) {}
+  ~Host() override { line_->hostClose(); }
+  IoStart read(void* buffer, uint32_t length, Operation& op) override { return line_->hostRead(buffer, length, op); }
+  IoStart write(const void* data, uint32_t length, Operation& op) override {
+    return line_->hostWrite(data, length, op);
+  }
+  bool result(Operation& op, uint32_t* transferred) override { return op.simulatedResult(transferred); }
+  void cancel(Operation& op) override { line_->hostCancel(op); }
+  bool configure(const vel::devices::SerialSettings& s) override {
+    std::lock_guard<std::mutex> g(line_->m_);
+    line_->lastBaud_ = s.baudRate;
+    return true;
+  }
+  bool setBaudRate(uint32_t baud) override {
+    std::lock_guard<std::mutex> g(line_->m_);
+    line_->lastBaud_ = baud;
+    return true;
+  }
+  bool purge() override {
+    line_->hostPurge();
+    return true;
+  }
+  bool setBreak(bool on) override {
+    line_->hostSetBreak(on);
+    return true;
+  }
+  IoStart waitEvent(uint32_t* mask, Operation& op) override { return line_->hostWaitEvent(mask, op); }
+
+ private:
+  std::shared_ptr<sim::SerialLine> line_;
+};
+
+SerialLine::SerialLine(int portNumber) : name_("\\com" + std::to_string(portNumber)) {
+  service_ = std::thread([this] { service(); });
+}
+
+SerialLine::~SerialLine() {
+  {
+    std::lock_guard<std::mutex> g(m_);
+    running_ = false;
+    closed_ = true;
+  }
+  serviceCv_.notify_all();
+  imagerCv_.notify_all();
+  service_.join();
+}
+
+void SerialLine::service() {
+  std::unique_lock<std::mutex> lock(m_);
+  while (running_) {
+    pumpLocked();
+    serviceCv_.wait_for(lock, std::chrono::milliseconds(1));
+  }
+}
+
+SerialLine::Clock::time_point SerialLine::wireTime(Clock::time_point& wireFree, size_t bytes) {
+  const auto now = Clock::now();
+  if (baud_ == 0) return now;
+  const auto start = std::max(now, wireFree);
+  wireFree = start + std::chrono::microseconds(static_cast<int64_t>(bytes) * 10 * 1000000 / baud_);
+  return wireFree;
+}
+
+size_t SerialLine::dueBytes(const std::deque<Chunk>& q, Clock::time_point now) const {
+  size_t n = 0;
+  for (const Chunk& c : q) {
+    if (c.due > now) break;
+    n += c.bytes.size();
+  }
+  return n;
+}
+
+void SerialLine::pumpLocked() {
+  const auto now = Clock::now();
+  if (read_.op && dueBytes(toHost_, now) >= read_.length) {
+    uint32_t copied = 0;
+    while (copied < read_.length) {
+      Chunk& c = toHost_.front();
+      const size_t n = std::min<size_t>(c.bytes.size(), read_.length - copied);
+      std::memcpy(read_.in + copied, c.bytes.data(), n);
+      copied += static_cast<uint32_t>(n);
+      c.bytes.erase(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+      if (c.bytes.empty()) toHost_.pop_front();
+    }
+    Operation* op = read_.op;
+    read_ = {};
+    op->complete(true, copied);
+  }
+  if (write_.op && write_.due <= now) {
+    Operation* op = write_.op;
+    const uint32_t n = write_.length;
+    write_ = {};
+    op->complete(true, n);
+  }
+  if (wait_.op && events_ && eventsDue_ <= now) {
+    *wait_.mask = events_;
+    events_ = 0;
+    Operation* op = wait_.op;
+    wait_ = {};
+    op->complete(true, 4);
+  }
+}
+
+std::unique_ptr<vel::devices::SerialLine> SerialLine::openHost() {
+  std::lock_guard<std::mutex> g(m_);
+  if (held_ || hostOpen_ || !running_) return nullptr;
+  hostOpen_ = true;
+  closed_ = false;
+  ++opens_;
+  return std::make_unique<Host>(shared_from_this());
+}
+
+void SerialLine::hostClose() {
+  std::lock_guard<std::mutex> g(m_);
+  for (Pending* p : {&read_, &write_, &wait_}) {
+    if (p->op) p->op->complete(false, 0);
+    *p = {};
+  }
+  hostOpen_ = false;
+  breakOn_ = false;
+  closed_ = true;
+  imagerCv_.notify_all();
+}
+
+IoStart SerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
+  std::lock_guard<std::mutex> g(m_);
+  if (read_.op) return IoStart::kFailed;
+  readRequests_.push_back(length);
+  op.begin();
+  read_ = {&op, std::this_thread::get_id(), static_cast<uint8_t*>(buffer), length, nullptr, {}};
+  pumpLocked();
+  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+}
+
+IoStart SerialLine::hostWrite(const void* data, uint32_t length, Operation& op) {
+  std::lock_guard<std::mutex> g(m_);
+  if (write_.op) return IoStart::kFailed;
+  op.begin();
+  const auto* p = static_cast<const uint8_t*>(data);
+  const auto due = wireTime(hostWireFree_, length);
+  toImager_.push_back({due, std::vector<uint8_t>(p, p + length)});
+  write_ = {&op, std::this_thread::get_id(), nullptr, length, nullptr, due};
+  pumpLocked();
+  imagerCv_.notify_all();
+  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+}
+
+IoStart SerialLine::hostWaitEvent(uint32_t* mask, Operation& op) {
+  std::lock_guard<std::mutex> g(m_);
+  if (wait_.op) return IoStart::kFailed;
+  op.begin();
+  wait_ = {&op, std::this_thread::get_id(), nullptr, 0, mask, {}};
+  pumpLocked();
+  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+}
+
+void SerialLine::hostCancel(Operation&) {
+  std::lock_guard<std::mutex> g(m_);
+  const auto self = std::this_thread::get_id();
+  for (Pending* p : {&read_, &write_, &wait_}) {
+    if (p->op && p->starter == self) {
+      p->op->complete(false, 0);
+      *p = {};
+    }
+  }
+}
+
+void SerialLine::hostSetBreak(bool on) {
+  std::lock_guard<std::mutex> g(m_);
+  if (on) ++breakRequests_;
+  if (on && !breakOn_) {
+    ++breaks_;
+    if (answerBreaks_) {
+      // The imager answers the host's break with one of its own and starts over.
+      events_ |= vel::devices::kLineBreak;
+      eventsDue_ = Clock::now() + std::chrono::milliseconds(answerDelayMs_);
+      ++recoveries_;
+      toImager_.clear();
+      imagerCv_.notify_all();
+      serviceCv_.notify_all();
+    }
+  }
+  breakOn_ = on;
+}
+
+void SerialLine::hostPurge() {
+  std::lock_guard<std::mutex> g(m_);
+  toHost_.clear();
+  for (Pending* p : {&read_, &write_}) {
+    if (p->op) p->op->complete(false, 0);
+    *p = {};
+  }
+}
+
+size_t SerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_);
+  // A break is part of the byte stream: what follows it is read only after the
+  // imager has taken the recovery, so that no byte of the handshake is consumed
+  // as if it came before the break.
+  auto ready = [&] { return closed_ || recoveries_ > 0 || dueBytes(toImager_, Clock::now()) > 0; };
+  // Paced bytes become due without a notification: wait in short slices.
+  const auto deadline = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!ready()) {
+    const auto now = Clock::now();
+    if (now >= deadline) return 0;
+    imagerCv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(2)));
+  }
+  if (recoveries_ > 0) return 0;
+  size_t copied = 0;
+  const size_t due = dueBytes(toImager_, Clock::now());
+  while (copied < max && copied < due) {
+    Chunk& c = toImager_.front();
+    const size_t n = std::min(c.bytes.size(), max - copied);
+    std::memcpy(buffer + copied, c.bytes.data(), n);
+    copied += n;
+    c.bytes.erase(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    if (c.bytes.empty()) toImager_.pop_front();
+  }
+  return copied;
+}
+
+void SerialLine::write(const uint8_t* data, size_t length) {
+  std::lock_guard<std::mutex> g(m_);
+  // From the host's break until the imager has taken it, the imager sends nothing.
+  if (!hostOpen_ || recoveries_ > 0 || length == 0) return;
+  toHost_.push_back({wireTime(imagerWireFree_, length), std::vector<uint8_t>(data, data + length)});
+  pumpLocked();
+}
+
+bool SerialLine::closed() const {
+  std::lock_guard<std::mutex> g(m_);
+  return closed_;
+}
+
+bool SerialLine::takeLineRecovery() {
+  std::lock_guard<std::mutex> g(m_);
+  if (recoveries_ == 0) return false;
+  --recoveries_;
+  return true;
+}
+
+void SerialLine::setAnswerBreaks(bool answer) {
+  std::lock_guard<std::mutex> g(m_);
+  answerBreaks_ = answer;
+}
+
+void SerialLine::setBreakAnswerDelayMs(int ms) {
+  std::lock_guard<std::mutex> g(m_);
+  answerDelayMs_ = std::max(0, ms);
+}
+
+void SerialLine::injectLineEvent(uint32_t bits) {
+  std::lock_guard<std::mutex> g(m_);
+  events_ |= bits;
+  eventsDue_ = Clock::now();
+  pumpLocked();
+}
+
+void SerialLine::setPacingBaud(uint32_t baud) {
+  std::lock_guard<std::mutex> g(m_);
+  baud_ = baud;
+}
+
+void SerialLine::holdByOtherProgram(bool held) {
+  std::lock_guard<std::mutex> g(m_);
+  held_ = held;
+}
+
+int SerialLine::breakCount() const {
+  std::lock_guard<std::mutex> g(m_);
+  return breaks_;
+}
+
+bool SerialLine::breakOn() const {
+  std::lock_guard<std::mutex> g(m_);
+  return breakOn_;
+}
+
+int SerialLine::breakRequests() const {
+  std::lock_guard<std::mutex> g(m_);
+  return breakRequests_;
+}
+
+int SerialLine::openCount() const {
+  std::lock_guard<std::mutex> g(m_);
+  return opens_;
+}
+
+uint32_t SerialLine::lastBaudRate() const {
+  std::lock_guard<std::mutex> g(m_);
+  return lastBaud_;
+}
+
+std::vector<uint32_t> SerialLine::readRequests() const {
+  std::lock_guard<std::mutex> g(m_);
+  return readRequests_;
+}
+
+bool SerialLine::hostOpen() const {
+  std::lock_guard<std::mutex> g(m_);
+  return hostOpen_;
+}
+
+}  // namespace sim

@@ -1,0 +1,104 @@
+// A simulated serial line between the host's COM port and the imager. The host
+// side is what the library opens through the device seam; the imager side is an
+// ImagerLine. Breaks set by the host are answered with a break of the imager's
+// own (unless refused), modem-status and error events can be injected, and the
+// line can be paced at a baud rate (10 bit times per byte).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "imager/ImagerLine.h"
+#include "transport/DeviceSeam.h"
+
+namespace sim {
+
+class SerialLine : public ImagerLine, public std::enable_shared_from_this<SerialLine> {
+ public:
+  explicit SerialLine(int portNumber);
+  ~SerialLine() override;
+
+  const std::string& name() const { return name_; }
+
+  // Imager end. Between a break the host started and takeLineRecovery, reads
+  // return nothing and writes are dropped, as the break is part of the stream.
+  size_t read(uint8_t* buffer, size_t max, int timeoutMs) override;
+  void write(const uint8_t* data, size_t length) override;
+  bool closed() const override;
+  bool takeLineRecovery() override;
+
+  // Test controls.
+  void setAnswerBreaks(bool answer);          // default: answered
+  void setBreakAnswerDelayMs(int ms);         // default 1 ms, within the host's 50 ms window
+  void injectLineEvent(uint32_t bits);        // vel::devices::kLine* bits, seen by the host's watcher
+  void setPacingBaud(uint32_t baud);          // 0 = unpaced (default)
+  void holdByOtherProgram(bool held);         // the port is in use elsewhere: opens fail
+  int breakCount() const;                     // breaks the host has started (clear to set)
+  int breakRequests() const;                  // host requests to set the break, also while already set
+  bool breakOn() const;                       // the host's break condition
+  int openCount() const;
+  uint32_t lastBaudRate() const;
+  bool hostOpen() const;
+  std::vector<uint32_t> readRequests() const;  // sizes of the host's read requests
+
+  // Host end: the library's serial line (null when the port is held).
+  std::unique_ptr<vel::devices::SerialLine> openHost();
+
+ private:
+  class Host;
+  using Clock = std::chrono::steady_clock;
+  struct Chunk {
+    Clock::time_point due;
+    std::vector<uint8_t> bytes;
+  };
+  struct Pending {
+    vel::devices::Operation* op = nullptr;
+    std::thread::id starter;
+    uint8_t* in = nullptr;
+    uint32_t length = 0;
+    uint32_t* mask = nullptr;
+    Clock::time_point due;
+  };
+
+  // Delivers whatever is due: bytes to a pending host read, completed host writes, events.
+  void pumpLocked();
+  size_t dueBytes(const std::deque<Chunk>& q, Clock::time_point now) const;
+  Clock::time_point wireTime(Clock::time_point& wireFree, size_t bytes);
+  void service();
+
+  // Host operations (called through Host).
+  vel::devices::IoStart hostRead(void* buffer, uint32_t length, vel::devices::Operation& op);
+  vel::devices::IoStart hostWrite(const void* data, uint32_t length, vel::devices::Operation& op);
+  vel::devices::IoStart hostWaitEvent(uint32_t* mask, vel::devices::Operation& op);
+  void hostCancel(vel::devices::Operation& op);
+  void hostSetBreak(bool on);
+  void hostPurge();
+  void hostClose();
+
+  std::string name_;
+  mutable std::mutex m_;
+  std::condition_variable imagerCv_;
+  std::deque<Chunk> toHost_, toImager_;
+  Pending read_, write_, wait_;
+  uint32_t events_ = 0;
+  Clock::time_point eventsDue_{};
+  bool answerBreaks_ = true;
+  int answerDelayMs_ = 1;
+  bool held_ = false, hostOpen_ = false, closed_ = false, breakOn_ = false;
+  int breaks_ = 0, breakRequests_ = 0, opens_ = 0, recoveries_ = 0;
+  uint32_t baud_ = 0, lastBaud_ = 0;
+  std::vector<uint32_t> readRequests_;
+  Clock::time_point hostWireFree_{}, imagerWireFree_{};
+  bool running_ = true;
+  std::condition_variable serviceCv_;
+  std::thread service_;
+};
+
+}  // namespace sim

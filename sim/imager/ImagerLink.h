@@ -1,0 +1,147 @@
+// The imager's end of the port links, over any ImagerLine: the resynchronisation
+// answer with the imager's own token, and either packet framing (CRC, 2-bit
+// sequence numbers, two credits per port and direction, acknowledgements,
+// retransmission after a resynchronisation with the same host) or direct framing
+// (32-bit header, no acknowledgement). It offers ports 0..15 to an imager
+// application through ImagerPorts.
+//
+// Port directions: by default the imager writes on even ports (the host's input
+// ports 0, 2, ...) and reads on odd ports; setImagerWrites changes a port.
+// On the direct framing every ImagerPort::write is one message, so an
+// application writes in the pieces the host reads (the host faults a message
+// longer than its pending read). Each message's header and payload, and the
+// pieces of the resynchronisation answer, are separate line writes: on USB a host
+// read takes at most one write.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "imager/ImagerLine.h"
+#include "imager/ImagerPorts.h"
+
+namespace sim {
+
+enum class Framing { Packet, Direct };
+
+class ImagerLink : public ImagerPorts {
+ public:
+  static constexpr int kPorts = 16;
+  static constexpr size_t kMaxPayload = 1016;
+  static constexpr uint32_t kMaxDirectMessage = 1u << 24;
+
+  // Starts the link's reader thread at once; token: the imager's link token (bit 0 is cleared).
+  ImagerLink(ImagerLine& line, Framing framing, uint32_t token);
+  ~ImagerLink() override;
+  ImagerLink(const ImagerLink&) = delete;
+  ImagerLink& operator=(const ImagerLink&) = delete;
+
+  ImagerPort& port(int number) override;
+  // Stops serving: blocked port reads and writes return, the reader thread ends.
+  void shutdown();
+  void setImagerWrites(int number, bool writes);
+
+  // The imager asks the host to resynchronise (a line event on a serial line).
+  // Called after a damaged frame and when the host has not acknowledged a
+  // packet for stallMs. Without a handler the imager drops damaged frames and waits.
+  void setLineEventHandler(std::function<void()> handler, int stallMs = 300);
+
+  // Faults.
+  void loseState();                    // forget all port state; the next answer carries bit 0
+  void refuseResync(bool refuse);      // ignore the host's resynchronisation bytes
+  void dropOutgoingPackets(int count); // the next count data packets are not written
+  void corruptOutgoingPackets(int count);
+
+  // Statistics.
+  uint64_t resyncsAnswered() const { return resyncs_.load(); }
+  uint64_t damagedFrames() const { return damaged_.load(); }
+  uint64_t portResets() const { return portResets_.load(); }
+
+ private:
+  class Port;
+  struct Outgoing {
+    int sequence;
+    std::vector<uint8_t> wire;
+    std::chrono::steady_clock::time_point sentAt;
+  };
+  struct Incoming {
+    int sequence;
+    std::vector<uint8_t> payload;
+    size_t used = 0;
+  };
+  struct PortState {
+    bool imagerWrites = false;
+    // imager reads
+    int expected = 2;
+    std::deque<Incoming> packets;
+    std::deque<uint8_t> bytes;  // direct framing
+    std::deque<int> recentAcks;
+    // imager writes
+    std::vector<uint8_t> pending;
+    int nextSequence = 2;
+    std::deque<Outgoing> unacked;
+  };
+
+  void run();
+  void onBytes(const uint8_t* data, size_t length);
+  void onHuntByte(uint8_t b);
+  void answerResync(uint32_t hostToken);
+  void onPacket(const uint8_t* wire, size_t length);
+  void onMessage(uint32_t header, std::vector<uint8_t>&& payload);
+  void damaged();
+  void resetPorts();  // with m_ held
+  void checkStalls();
+  void writeWire(std::vector<uint8_t> wire, bool data);
+
+  size_t portRead(int n, uint8_t* buffer, size_t length, int timeoutMs);
+  void portWrite(int n, const uint8_t* data, size_t length);
+  void portFlush(int n);
+  void sendPacket(int n, const uint8_t* data, size_t length);
+  std::vector<uint8_t> buildPacket(int n, int sequence, const uint8_t* data, size_t length) const;
+
+  ImagerLine& line_;
+  const Framing framing_;
+  uint32_t token_;
+
+  std::mutex writeLock_;  // taken before m_
+  std::mutex m_;
+  std::condition_variable cv_;
+  PortState ports_[kPorts];
+  std::vector<std::unique_ptr<Port>> views_;
+  uint64_t epoch_ = 0;  // advances when all port state is dropped
+  bool lostState_ = false;
+  bool haveHost_ = false;
+  uint32_t hostToken_ = 0;
+  bool refuse_ = false;
+  int dropPackets_ = 0;
+  int corruptPackets_ = 0;
+  std::function<void()> lineEvent_;
+  int stallMs_ = 300;
+  std::atomic<bool> stop_{false};
+
+  // reader state (reader thread only)
+  bool hunting_ = true;
+  bool recovered_ = false;
+  // From a line recovery to the answer nothing but the answer may go out; under writeLock_.
+  bool quiet_ = false;  // the host ran its line recovery since hunting began
+  uint32_t huntWindow_ = 0xFFFFFFFF;
+  int tokenBytes_ = -1;
+  uint32_t tokenValue_ = 0;
+  std::vector<uint8_t> frame_;
+  size_t frameNeed_ = 4;
+  bool inPayload_ = false;
+
+  std::atomic<uint64_t> resyncs_{0};
+  std::atomic<uint64_t> damaged_{0};
+  std::atomic<uint64_t> portResets_{0};
+  std::thread reader_;
+};
+
+}  // namespace sim

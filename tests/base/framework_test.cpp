@@ -1,0 +1,219 @@
+// Framework: bounded queue, worker threads and the byte-stream contract.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "base/BoundedQueue.h"
+#include "base/ByteStream.h"
+#include "base/WorkerThread.h"
+#include "platform/Platform.h"
+
+using namespace vel;
+
+TEST(BoundedQueue, AcceptsCapacityPutsAndBlocksTheNextUntilATake) {
+  BoundedQueue<int> q(3);
+  int items[4] = {1, 2, 3, 4};
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(q.putBack(&items[i], 0));
+  EXPECT_FALSE(q.putBack(&items[3], 50)) << "fourth put must wait for a free slot";
+
+  std::atomic<bool> putDone{false};
+  WorkerThread putter(20000, 15000000, [&](WorkerThread&) {
+    q.putBack(&items[3]);
+    putDone = true;
+  });
+  putter.resume();
+  platform::sleepMs(50);
+  EXPECT_FALSE(putDone.load());
+  int* taken = nullptr;
+  ASSERT_TRUE(q.takeFront(&taken));
+  EXPECT_EQ(taken, &items[0]);
+  putter.join();
+  EXPECT_TRUE(putDone.load());
+}
+
+TEST(BoundedQueue, FrontAndBackOrder) {
+  BoundedQueue<int> q(4);
+  int a = 1, b = 2, c = 3;
+  q.putBack(&a);
+  q.putBack(&b);
+  q.putFront(&c);
+  int* x = nullptr;
+  ASSERT_TRUE(q.takeFront(&x));
+  EXPECT_EQ(x, &c) << "take from the front returns the item put at the front last";
+  ASSERT_TRUE(q.takeBack(&x));
+  EXPECT_EQ(x, &b) << "take from the back returns the item put at the back last";
+  ASSERT_TRUE(q.takeFront(&x));
+  EXPECT_EQ(x, &a);
+  EXPECT_FALSE(q.hasItem());
+}
+
+TEST(BoundedQueue, WrapsAroundTheRingManyTimes) {
+  BoundedQueue<int> q(3);
+  int values[10];
+  for (int round = 0; round < 10; ++round) {
+    values[round] = round;
+    q.putBack(&values[round]);
+    if (round % 2) q.putFront(&values[round]);
+    int* x = nullptr;
+    while (q.hasItem()) {
+      ASSERT_TRUE(q.takeFront(&x, 0));
+      EXPECT_EQ(*x, round);
+    }
+  }
+}
+
+TEST(BoundedQueue, NullMarkerIsTakenLikeAnItemAndWakesABlockedTaker) {
+  BoundedQueue<int> q(2);
+  std::atomic<int> wakeups{0};
+  int* got = reinterpret_cast<int*>(1);
+  WorkerThread taker(20000, 15000000, [&](WorkerThread&) {
+    q.takeFront(&got);
+    ++wakeups;
+  });
+  taker.resume();
+  platform::sleepMs(30);
+  EXPECT_EQ(wakeups.load(), 0);
+  q.putBack(nullptr);
+  taker.join();
+  EXPECT_EQ(wakeups.load(), 1);
+  EXPECT_EQ(got, nullptr);
+  EXPECT_FALSE(q.hasItem());
+}
+
+TEST(BoundedQueue, HasItemDoesNotConsume) {
+  BoundedQueue<int> q(1);
+  int a = 5;
+  EXPECT_FALSE(q.hasItem());
+  q.putBack(&a);
+  EXPECT_TRUE(q.hasItem());
+  EXPECT_TRUE(q.hasItem());
+  int* x = nullptr;
+  EXPECT_TRUE(q.takeBack(&x, 0));
+  EXPECT_FALSE(q.takeBack(&x, 0));
+}
+
+TEST(WorkerThread, PriorityParameterMapping) {
+  EXPECT_EQ(WorkerThread::platformPriority(15000000), 0);
+  EXPECT_EQ(WorkerThread::platformPriority(17000000), 2);
+  EXPECT_EQ(WorkerThread::platformPriority(29000000), 14);
+  EXPECT_EQ(WorkerThread::platformPriority(29000001), 14);
+  WorkerThread t(1024, 17000000, [](WorkerThread&) {});
+  EXPECT_EQ(t.priority(), 2);
+}
+
+TEST(WorkerThread, CreatedSuspendedRunsAfterResumeAndSeesItselfInTheSlot) {
+  WorkerThread::allocateSlot();
+  std::atomic<bool> ran{false};
+  WorkerThread* seen = nullptr;
+  WorkerThread t(20000, 15000000, [&](WorkerThread& self) {
+    seen = WorkerThread::current();
+    ran = &self == seen;
+  });
+  platform::sleepMs(30);
+  EXPECT_FALSE(ran.load()) << "a new thread must not run before resume";
+  t.resume();
+  t.join();
+  EXPECT_TRUE(ran.load());
+  EXPECT_EQ(seen, &t);
+  EXPECT_EQ(WorkerThread::current(), nullptr) << "a thread started outside has no WorkerThread";
+}
+
+TEST(WorkerThread, StopEndsARunLoopWaitingOnTheStopEvent) {
+  std::atomic<int> turns{0};
+  WorkerThread t(20000, 29000000, [&](WorkerThread& self) {
+    while (!self.stopRequested()) {
+      ++turns;
+      self.stopEvent().waitTimedOut(-1);
+    }
+  });
+  t.resume();
+  platform::sleepMs(20);
+  const uint32_t start = platform::tickCount();
+  t.stop();
+  t.join();
+  EXPECT_LT(platform::tickCount() - start, 1000u);
+  EXPECT_GE(turns.load(), 1);
+  EXPECT_TRUE(t.stopRequested());
+}
+
+TEST(WorkerThread, DestroyingANeverStartedThreadDoesNotRunItsBody) {
+  std::atomic<bool> ran{false};
+  { WorkerThread t(20000, 15000000, [&](WorkerThread&) { ran = true; }); }
+  EXPECT_FALSE(ran.load());
+}
+
+namespace {
+// A stream over a fixed buffer that follows the failed-stream contract.
+class MemoryStream : public ByteStream {
+ public:
+  explicit MemoryStream(std::string data) : data_(std::move(data)) {}
+  using ByteStream::read;
+  using ByteStream::write;
+  bool failed() const override { return failed_; }
+  void read(void* buffer, size_t length, int) override {
+    if (failed_) return;
+    if (pos_ + length > data_.size()) {
+      abort();
+      return;
+    }
+    std::memcpy(buffer, data_.data() + pos_, length);
+    pos_ += length;
+  }
+  void write(const void*, size_t, int) override {}
+  void flush() override {}
+  void abort() override { failed_ = true; }
+  void reset() override { failed_ = false; }
+
+ private:
+  std::string data_;
+  size_t pos_ = 0;
+  bool failed_ = false;
+};
+}  // namespace
+
+TEST(ByteStream, AFailedStreamIgnoresReadsUntilReset) {
+  MemoryStream s("abcdef");
+  char buf[8] = {'x', 'x', 'x', 'x'};
+  s.read(buf, 2);
+  EXPECT_EQ(std::string(buf, 2), "ab");
+  s.read(buf, 8);  // runs past the end: the stream fails
+  EXPECT_TRUE(s.failed());
+  std::memset(buf, 'x', sizeof buf);
+  s.read(buf, 2);
+  EXPECT_EQ(std::string(buf, 4), "xxxx") << "a failed stream leaves the buffer untouched";
+  s.reset();
+  s.read(buf, 2);
+  EXPECT_EQ(std::string(buf, 2), "cd");
+}
+
+TEST(Sync, EventWaitTimesOutAndAutoResets) {
+  Event e(false);
+  EXPECT_TRUE(e.waitTimedOut(10));
+  e.set();
+  EXPECT_FALSE(e.waitTimedOut(10));
+  EXPECT_TRUE(e.waitTimedOut(10)) << "an auto-reset event is consumed by one wait";
+  Event m(true);
+  m.set();
+  EXPECT_FALSE(m.waitTimedOut(0));
+  EXPECT_FALSE(m.waitTimedOut(0)) << "a manual-reset event stays set";
+  m.reset();
+  EXPECT_TRUE(m.waitTimedOut(0));
+}
+
+TEST(Sync, MutexIsReentrantAndTryLockSeesOtherHolders) {
+  Mutex m;
+  m.lock();
+  EXPECT_TRUE(m.tryLock());  // the holder may take it again
+  m.unlock();
+  std::atomic<int> otherGot{-1};
+  WorkerThread t(20000, 15000000, [&](WorkerThread&) {
+    const bool got = m.tryLock();
+    otherGot = got;
+    if (got) m.unlock();
+  });
+  t.resume();
+  t.join();
+  EXPECT_EQ(otherGot.load(), 0);
+  m.unlock();
+}
