@@ -26,7 +26,7 @@ class SerialTransport : public ByteStream {
   // Line states: chooses the number of break attempts of the next reset.
   enum LineState : int { kLineRecovered = 0, kLineModemChange = 1, kLineBreakOrError = 2 };
 
-  // Opens "\com<port>" for port numbers 1..99; any other number leaves it closed.
+  // Opens "\\.\COM<port>" for port numbers 1..99; any other number leaves it closed.
   explicit SerialTransport(int portNumber);
   ~SerialTransport() override;
   SerialTransport(const SerialTransport&) = delete;
@@ -46,7 +46,7 @@ class SerialTransport : public ByteStream {
   // Sets the line's baud rate once the port is open (the caller's choice at connect).
   bool setBaudRate(uint32_t baud);
 
-  // "\com" followed by the number; empty for numbers outside 1..99.
+  // "\\.\COM" followed by the number; empty for numbers outside 1..99.
   static std::string portName(int portNumber);
 
  private:

@@ -24,7 +24,7 @@ std::shared_ptr<SerialLine> DeviceSim::addSerialLine(int portNumber) {
 
 void DeviceSim::removeSerialLine(int portNumber) {
   std::lock_guard<std::mutex> g(m_);
-  lines_.erase("\\com" + std::to_string(portNumber));
+  lines_.erase(SerialLine::portName(portNumber));
 }
 
 std::shared_ptr<UsbDevice> DeviceSim::plugUsb(UsbDriver driver, int number) {

@@ -42,7 +42,7 @@ class SerialLine::Host : public vel::devices::SerialLine {
   std::shared_ptr<sim::SerialLine> line_;
 };
 
-SerialLine::SerialLine(int portNumber) : name_("\\com" + std::to_string(portNumber)) {
+SerialLine::SerialLine(int portNumber) : name_(portName(portNumber)) {
   service_ = std::thread([this] { service(); });
 }
 

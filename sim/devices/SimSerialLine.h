@@ -26,6 +26,8 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   ~SerialLine() override;
 
   const std::string& name() const { return name_; }
+  // The name a host opens port N by: "\\.\COMN".
+  static std::string portName(int portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
 
   // Imager end. Between a break the host started and takeLineRecovery, reads
   // return nothing and writes are dropped, as the break is part of the stream.

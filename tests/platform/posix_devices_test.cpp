@@ -28,7 +28,7 @@ class PtyTest : public ::testing::Test {
     const auto slash = path.rfind('/');
     const int index = std::atoi(path.c_str() + slash + 1);
     setenv("VEL_SERIAL_PREFIX", path.substr(0, slash + 1).c_str(), 1);
-    port = "\\com" + std::to_string(index + 1);
+    port = "\\\\.\\COM" + std::to_string(index + 1);
     portNumber = index + 1;
   }
   void TearDown() override {

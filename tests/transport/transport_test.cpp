@@ -83,7 +83,8 @@ TEST_F(SerialTest, OnlyPortsOneToNinetyNineAreOpened) {
   EXPECT_EQ(com0->openCount() + com100->openCount() + com150->openCount(), 0);
   SerialTransport t99(99);
   EXPECT_TRUE(t99.opened());
-  EXPECT_EQ(SerialTransport::portName(3), "\\com3");
+  EXPECT_EQ(SerialTransport::portName(3), "\\\\.\\COM3");
+  EXPECT_EQ(SerialTransport::portName(10), "\\\\.\\COM10");
   EXPECT_EQ(SerialTransport::portName(100), "");
 }
 

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -61,15 +62,15 @@ void ioOperationDestroy(IoOperation* op) {
 namespace {
 
 bool isSerialName(const char* name, int* number) {
-  if (std::strncmp(name, "\\com", 4) != 0) return false;
+  if (std::strncmp(name, "\\\\.\\", 4) != 0 || strncasecmp(name + 4, "COM", 3) != 0) return false;
   char* end = nullptr;
-  const long n = std::strtol(name + 4, &end, 10);
+  const long n = std::strtol(name + 7, &end, 10);
   if (!end || *end || n < 1) return false;
   *number = static_cast<int>(n);
   return true;
 }
 
-// "\comN" is the N-th serial port: /dev/ttyS<N-1>, or <VEL_SERIAL_PREFIX><N-1>.
+// "\\.\COMN" is the N-th serial port: /dev/ttyS<N-1>, or <VEL_SERIAL_PREFIX><N-1>.
 std::string serialPath(int number) {
   const char* prefix = std::getenv("VEL_SERIAL_PREFIX");
   return std::string(prefix && *prefix ? prefix : "/dev/ttyS") + std::to_string(number - 1);
