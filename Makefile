@@ -11,24 +11,14 @@ all: $(PRESETS)
 setup:
 	./scripts/setup
 
-# One preset per target; "make test" builds them one after another after setup, so
-# that it is also safe under make -j.
+# One preset per target. "make test" (scripts/test-all) runs setup, then builds them
+# one after another, so that it is also safe under make -j.
 $(PRESETS):
 	cmake --preset $@ >/dev/null
 	cmake --build --preset $@
 
 test:
-	./scripts/setup
-	$(MAKE) --no-print-directory -j1 $(PRESETS)
-	ctest --preset native
-	ctest --preset native-asan
-	ctest --preset win64
-	@if reason=$$(./scripts/can-run-32bit); then \
-	  ctest --preset win32; \
-	else \
-	  ctest --preset win32 -L static && \
-	  echo "make test: the 32-bit Windows tests were NOT run on this machine ($$reason); the 32-bit binaries were checked statically only."; \
-	fi
+	./scripts/test-all
 
 fast: native
 	ctest --preset native
