@@ -23,9 +23,6 @@ class InUseMark {
 };
 }  // namespace
 
-uint32_t DirectLink::messageCounter() { return g_messageCounter.load(); }
-void DirectLink::setMessageCounter(uint32_t value) { g_messageCounter = value; }
-
 DirectLink::DirectLink(ByteStream& transport, int priorityParameter)
     : LinkBase(transport),
       receiver_(kWorkerStackBytes, priorityParameter + kReceiverPriorityStep,

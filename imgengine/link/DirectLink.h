@@ -26,14 +26,11 @@ class DirectLink : public LinkBase {
   DirectLink(ByteStream& transport, int priorityParameter);
   ~DirectLink() override;
 
-  // Sends one message (split when longer than a header can say).
+  // Sends one message (split when longer than a header can say). The header's
+  // sequence bits count the messages of every direct link in the library.
   void sendMessage(int port, const uint8_t* data, size_t length);
   // Waits until the receiver no longer works on the port (before it is destroyed).
   void waitUntilUnused(DirectLinkPort* port);
-
-  // The message counter shared by every direct link of the library.
-  static uint32_t messageCounter();
-  static void setMessageCounter(uint32_t value);
 
  protected:
   std::unique_ptr<LinkPort> makePort(int number, bool input) override;

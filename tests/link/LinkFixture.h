@@ -8,7 +8,6 @@
 
 #include "devices/MemoryLine.h"
 #include "RawImager.h"
-#include "link/DirectLink.h"
 #include "link/Link.h"
 
 namespace linktest {
