@@ -1,5 +1,7 @@
 #include "link/LinkBase.h"
 
+#include <stdexcept>
+
 #include "platform/Platform.h"
 
 namespace vel {
@@ -7,6 +9,8 @@ namespace vel {
 LinkBase::LinkBase(ByteStream& transport) : transport_(transport), ownToken_(platform::tickCount() | 1u) {}
 
 std::unique_ptr<PortPair> LinkBase::openPortPair(int inputPort, int outputPort) {
+  for (int number : {inputPort, outputPort})
+    if (number < 0 || number >= kLinkPorts) throw std::out_of_range("link port number out of range");
   auto input = makePort(inputPort, true);
   auto output = makePort(outputPort, false);
   input->reset();

@@ -24,6 +24,8 @@ class LinkBase : public Link {
  public:
   explicit LinkBase(ByteStream& transport);
 
+  // Throws std::out_of_range for a port number outside 0..15: the wire has four
+  // bits for it, so another port's traffic would be read or written instead.
   std::unique_ptr<PortPair> openPortPair(int inputPort, int outputPort) final;
 
   void registerPort(LinkPort* port);
