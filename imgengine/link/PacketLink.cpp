@@ -42,6 +42,10 @@ void PacketLink::send(Packet* p, bool front) {
 PacketLinkPort* PacketLink::packetPort(int number) { return static_cast<PacketLinkPort*>(portAt(number)); }
 
 void PacketLink::resetAllPorts() {
+  // One step for a port being reset on another thread, which stamps its fresh
+  // packets and registers under this lock: it either gets the new generation or
+  // is registered in time to be aborted here.
+  ScopedLock reg(registrationLock_);
   ++generation_;
   LinkBase::resetAllPorts();
 }
@@ -130,16 +134,20 @@ void PacketLinkPort::returnAll() {
 
 void PacketLinkPort::reset() {
   link_.unregisterPort(this);
+  returnAll();
+  Packet* fresh[kInFlight];
+  for (Packet*& p : fresh) p = link_.takeFree();
+  // Stamped with the generation and registered in one step against a reset of all
+  // ports, so that the port never comes back with packets the sender discards.
+  ScopedLock reg(link_.registrationLock());
   pendingReleases_ = 0;
   expected_ = kInFlight;
   offset_ = remaining_ = 0;
-  returnAll();
   // Input: placeholders for the acknowledgements owed; output: the credits.
   for (int i = 0; i < kInFlight; ++i) {
-    Packet* p = link_.takeFree();
-    p->generation = link_.generation();
-    p->seal(number_, i, 0);
-    (input_ ? sent_ : receive_).putBack(p, 0);
+    fresh[i]->generation = link_.generation();
+    fresh[i]->seal(number_, i, 0);
+    (input_ ? sent_ : receive_).putBack(fresh[i], 0);
   }
   failed_ = false;
   link_.registerPort(this);
