@@ -5,33 +5,35 @@
 namespace vel {
 
 namespace {
+// Numbers the messages of all direct links, from library load on.
 std::atomic<uint32_t> g_messageCounter{0};
+// How often a port going away looks whether the receiver still works on it.
+constexpr uint32_t kUnusedPollMs = 1;
+
+// Clears the receiver's mark of the port it works on when a message is dealt with.
+class InUseMark {
+ public:
+  explicit InUseMark(std::atomic<DirectLinkPort*>& mark) : mark_(mark) {}
+  ~InUseMark() { mark_ = nullptr; }
+  InUseMark(const InUseMark&) = delete;
+  InUseMark& operator=(const InUseMark&) = delete;
+
+ private:
+  std::atomic<DirectLinkPort*>& mark_;
+};
+}  // namespace
+
+DirectLink::DirectLink(ByteStream& transport, int priorityParameter)
+    : LinkBase(transport),
+      receiver_(kWorkerStackBytes, priorityParameter + kReceiverPriorityStep,
+                [this](WorkerThread& t) { receiverRun(t); }) {
+  startWorkers({&receiver_});
 }
 
-uint32_t DirectLink::messageCounter() { return g_messageCounter.load(); }
-void DirectLink::setMessageCounter(uint32_t value) { g_messageCounter = value; }
+DirectLink::~DirectLink() { stopWorkers(); }
 
-DirectLink::DirectLink(ByteStream& transport, int priorityParameter) : LinkBase(transport) {
-  receiver_ = std::make_unique<WorkerThread>(kLinkStackBytes, priorityParameter + 1,
-                                             [this](WorkerThread& t) { receiverRun(t); });
-  transport_.abort();
-  receiver_->resume();
-  ready_.wait();
-}
-
-DirectLink::~DirectLink() {
-  shuttingDown_ = true;
-  receiver_->stop();
-  transport_.abort();
-  receiver_->join();
-}
-
-std::unique_ptr<PortPair> DirectLink::openPortPair(int inputPort, int outputPort) {
-  auto in = std::make_unique<DirectLinkPort>(*this, inputPort, true);
-  auto out = std::make_unique<DirectLinkPort>(*this, outputPort, false);
-  in->reset();
-  out->reset();
-  return std::make_unique<LinkPortPair>(std::move(in), std::move(out), false);
+std::unique_ptr<LinkPort> DirectLink::makePort(int number, bool input) {
+  return std::make_unique<DirectLinkPort>(*this, number, input);
 }
 
 void DirectLink::sendMessage(int port, const uint8_t* data, size_t length) {
@@ -40,13 +42,13 @@ void DirectLink::sendMessage(int port, const uint8_t* data, size_t length) {
     uint32_t n = length > kMaxMessage ? kMaxMessage : static_cast<uint32_t>(length);
     uint32_t seq = (g_messageCounter.fetch_add(1) + 1) & 3;
     uint32_t header = (n << 6) | (seq << 4) | static_cast<uint32_t>(port & 0xF);
-    uint8_t local[4 + kSingleWritePayload];
-    for (int i = 0; i < 4; ++i) local[i] = static_cast<uint8_t>(header >> (8 * i));
+    uint8_t local[kHeaderBytes + kSingleWritePayload];
+    for (size_t i = 0; i < kHeaderBytes; ++i) local[i] = static_cast<uint8_t>(header >> (8 * i));
     if (n <= kSingleWritePayload) {
-      std::memcpy(local + 4, data, n);
-      transport_.write(local, 4 + n, -1);
+      std::memcpy(local + kHeaderBytes, data, n);
+      transport_.write(local, kHeaderBytes + n, -1);
     } else {
-      transport_.write(local, 4, -1);
+      transport_.write(local, kHeaderBytes, -1);
       transport_.write(data, n, -1);
     }
     data += n;
@@ -55,12 +57,12 @@ void DirectLink::sendMessage(int port, const uint8_t* data, size_t length) {
 }
 
 void DirectLink::waitUntilUnused(DirectLinkPort* port) {
-  while (inUse_.load() == port) platform::sleepMs(1);
+  while (inUse_.load() == port) platform::sleepMs(kUnusedPollMs);
 }
 
 void DirectLink::receiverRun(WorkerThread& self) {
   while (!self.stopRequested()) {
-    uint8_t h[4];
+    uint8_t h[kHeaderBytes];
     transport_.read(h, sizeof h, -1);
     if (self.stopRequested()) break;
     if (transport_.failed()) {
@@ -70,6 +72,7 @@ void DirectLink::receiverRun(WorkerThread& self) {
     uint32_t header = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<uint32_t>(h[3]) << 24);
     uint32_t length = header >> 6;
     if (length == 0) continue;
+    InUseMark mark(inUse_);
     DirectLinkPort* port = nullptr;
     {
       ScopedLock reg(registrationLock_);
@@ -84,28 +87,24 @@ void DirectLink::receiverRun(WorkerThread& self) {
     port->requests().takeFront(&request);
     if (!request || port->failed()) {
       // The reader went away; its payload is still on the line.
-      inUse_ = nullptr;
       transport_.abort();
       continue;
     }
     if (request->size() < length) {
       // More than the reader asked for: the pending read stays pending.
       port->requests().putFront(request, 0);
-      inUse_ = nullptr;
       transport_.abort();
       continue;
     }
     transport_.read(request->buffer, length, kPayloadTimeoutMs);
     if (transport_.failed()) {
-      port->requests().putFront(request, 0);  // not completed; the next message fills it
-      inUse_ = nullptr;
+      // Not completed: the resynchronisation that follows fails the port.
+      port->requests().putFront(request, 0);
       continue;
     }
     request->word = (length << 6) | (header & 0x3F);
     port->completions().putBack(request, 0);
-    inUse_ = nullptr;
   }
-  inUse_ = nullptr;
 }
 
 // ---- ports ----
@@ -128,9 +127,7 @@ void DirectLinkPort::reset() {
   link_.registerPort(this);
 }
 
-void DirectLinkPort::abort() {
-  if (failed_.exchange(true)) return;
-  link_.unregisterPort(this);
+void DirectLinkPort::wakeWaiters() {
   if (!requests_.hasItem()) requests_.putBack(nullptr, 0);
   if (!completions_.hasItem()) completions_.putBack(nullptr, 0);
 }

@@ -16,25 +16,24 @@ class DirectLinkPort;
 
 class DirectLink : public LinkBase {
  public:
+  // Once its header is in, a message's payload must follow within this time.
   static constexpr int kPayloadTimeoutMs = 2000;
+  // Payloads up to this size go out with their header in one transport write.
   static constexpr size_t kSingleWritePayload = 60;
+  static constexpr size_t kHeaderBytes = 4;
   static constexpr uint32_t kMaxMessage = 0x3FFFFFF;  // 26 bits of length
 
   DirectLink(ByteStream& transport, int priorityParameter);
   ~DirectLink() override;
 
-  std::unique_ptr<PortPair> openPortPair(int inputPort, int outputPort) override;
-
-  // Sends one message (split when longer than a header can say).
+  // Sends one message (split when longer than a header can say). The header's
+  // sequence bits count the messages of every direct link in the library.
   void sendMessage(int port, const uint8_t* data, size_t length);
   // Waits until the receiver no longer works on the port (before it is destroyed).
   void waitUntilUnused(DirectLinkPort* port);
 
-  // The message counter shared by every direct link of the library.
-  static uint32_t messageCounter();
-  static void setMessageCounter(uint32_t value);
-
  protected:
+  std::unique_ptr<LinkPort> makePort(int number, bool input) override;
   // Nothing is sent again on a direct link, so a message cut by the line failure
   // would leave a silent gap in a port's stream: fail the ports instead.
   void retransmit() override { resetAllPorts(); }
@@ -43,7 +42,7 @@ class DirectLink : public LinkBase {
   void receiverRun(WorkerThread& self);
 
   std::atomic<DirectLinkPort*> inUse_{nullptr};
-  std::unique_ptr<WorkerThread> receiver_;
+  WorkerThread receiver_;
 };
 
 // A pending read: bits 0-5 port and sequence, bits 6-31 capacity, then length.
@@ -55,7 +54,7 @@ struct DirectRequest {
 
 class DirectLinkPort : public LinkPort {
  public:
-  DirectLinkPort(DirectLink& link, int number, bool input) : LinkPort(number, input), link_(link) {}
+  DirectLinkPort(DirectLink& link, int number, bool input) : LinkPort(link, number, input), link_(link) {}
   ~DirectLinkPort() override;
   using LinkPort::read;
   using LinkPort::write;
@@ -63,16 +62,20 @@ class DirectLinkPort : public LinkPort {
   void read(void* buffer, size_t length, int timeoutMs) override;
   void write(const void* buffer, size_t length, int timeoutMs) override;
   void flush() override {}
-  void abort() override;
   void reset() override;
 
   BoundedQueue<DirectRequest>& requests() { return requests_; }
   BoundedQueue<DirectRequest>& completions() { return completions_; }
 
  private:
+  void wakeWaiters() override;
+
+  // One read request at a time, and the null marker of an abort in its place.
+  static constexpr size_t kQueueCapacity = 1;
+
   DirectLink& link_;
-  BoundedQueue<DirectRequest> requests_{1};
-  BoundedQueue<DirectRequest> completions_{1};
+  BoundedQueue<DirectRequest> requests_{kQueueCapacity};
+  BoundedQueue<DirectRequest> completions_{kQueueCapacity};
   DirectRequest request_;
 };
 

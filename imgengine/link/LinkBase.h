@@ -1,33 +1,36 @@
 // What both link kinds share: the transport, the line and registration locks,
-// the port table, the tokens and the resynchronisation handshake.
+// the port table, opening a channel's ports, starting and stopping the workers,
+// the tokens and the resynchronisation handshake.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <vector>
 
 #include "base/ByteStream.h"
+#include "base/Sync.h"
+#include "base/WorkerThread.h"
 #include "link/Link.h"
 #include "link/LinkPort.h"
-#include "base/Sync.h"
 
 namespace vel {
 
 constexpr int kLinkPorts = 16;
-constexpr int kLinkStackBytes = 20000;
 
 class LinkBase : public Link {
  public:
   explicit LinkBase(ByteStream& transport);
 
+  // Throws std::out_of_range for a port number outside 0..15: the wire has four
+  // bits for it, so another port's traffic would be read or written instead.
+  std::unique_ptr<PortPair> openPortPair(int inputPort, int outputPort) final;
+
   void registerPort(LinkPort* port);
   void unregisterPort(LinkPort* port);
-
-  ByteStream& transport() { return transport_; }
-  Mutex& lineLock() { return lineLock_; }
   Mutex& registrationLock() { return registrationLock_; }
-  uint32_t ownToken() const { return ownToken_; }
-  uint32_t peerToken() const { return peerToken_; }
-  bool shuttingDown() const { return shuttingDown_.load(); }
 
   // Run by the receiver when it finds the transport failed (or to end a turn
   // after a dropped packet): line recovery and token exchange, then reset all
@@ -35,22 +38,43 @@ class LinkBase : public Link {
   void resynchronise();
 
  protected:
+  // Stack of each link worker: its loop, the locks and the transport's calls.
+  static constexpr size_t kWorkerStackBytes = 20000;
+  // A receiver's priority parameter is this far above the link's own, which the
+  // packet link's sender runs at.
+  static constexpr int kReceiverPriorityStep = 1;
+
+  // A port of this kind, constructed failed and unregistered.
+  virtual std::unique_ptr<LinkPort> makePort(int number, bool input) = 0;
   // Aborts every registered port (the packet link first moves to a new generation).
   virtual void resetAllPorts();
-  // Sends again what the imager may not have received (packet link only).
-  virtual void retransmit() {}
+  // Sends again what the imager may not have received after a resynchronisation
+  // with the same imager.
+  virtual void retransmit() = 0;
+  // Wakes a worker that waits on something other than the transport; the stop
+  // flags are set when it is called.
+  virtual void wakeWorkers() {}
+
+  // Starts the kind's workers (created suspended) with the transport aborted, so
+  // that the receiver's first read fails at once and runs the resynchronisation;
+  // returns once that first attempt has ended, successful or not.
+  void startWorkers(std::initializer_list<WorkerThread*> workers);
+  // Stops and joins the workers; the first thing the kind's destructor does.
+  void stopWorkers();
+
   // The registered port under a number; call under the registration lock.
   LinkPort* portAt(int number) const { return number >= 0 && number < kLinkPorts ? ports_[number] : nullptr; }
 
   ByteStream& transport_;
   Mutex lineLock_;
   Mutex registrationLock_;
-  Event ready_{false};
-  std::atomic<bool> shuttingDown_{false};
 
  private:
   bool exchangeTokens(uint32_t* imagerToken);
 
+  Event ready_{false};
+  std::atomic<bool> shuttingDown_{false};
+  std::vector<WorkerThread*> workers_;
   LinkPort* ports_[kLinkPorts] = {};
   uint32_t ownToken_;
   uint32_t peerToken_ = 1;

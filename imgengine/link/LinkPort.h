@@ -10,29 +10,39 @@
 
 namespace vel {
 
+class LinkBase;
+
 class LinkPort : public ByteStream {
  public:
-  LinkPort(int number, bool input) : number_(number), input_(input) {}
+  LinkPort(LinkBase& registry, int number, bool input) : registry_(registry), number_(number), input_(input) {}
   using ByteStream::read;
   using ByteStream::write;
   bool failed() const override { return failed_.load(); }
   int number() const { return number_; }
-  bool isInput() const { return input_; }
   // The flush a PortPair's read does first. A writer on another thread that is
   // busy with the port at that moment owns its packet and flushes it itself.
   virtual void flushUnlessBusy() { flush(); }
+  // Fails the port, takes it out of the link's table and wakes a read or write
+  // waiting in it; nothing when the port has failed already.
+  void abort() final;
 
  protected:
+  // Puts a null marker into each of the port's queues that is empty, so that a
+  // waiting reader, writer or receiver wakes and finds the port failed.
+  virtual void wakeWaiters() = 0;
+
+  LinkBase& registry_;  // the link whose port table holds this port while it works
   std::atomic<bool> failed_{true};
   const int number_;
   const bool input_;
 };
 
-// A PortPair over two link ports. flushBeforeRead: a read first pushes out the
-// output port's partly filled packet (packet links).
+// A PortPair over two link ports. A read first pushes out what the output port
+// holds back (a packet link's partly filled packet), since the request it
+// belongs to is what the read waits for.
 class LinkPortPair : public PortPair {
  public:
-  LinkPortPair(std::unique_ptr<LinkPort> input, std::unique_ptr<LinkPort> output, bool flushBeforeRead);
+  LinkPortPair(std::unique_ptr<LinkPort> input, std::unique_ptr<LinkPort> output);
   ~LinkPortPair() override;
   using PortPair::read;
   using PortPair::write;
@@ -50,7 +60,6 @@ class LinkPortPair : public PortPair {
  private:
   std::unique_ptr<LinkPort> input_;
   std::unique_ptr<LinkPort> output_;
-  bool flushBeforeRead_;
 };
 
 }  // namespace vel

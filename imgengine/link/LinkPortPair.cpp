@@ -2,8 +2,8 @@
 
 namespace vel {
 
-LinkPortPair::LinkPortPair(std::unique_ptr<LinkPort> input, std::unique_ptr<LinkPort> output, bool flushBeforeRead)
-    : input_(std::move(input)), output_(std::move(output)), flushBeforeRead_(flushBeforeRead) {}
+LinkPortPair::LinkPortPair(std::unique_ptr<LinkPort> input, std::unique_ptr<LinkPort> output)
+    : input_(std::move(input)), output_(std::move(output)) {}
 
 LinkPortPair::~LinkPortPair() {
   // The output port goes first: its packets may still reference the input's link state.
@@ -12,7 +12,7 @@ LinkPortPair::~LinkPortPair() {
 }
 
 void LinkPortPair::read(void* buffer, size_t length, int timeoutMs) {
-  if (flushBeforeRead_) output_->flushUnlessBusy();
+  output_->flushUnlessBusy();
   input_->read(buffer, length, timeoutMs);
 }
 

@@ -1,38 +1,23 @@
 #include "link/PacketLink.h"
 
+#include <cstring>
+
 namespace vel {
 
-PacketLink::PacketLink(ByteStream& transport, int priorityParameter) : LinkBase(transport) {
-  sender_ = std::make_unique<WorkerThread>(kLinkStackBytes, priorityParameter,
-                                           [this](WorkerThread& t) { senderRun(t); });
-  receiver_ = std::make_unique<WorkerThread>(kLinkStackBytes, priorityParameter + 1,
-                                             [this](WorkerThread& t) { receiverRun(t); });
-  // The receiver's first read fails at once and runs the resynchronisation.
-  transport_.abort();
+PacketLink::PacketLink(ByteStream& transport, int priorityParameter)
+    : LinkBase(transport),
+      sender_(kWorkerStackBytes, priorityParameter, [this](WorkerThread& t) { senderRun(t); }),
+      receiver_(kWorkerStackBytes, priorityParameter + kReceiverPriorityStep,
+                [this](WorkerThread& t) { receiverRun(t); }) {
   buffers_.reset(new Packet[kBuffers]);
   for (size_t i = 0; i < kBuffers; ++i) freePool_.putBack(&buffers_[i]);
-  sender_->resume();
-  receiver_->resume();
-  ready_.wait();
+  startWorkers({&sender_, &receiver_});
 }
 
-PacketLink::~PacketLink() {
-  shuttingDown_ = true;
-  receiver_->stop();
-  sender_->stop();
-  if (!outgoing_.hasItem()) outgoing_.putBack(nullptr, 0);
-  outgoingReady_.set();
-  transport_.abort();
-  receiver_->join();
-  sender_->join();
-}
+PacketLink::~PacketLink() { stopWorkers(); }
 
-std::unique_ptr<PortPair> PacketLink::openPortPair(int inputPort, int outputPort) {
-  auto in = std::make_unique<PacketLinkPort>(*this, inputPort, true);
-  auto out = std::make_unique<PacketLinkPort>(*this, outputPort, false);
-  in->reset();
-  out->reset();
-  return std::make_unique<LinkPortPair>(std::move(in), std::move(out), true);
+std::unique_ptr<LinkPort> PacketLink::makePort(int number, bool input) {
+  return std::make_unique<PacketLinkPort>(*this, number, input);
 }
 
 Packet* PacketLink::takeFree() {
@@ -57,12 +42,16 @@ void PacketLink::send(Packet* p, bool front) {
 PacketLinkPort* PacketLink::packetPort(int number) { return static_cast<PacketLinkPort*>(portAt(number)); }
 
 void PacketLink::resetAllPorts() {
+  // One step for a port being reset on another thread, which stamps its fresh
+  // packets and registers under this lock: it either gets the new generation or
+  // is registered in time to be aborted here.
+  ScopedLock reg(registrationLock_);
   ++generation_;
   LinkBase::resetAllPorts();
 }
 
 void PacketLink::retransmit() {
-  ScopedLock out(outgoingLock_);
+  // Under the line lock: the sender takes nothing until every packet is back in front.
   ScopedLock reg(registrationLock_);
   for (int i = 0; i < kLinkPorts; ++i)
     if (PacketLinkPort* port = packetPort(i)) port->requeueSent();
@@ -106,7 +95,7 @@ void PacketLink::senderRun(WorkerThread& self) {
       outgoingReady_.wait();
       continue;
     }
-    if (self.stopRequested() || !p) {
+    if (self.stopRequested()) {
       release(p);
       lineLock_.unlock();
       continue;
@@ -128,7 +117,7 @@ void PacketLink::senderRun(WorkerThread& self) {
 
 // ---- ports ----
 
-PacketLinkPort::PacketLinkPort(PacketLink& link, int number, bool input) : LinkPort(number, input), link_(link) {}
+PacketLinkPort::PacketLinkPort(PacketLink& link, int number, bool input) : LinkPort(link, number, input), link_(link) {}
 
 PacketLinkPort::~PacketLinkPort() {
   link_.unregisterPort(this);
@@ -145,28 +134,35 @@ void PacketLinkPort::returnAll() {
 
 void PacketLinkPort::reset() {
   link_.unregisterPort(this);
-  pendingReleases_ = 0;
-  expected_ = 2;
-  offset_ = remaining_ = 0;
   returnAll();
-  // Input: placeholders for the two acknowledgements owed; output: two credits.
-  for (int i = 0; i < 2; ++i) {
-    Packet* p = link_.takeFree();
-    p->generation = link_.generation();
-    p->seal(number_, i, 0);
-    if (input_)
-      sent_.putBack(p, 0);
-    else
-      receive_.putBack(p, 0);
+  Packet* fresh[kInFlight];
+  for (Packet*& p : fresh) p = link_.takeFree();
+  // Stamped with the generation and registered in one step against a reset of all
+  // ports, so that the port never comes back with packets the sender discards.
+  ScopedLock reg(link_.registrationLock());
+  pendingReleases_ = 0;
+  expected_ = kInFlight;
+  offset_ = remaining_ = 0;
+  // Input: placeholders for the acknowledgements owed; output: the credits.
+  for (int i = 0; i < kInFlight; ++i) {
+    fresh[i]->generation = link_.generation();
+    fresh[i]->seal(number_, i, 0);
+    (input_ ? sent_ : receive_).putBack(fresh[i], 0);
   }
   failed_ = false;
   link_.registerPort(this);
 }
 
-void PacketLinkPort::abort() {
-  if (failed_.exchange(true)) return;
-  link_.unregisterPort(this);
+void PacketLinkPort::wakeWaiters() {
   if (!receive_.hasItem()) receive_.putBack(nullptr, 0);
+}
+
+Packet* PacketLinkPort::takeReceived(int timeoutMs) {
+  Packet* p = nullptr;
+  if (!receive_.takeFront(&p, platform::waitMs(timeoutMs))) abort();
+  if (!failed_.load()) return p;
+  link_.release(p);  // a packet taken as the port failed
+  return nullptr;
 }
 
 void PacketLinkPort::releaseSent() {
@@ -204,18 +200,13 @@ void PacketLinkPort::read(void* buffer, size_t length, int timeoutMs) {
   size_t wanted = length;
   while (wanted > 0) {
     if (!current_) {
-      Packet* p = nullptr;
-      if (!receive_.takeFront(&p, platform::waitMs(timeoutMs))) abort();
-      if (failed_.load()) {
-        link_.release(p);
-        return;
-      }
-      current_ = p;
+      current_ = takeReceived(timeoutMs);
+      if (!current_) return;
       offset_ = 0;
-      remaining_ = p->length();
+      remaining_ = current_->length();
     }
     size_t n = wanted < remaining_ ? wanted : remaining_;
-    for (size_t i = 0; i < n; ++i) out[i] = current_->payload()[offset_ + i];
+    std::memcpy(out, current_->payload() + offset_, n);
     out += n;
     wanted -= n;
     offset_ += static_cast<uint32_t>(n);
@@ -230,7 +221,7 @@ void PacketLinkPort::read(void* buffer, size_t length, int timeoutMs) {
 }
 
 void PacketLinkPort::sendCurrent() {
-  current_->seal(number_, (current_->sequence() + 2) & 3, offset_);
+  current_->seal(number_, (current_->sequence() + kInFlight) & 3, offset_);
   link_.send(current_);
   current_ = nullptr;
 }
@@ -242,18 +233,13 @@ void PacketLinkPort::write(const void* buffer, size_t length, int timeoutMs) {
   size_t left = length;
   while (left > 0) {
     if (!current_) {
-      Packet* credit = nullptr;
-      if (!receive_.takeFront(&credit, platform::waitMs(timeoutMs))) abort();
-      if (failed_.load()) {
-        link_.release(credit);
-        return;
-      }
-      current_ = credit;
+      current_ = takeReceived(timeoutMs);  // a credit
+      if (!current_) return;
       offset_ = 0;
     }
     size_t n = kPacketPayloadMax - offset_;
     if (n > left) n = left;
-    for (size_t i = 0; i < n; ++i) current_->payload()[offset_ + i] = in[i];
+    std::memcpy(current_->payload() + offset_, in, n);
     in += n;
     left -= n;
     offset_ += static_cast<uint32_t>(n);

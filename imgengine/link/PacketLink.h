@@ -18,14 +18,15 @@ class PacketLinkPort;
 
 class PacketLink : public LinkBase {
  public:
+  // Packet buffers, allocated at construction; no more are ever made.
   static constexpr size_t kBuffers = 66;
-  static constexpr size_t kOutgoingCapacity = 65;
+  // Every buffer but the one the receiver fills can wait for the sender.
+  static constexpr size_t kOutgoingCapacity = kBuffers - 1;
+  // The payload follows its header closely; longer means the framing is lost.
   static constexpr int kPayloadTimeoutMs = 500;
 
   PacketLink(ByteStream& transport, int priorityParameter);
   ~PacketLink() override;
-
-  std::unique_ptr<PortPair> openPortPair(int inputPort, int outputPort) override;
 
   uint32_t generation() const { return generation_.load(); }
   Packet* takeFree();
@@ -34,8 +35,10 @@ class PacketLink : public LinkBase {
   void send(Packet* p, bool front = false);
 
  protected:
+  std::unique_ptr<LinkPort> makePort(int number, bool input) override;
   void resetAllPorts() override;
   void retransmit() override;
+  void wakeWorkers() override { outgoingReady_.set(); }
 
  private:
   void receiverRun(WorkerThread& self);
@@ -45,11 +48,10 @@ class PacketLink : public LinkBase {
   std::unique_ptr<Packet[]> buffers_;
   BoundedQueue<Packet> freePool_{kBuffers};
   BoundedQueue<Packet> outgoing_{kOutgoingCapacity};
-  Mutex outgoingLock_;
   Event outgoingReady_{false};  // set after every put into the outgoing queue
   std::atomic<uint32_t> generation_{0};
-  std::unique_ptr<WorkerThread> sender_;
-  std::unique_ptr<WorkerThread> receiver_;
+  WorkerThread sender_;
+  WorkerThread receiver_;
 };
 
 class PacketLinkPort : public LinkPort {
@@ -63,17 +65,28 @@ class PacketLinkPort : public LinkPort {
   void write(const void* buffer, size_t length, int timeoutMs) override;
   void flush() override;
   void flushUnlessBusy() override;
-  void abort() override;
   void reset() override;
 
   // Receiver, under the registration lock: accept or drop a packet for this port.
   void deliver(Packet* p);
   // Sender, under the registration lock: keep a written packet until released.
   void keepSent(Packet* p);
-  // Retransmission, under the outgoing and registration locks.
+  // Retransmission, under the line and registration locks.
   void requeueSent();
 
  private:
+  // Packets in flight per port and direction. Reset makes this many credits
+  // (output) or acknowledgement placeholders (input), numbered from 0, so the
+  // first data packet either way has this sequence number.
+  static constexpr int kInFlight = 2;
+  // Received packets (or credits) and the null marker of an abort.
+  static constexpr size_t kReceiveCapacity = kInFlight + 1;
+  // Written packets waiting for their release: at most kInFlight, doubled for
+  // margin; a packet that finds the queue full is released and not sent again.
+  static constexpr size_t kSentCapacity = 2 * kInFlight;
+
+  void wakeWaiters() override;
+  Packet* takeReceived(int timeoutMs);
   void releaseSent();
   void sendCurrent();
   void returnAll();
@@ -81,9 +94,9 @@ class PacketLinkPort : public LinkPort {
   PacketLink& link_;
   // Output ports: write and flush fill and seal the current packet; one thread at a time.
   Mutex outputLock_;
-  BoundedQueue<Packet> receive_{3};
-  BoundedQueue<Packet> sent_{4};
-  int expected_ = 2;
+  BoundedQueue<Packet> receive_{kReceiveCapacity};
+  BoundedQueue<Packet> sent_{kSentCapacity};
+  int expected_ = kInFlight;
   uint32_t pendingReleases_ = 0;
   Packet* current_ = nullptr;
   uint32_t offset_ = 0;

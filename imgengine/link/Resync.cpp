@@ -1,34 +1,17 @@
 // The resynchronisation handshake shared by both link kinds.
 #include "link/LinkBase.h"
-#include "platform/Platform.h"
 
 namespace vel {
 
 namespace {
+// Each write and read of the handshake waits at most this long.
 constexpr int kHandshakeTimeoutMs = 100;
+// Attempts of one resynchronisation before the line is given up for this turn.
 constexpr int kHandshakeAttempts = 10;
+// Zero bytes accepted before the imager's marker; a line that only ever answers
+// zeros is not an imager answering.
 constexpr int kMaxLeadingZeros = 4096;
 }  // namespace
-
-LinkBase::LinkBase(ByteStream& transport) : transport_(transport), ownToken_(platform::tickCount() | 1u) {}
-
-void LinkBase::registerPort(LinkPort* port) {
-  ScopedLock lock(registrationLock_);
-  if (port->number() >= 0 && port->number() < kLinkPorts) ports_[port->number()] = port;
-}
-
-void LinkBase::unregisterPort(LinkPort* port) {
-  ScopedLock lock(registrationLock_);
-  if (port->number() >= 0 && port->number() < kLinkPorts && ports_[port->number()] == port) ports_[port->number()] = nullptr;
-}
-
-void LinkBase::resetAllPorts() {
-  ScopedLock lock(registrationLock_);
-  LinkPort* ports[kLinkPorts];
-  for (int i = 0; i < kLinkPorts; ++i) ports[i] = ports_[i];  // abort unregisters
-  for (LinkPort* p : ports)
-    if (p) p->abort();
-}
 
 // Host: 00 00 FF own token. Imager: any 00 bytes, one non-zero byte, its token.
 bool LinkBase::exchangeTokens(uint32_t* imagerToken) {
@@ -40,7 +23,6 @@ bool LinkBase::exchangeTokens(uint32_t* imagerToken) {
   transport_.write(token, sizeof token, kHandshakeTimeoutMs);
   uint8_t b = 0;
   transport_.read(&b, 1, kHandshakeTimeoutMs);
-  // A line that only ever answers zeros is not an imager answering.
   for (int zeros = 0; !transport_.failed() && b == 0; ++zeros) {
     if (zeros == kMaxLeadingZeros) transport_.abort();
     transport_.read(&b, 1, kHandshakeTimeoutMs);

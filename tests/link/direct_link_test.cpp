@@ -29,17 +29,54 @@ struct DirectLinkTest : RawLinkFixture {
   }
 };
 
+int sequenceOf(const Bytes& message) { return (message[0] >> 4) & 3; }
+
 }  // namespace
 
-TEST_F(DirectLinkTest, LinkCheckRequestLeavesAsTwoMessages) {
+// The sequence bits number the messages of every direct link in the library,
+// from its load on; the tests read where the count stands from the wire.
+TEST_F(DirectLinkTest, MessagesCountModuloFourAndTheLinkCheckLeavesAsTwoMessages) {
   auto pair = link->openPortPair(0, 1);
-  vel::DirectLink::setMessageCounter(0);
-  uint8_t code = 13;
-  uint32_t value = 13;
+  const uint8_t filler = 0x7E;
+  pair->write(&filler, 1);
+  Bytes first = imager.read(5);
+  ASSERT_EQ(first.size(), 5u);
+  int seq = sequenceOf(first);
+  EXPECT_EQ(first, RawImager::message(1, seq, {filler}));
+  for (int i = 0; i < 4 && seq != 0; ++i) {
+    pair->write(&filler, 1);
+    seq = (seq + 1) & 3;
+    EXPECT_EQ(imager.read(5), RawImager::message(1, seq, {filler})) << "each message counts one on";
+  }
+  ASSERT_EQ(seq, 0);
+
+  // With the count at 0 (modulo 4) before it, the link check's code and value.
+  const uint8_t code = 13;
+  const uint32_t value = 13;
   pair->write(&code, 1);
   pair->write(&value, 4);
   EXPECT_EQ(imager.read(13), (Bytes{0x51, 0x00, 0x00, 0x00, 0x0D, 0x21, 0x01, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(vel::DirectLink::messageCounter(), 2u);
+}
+
+TEST_F(DirectLinkTest, EveryDirectLinkCountsOnFromTheSameMessageCount) {
+  auto pair = link->openPortPair(0, 1);
+  sim::MemoryLine otherLine;
+  RawImager otherImager{otherLine.imager()};
+  auto otherLink = connect(LinkKind::Direct, otherLine, otherImager);
+  auto otherPair = otherLink->openPortPair(0, 1);
+
+  const uint8_t b = 0x5C;
+  pair->write(&b, 1);
+  Bytes m1 = imager.read(5);
+  ASSERT_EQ(m1.size(), 5u);
+  otherPair->write(&b, 1);
+  Bytes m2 = otherImager.read(5);
+  ASSERT_EQ(m2.size(), 5u);
+  pair->write(&b, 1);
+  Bytes m3 = imager.read(5);
+  ASSERT_EQ(m3.size(), 5u);
+  EXPECT_EQ(sequenceOf(m2), (sequenceOf(m1) + 1) & 3);
+  EXPECT_EQ(sequenceOf(m3), (sequenceOf(m1) + 2) & 3);
 }
 
 TEST_F(DirectLinkTest, SixtyBytesInOneWriteSixtyOneInTwo) {

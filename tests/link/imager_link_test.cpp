@@ -151,7 +151,7 @@ TEST(ImagerAndHostLinks, LinkCheckRoundTripOnBothKinds) {
     });
     sim::ImagerLink imager(line.imager(), kind == vel::LinkKind::Packet ? sim::Framing::Packet : sim::Framing::Direct,
                            kSimToken);
-    auto link = vel::createLink(kind, line.host(), 29000000);
+    auto link = vel::createLink(kind, line.host(), kLinkPriority);
     auto pair = link->openPortPair(0, 1);
     uint8_t code = 13;
     uint32_t value = 13;
@@ -191,7 +191,7 @@ TEST(ImagerAndHostLinks, DroppedAndDamagedImagerPacketsComeAgainAfterAStall) {
   sim::MemoryLine line;
   sim::ImagerLink imager(line.imager(), sim::Framing::Packet, kSimToken);
   imager.setLineEventHandler([&line] { line.failLine(); }, 50);
-  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), 29000000);
+  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), kLinkPriority);
   auto pair = link->openPortPair(0, 1);
   Bytes data(5 * 1016);
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 13);
@@ -263,7 +263,7 @@ TEST(ImagerAndHostLinks, ChannelWrittenAndReadOnTwoThreadsSendsEachPacketOnce) {
       imager.port(4).flush();
     }
   });
-  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), 29000000);
+  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), kLinkPriority);
   auto pair = link->openPortPair(4, 5);
   pair->setDefaultTimeout(3000);
   const size_t pieces = 200, piece = 500;

@@ -29,7 +29,7 @@ Outcome stream(sim::MemoryLine& line, vel::LinkKind kind, size_t total, const st
   sim::ImagerLink imager(line.imager(), kind == vel::LinkKind::Packet ? sim::Framing::Packet : sim::Framing::Direct,
                          0x2468ACE0);
   imager.setLineEventHandler([&line] { line.failLine(); }, 50);
-  auto link = vel::createLink(kind, line.host(), 29000000);
+  auto link = vel::createLink(kind, line.host(), kLinkPriority);
   auto pair = link->openPortPair(0, 1);
 
   std::atomic<bool> done{false};
@@ -147,7 +147,7 @@ TEST(LinkRecovery, PacketLinkEchoOnOnePortPairFromTwoThreads) {
   sim::MemoryLine line;
   sim::ImagerLink imager(line.imager(), sim::Framing::Packet, 0x2468ACE0);
   imager.setLineEventHandler([&line] { line.failLine(); }, 50);
-  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), 29000000);
+  auto link = vel::createLink(vel::LinkKind::Packet, line.host(), kLinkPriority);
   auto pair = link->openPortPair(4, 5);
   pair->setDefaultTimeout(5000);
 

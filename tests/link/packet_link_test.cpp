@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <future>
+#include <stdexcept>
 
 #include "LinkFixture.h"
 #include "base/Crc16.h"
@@ -243,4 +244,26 @@ TEST_F(PacketLinkTest, UnansweredResyncLeavesTheLineFailedAndTheNextAnswerResets
   command->write("q", 1);
   command->flush();
   EXPECT_EQ(RawImager::length(imager.readPacket()), 1u);
+}
+
+// The wire has four bits for a port number: a larger one would take over another
+// port's registration and traffic, so the link refuses it before making any port.
+TEST(LinkPortNumbers, OutOfRangeNumbersAreRefusedAndLeaveOpenPortsAlone) {
+  for (LinkKind kind : {LinkKind::Packet, LinkKind::Direct}) {
+    sim::MemoryLine line;
+    RawImager imager{line.imager()};
+    auto link = connect(kind, line, imager);
+    auto pair = link->openPortPair(0, 1);
+    EXPECT_THROW(link->openPortPair(16, 1), std::out_of_range);
+    EXPECT_THROW(link->openPortPair(0, 17), std::out_of_range);
+    EXPECT_THROW(link->openPortPair(-1, 1), std::out_of_range);
+
+    imager.send(kind == LinkKind::Packet ? RawImager::packet(0, 2, {'k'}) : RawImager::message(0, 1, {'k'}));
+    char c = 0;
+    pair->read(&c, 1, 1000);
+    EXPECT_FALSE(pair->failed());
+    EXPECT_EQ(c, 'k');
+    pair.reset();
+    link.reset();
+  }
 }
