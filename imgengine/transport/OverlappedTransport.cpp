@@ -6,8 +6,8 @@ namespace vel {
 
 using devices::IoStart;
 
-OverlappedTransport::OverlappedTransport(uint32_t writePiece, ShortWrites shortWrites, bool checkAfterStart)
-    : writePiece_(writePiece), shortWrites_(shortWrites), checkAfterStart_(checkAfterStart) {}
+OverlappedTransport::OverlappedTransport(uint32_t writePiece, ShortWrites shortWrites)
+    : writePiece_(writePiece), shortWrites_(shortWrites) {}
 
 void OverlappedTransport::wakeTransfers() {
   readOp_.event().set();
@@ -29,7 +29,10 @@ bool OverlappedTransport::beginReset() {
 
 bool OverlappedTransport::settle(IoStart started, devices::Operation& op, int timeoutMs, uint32_t* transferred) {
   if (started == IoStart::kFailed) return false;
-  if (checkAfterStart_ && failed()) return false;
+  // Starting the request reset op's event: an abort that came after the caller's
+  // look at the fault flag has lost its wake-up and is seen only here. The caller
+  // cancels the request.
+  if (failed()) return false;
   if (op.event().waitTimedOut(timeoutMs)) abort();
   if (failed()) return false;
   return file_->result(op, transferred);

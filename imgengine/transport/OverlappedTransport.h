@@ -48,7 +48,7 @@ class OverlappedTransport : public ByteStream {
   // Whether a write request that the device accepted only in part ends the write
   // (and fails the transport) or the rest follows in the next request.
   enum class ShortWrites { kFail, kContinue };
-  OverlappedTransport(uint32_t writePiece, ShortWrites shortWrites, bool checkAfterStart);
+  OverlappedTransport(uint32_t writePiece, ShortWrites shortWrites);
 
   // The derived class owns the file it opened (null: none) and closes it before
   // the operation records go, so that a request pending at closing ends on a live record.
@@ -78,7 +78,6 @@ class OverlappedTransport : public ByteStream {
   Mutex writeLock_;
   const uint32_t writePiece_;
   const ShortWrites shortWrites_;
-  const bool checkAfterStart_;
 };
 
 }  // namespace vel

@@ -33,7 +33,7 @@ std::string SerialTransport::portName(int portNumber) {
   return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
-SerialTransport::SerialTransport(int portNumber) : OverlappedTransport(kPiece, ShortWrites::kFail, false) {
+SerialTransport::SerialTransport(int portNumber) : OverlappedTransport(kPiece, ShortWrites::kFail) {
   watcher_ = std::make_unique<LineWatcher>(*this);
   const std::string name = portName(portNumber);
   if (name.empty()) return;

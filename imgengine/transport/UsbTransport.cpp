@@ -8,8 +8,8 @@ namespace vel {
 using devices::IoStart;
 
 UsbStreamBase::UsbStreamBase(const char* baseName, uint32_t writePiece, std::vector<uint8_t> controlInput,
-                             uint32_t recoveredPauseMs, bool checkAfterStart)
-    : OverlappedTransport(writePiece, ShortWrites::kContinue, checkAfterStart),
+                             uint32_t recoveredPauseMs)
+    : OverlappedTransport(writePiece, ShortWrites::kContinue),
       controlInput_(std::move(controlInput)),
       recoveredPauseMs_(recoveredPauseMs) {
   for (int i = 0; i < kUsbDeviceNumbers; ++i) {
@@ -59,7 +59,7 @@ void UsbStreamBase::reset() {
   if (leftEarly) platform::sleepMs(kStartFailurePauseMs);
 }
 
-UsbTransport::UsbTransport() : UsbStreamBase(kUsbDeviceName, kWritePiece, {}, 0, false) {}
+UsbTransport::UsbTransport() : UsbStreamBase(kUsbDeviceName, kWritePiece, {}, 0) {}
 
 UsbTransport::~UsbTransport() { closeDevice(); }
 
@@ -81,7 +81,7 @@ size_t UsbTransport::receive(uint8_t* buffer, size_t wanted, int timeoutMs) {
 }
 
 Usb2Transport::Usb2Transport()
-    : UsbStreamBase(kUsb2DeviceName, kWritePiece, {0x20, 0x00}, kRecoveredPauseMs, true), receive_(kReceiveBuffer) {}
+    : UsbStreamBase(kUsb2DeviceName, kWritePiece, {0x20, 0x00}, kRecoveredPauseMs), receive_(kReceiveBuffer) {}
 
 Usb2Transport::~Usb2Transport() { closeDevice(); }
 

@@ -35,7 +35,7 @@ class UsbStreamBase : public OverlappedTransport {
  protected:
   // recoveredPauseMs: the driver's pause after a successful recovery before the line is used.
   UsbStreamBase(const char* baseName, uint32_t writePiece, std::vector<uint8_t> controlInput,
-                uint32_t recoveredPauseMs, bool checkAfterStart);
+                uint32_t recoveredPauseMs);
   virtual void dropReadAhead() {}
   // Closes the device; a derived class does so before its buffers go.
   void closeDevice();

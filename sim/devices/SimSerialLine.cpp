@@ -135,7 +135,13 @@ void SerialLine::hostClose() {
 }
 
 IoStart SerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
-  std::lock_guard<std::mutex> g(m_);
+  std::unique_lock<std::mutex> g(m_);
+  if (beforeHostRead_) {
+    const auto hook = beforeHostRead_;
+    g.unlock();
+    hook();
+    g.lock();
+  }
   if (read_.op) return IoStart::kFailed;
   readRequests_.push_back(length);
   op.begin();
@@ -306,6 +312,11 @@ uint32_t SerialLine::lastBaudRate() const {
 std::vector<uint32_t> SerialLine::readRequests() const {
   std::lock_guard<std::mutex> g(m_);
   return readRequests_;
+}
+
+void SerialLine::setBeforeHostRead(std::function<void()> hook) {
+  std::lock_guard<std::mutex> g(m_);
+  beforeHostRead_ = std::move(hook);
 }
 
 bool SerialLine::hostOpen() const {

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -49,6 +50,8 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   uint32_t lastBaudRate() const;
   bool hostOpen() const;
   std::vector<uint32_t> readRequests() const;  // sizes of the host's read requests
+  // Runs on the host's thread as each host read request starts, before the line takes it.
+  void setBeforeHostRead(std::function<void()> hook);
 
   // Host end: the library's serial line (null when the port is held).
   std::unique_ptr<vel::devices::SerialLine> openHost();
@@ -97,6 +100,7 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   int breaks_ = 0, breakRequests_ = 0, opens_ = 0, recoveries_ = 0;
   uint32_t baud_ = 0, lastBaud_ = 0;
   std::vector<uint32_t> readRequests_;
+  std::function<void()> beforeHostRead_;
   Clock::time_point hostWireFree_{}, imagerWireFree_{};
   bool running_ = true;
   std::condition_variable serviceCv_;

@@ -65,7 +65,13 @@ void UsbDevice::pumpLocked() {
 }
 
 IoStart UsbDevice::hostRead(void* buffer, uint32_t length, Operation& op) {
-  std::lock_guard<std::mutex> g(m_);
+  std::unique_lock<std::mutex> g(m_);
+  if (beforeHostRead_) {
+    const auto hook = beforeHostRead_;
+    g.unlock();
+    hook();
+    g.lock();
+  }
   if (!plugged_ || read_.op) return IoStart::kFailed;
   readRequests_.push_back(length);
   op.begin();
@@ -192,6 +198,11 @@ std::vector<uint32_t> UsbDevice::readRequests() const {
 std::vector<uint32_t> UsbDevice::writeRequests() const {
   std::lock_guard<std::mutex> g(m_);
   return writeRequests_;
+}
+
+void UsbDevice::setBeforeHostRead(std::function<void()> hook) {
+  std::lock_guard<std::mutex> g(m_);
+  beforeHostRead_ = std::move(hook);
 }
 
 bool UsbDevice::hostOpen() const {

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +49,8 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   uint32_t lastControlCode() const;
   std::vector<uint32_t> readRequests() const;    // sizes the host asked the driver for
   std::vector<uint32_t> writeRequests() const;   // sizes of the host's write requests
+  // Runs on the host's thread as each host read request starts, before the device takes it.
+  void setBeforeHostRead(std::function<void()> hook);
   bool hostOpen() const;
 
   std::unique_ptr<vel::devices::DriverDevice> openHost();
@@ -82,6 +85,7 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   uint32_t lastCode_ = 0;
   std::vector<uint8_t> lastInput_;
   std::vector<uint32_t> readRequests_, writeRequests_;
+  std::function<void()> beforeHostRead_;
 };
 
 }  // namespace sim
