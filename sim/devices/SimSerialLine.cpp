@@ -16,7 +16,7 @@ class SerialLine::Host : public vel::devices::SerialLine {
   IoStart write(const void* data, uint32_t length, Operation& op) override {
     return line_->hostWrite(data, length, op);
   }
-  bool result(Operation& op, uint32_t* transferred) override { return op.simulatedResult(transferred); }
+  bool result(Operation& op, uint32_t* transferred) override { return line_->hostResult(op, transferred); }
   void cancel(Operation& op) override { line_->hostCancel(op); }
   bool configure(const vel::devices::SerialSettings& s) override {
     std::lock_guard<std::mutex> g(line_->m_);
@@ -96,20 +96,20 @@ void SerialLine::pumpLocked() {
     }
     Operation* op = read_.op;
     read_ = {};
-    op->complete(true, copied);
+    requests_.complete(*op, true, copied);
   }
   if (write_.op && write_.due <= now) {
     Operation* op = write_.op;
     const uint32_t n = write_.length;
     write_ = {};
-    op->complete(true, n);
+    requests_.complete(*op, true, n);
   }
   if (wait_.op && events_ && eventsDue_ <= now) {
     *wait_.mask = events_;
     events_ = 0;
     Operation* op = wait_.op;
     wait_ = {};
-    op->complete(true, 4);
+    requests_.complete(*op, true, 4);
   }
 }
 
@@ -125,9 +125,10 @@ std::unique_ptr<vel::devices::SerialLine> SerialLine::openHost() {
 void SerialLine::hostClose() {
   std::lock_guard<std::mutex> g(m_);
   for (Pending* p : {&read_, &write_, &wait_}) {
-    if (p->op) p->op->complete(false, 0);
+    if (p->op) requests_.complete(*p->op, false, 0);
     *p = {};
   }
+  requests_.clear();
   hostOpen_ = false;
   breakOn_ = false;
   closed_ = true;
@@ -136,40 +137,40 @@ void SerialLine::hostClose() {
 
 IoStart SerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
   std::unique_lock<std::mutex> g(m_);
-  if (beforeHostRead_) {
-    const auto hook = beforeHostRead_;
-    g.unlock();
-    hook();
-    g.lock();
-  }
+  runUnlocked(g, beforeHostRead_);
   if (read_.op) return IoStart::kFailed;
   readRequests_.push_back(length);
-  op.begin();
+  requests_.start(op);
   read_ = {&op, std::this_thread::get_id(), static_cast<uint8_t*>(buffer), length, nullptr, {}};
   pumpLocked();
-  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+  return requests_.started(op);
 }
 
 IoStart SerialLine::hostWrite(const void* data, uint32_t length, Operation& op) {
   std::lock_guard<std::mutex> g(m_);
   if (write_.op) return IoStart::kFailed;
-  op.begin();
+  requests_.start(op);
   const auto* p = static_cast<const uint8_t*>(data);
   const auto due = wireTime(hostWireFree_, length);
   toImager_.push_back({due, std::vector<uint8_t>(p, p + length)});
   write_ = {&op, std::this_thread::get_id(), nullptr, length, nullptr, due};
   pumpLocked();
   imagerCv_.notify_all();
-  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+  return requests_.started(op);
 }
 
 IoStart SerialLine::hostWaitEvent(uint32_t* mask, Operation& op) {
   std::lock_guard<std::mutex> g(m_);
   if (wait_.op) return IoStart::kFailed;
-  op.begin();
+  requests_.start(op);
   wait_ = {&op, std::this_thread::get_id(), nullptr, 0, mask, {}};
   pumpLocked();
-  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+  return requests_.started(op);
+}
+
+bool SerialLine::hostResult(const Operation& op, uint32_t* transferred) const {
+  std::lock_guard<std::mutex> g(m_);
+  return requests_.result(op, transferred);
 }
 
 void SerialLine::hostCancel(Operation&) {
@@ -177,7 +178,7 @@ void SerialLine::hostCancel(Operation&) {
   const auto self = std::this_thread::get_id();
   for (Pending* p : {&read_, &write_, &wait_}) {
     if (p->op && p->starter == self) {
-      p->op->complete(false, 0);
+      requests_.complete(*p->op, false, 0);
       *p = {};
     }
   }
@@ -205,7 +206,7 @@ void SerialLine::hostPurge() {
   std::lock_guard<std::mutex> g(m_);
   toHost_.clear();
   for (Pending* p : {&read_, &write_}) {
-    if (p->op) p->op->complete(false, 0);
+    if (p->op) requests_.complete(*p->op, false, 0);
     *p = {};
   }
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "devices/HostRequests.h"
 #include "imager/ImagerLine.h"
 #include "transport/DeviceSeam.h"
 
@@ -82,6 +83,7 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   vel::devices::IoStart hostRead(void* buffer, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostWrite(const void* data, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostWaitEvent(uint32_t* mask, vel::devices::Operation& op);
+  bool hostResult(const vel::devices::Operation& op, uint32_t* transferred) const;
   void hostCancel(vel::devices::Operation& op);
   void hostSetBreak(bool on);
   void hostPurge();
@@ -92,6 +94,7 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   std::condition_variable imagerCv_;
   std::deque<Chunk> toHost_, toImager_;
   Pending read_, write_, wait_;
+  HostRequests requests_;
   uint32_t events_ = 0;
   Clock::time_point eventsDue_{};
   bool answerBreaks_ = true;

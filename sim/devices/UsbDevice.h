@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "devices/HostRequests.h"
 #include "imager/ImagerLine.h"
 #include "transport/DeviceSeam.h"
 
@@ -68,6 +69,7 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   vel::devices::IoStart hostRead(void* buffer, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostWrite(const void* data, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostControl(uint32_t code, const void* input, uint32_t inputLength, vel::devices::Operation& op);
+  bool hostResult(const vel::devices::Operation& op, uint32_t* transferred) const;
   void hostCancel();
   void hostClose();
   void failPendingLocked();
@@ -79,6 +81,7 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   size_t frontTaken_ = 0;
   std::deque<uint8_t> toImager_;
   Pending read_;
+  HostRequests requests_;
   bool plugged_ = true, hostOpen_ = false, refuse_ = false;
   uint32_t maxAccept_ = 0;
   int controls_ = 0, recoveries_ = 0;
