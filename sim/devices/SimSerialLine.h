@@ -22,10 +22,10 @@
 
 namespace sim {
 
-class SerialLine : public ImagerLine, public std::enable_shared_from_this<SerialLine> {
+class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<SimSerialLine> {
  public:
-  explicit SerialLine(int portNumber);
-  ~SerialLine() override;
+  explicit SimSerialLine(int portNumber);
+  ~SimSerialLine() override;
 
   const std::string& name() const { return name_; }
   // The name a host opens port N by: "\\.\COMN".
