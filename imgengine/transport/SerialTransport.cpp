@@ -27,7 +27,7 @@ class SerialTransport::LineWatcher : public WorkerThread {
 };
 
 std::string SerialTransport::portName(int portNumber) {
-  if (portNumber < 1 || portNumber > 99) return {};
+  if (portNumber < kFirstPort || portNumber > kLastPort) return {};
   // The device namespace form: "COM10" and above are not device names inside a
   // plain path, and "\\.\COMn" names the same device as "COMn" for 1..9.
   return "\\\\.\\COM" + std::to_string(portNumber);

@@ -17,6 +17,9 @@ namespace vel {
 
 class SerialTransport : public OverlappedTransport {
  public:
+  // The port numbers that are opened; any other never reaches a port.
+  static constexpr int kFirstPort = 1;
+  static constexpr int kLastPort = 99;
   static constexpr uint32_t kPiece = 256;  // largest read or write request
   // How long a reset attempt waits for the imager's break answering the host's.
   static constexpr int kBreakWaitMs = 50;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace vel {
 
@@ -81,7 +82,9 @@ size_t UsbTransport::receive(uint8_t* buffer, size_t wanted, int timeoutMs) {
 }
 
 Usb2Transport::Usb2Transport()
-    : UsbStreamBase(kUsb2DeviceName, kWritePiece, {0x20, 0x00}, kRecoveredPauseMs), receive_(kReceiveBuffer) {}
+    : UsbStreamBase(kUsb2DeviceName, kWritePiece, {std::begin(kRecoveryInput), std::end(kRecoveryInput)},
+                    kRecoveredPauseMs),
+      receive_(kReceiveBuffer) {}
 
 Usb2Transport::~Usb2Transport() { closeDevice(); }
 

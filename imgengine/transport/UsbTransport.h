@@ -17,7 +17,7 @@ namespace vel {
 constexpr char kUsbDeviceName[] = "\\\\.\\CorvidUsbDriverDevice";
 constexpr char kUsb2DeviceName[] = "\\\\.\\CorvidUsb2DeviceDriver";
 constexpr uint32_t kUsbRecoveryControl = 0x222000;  // device type 0x22, function 0x800, buffered, any access
-constexpr int kUsbDeviceNumbers = 1000;
+constexpr int kUsbDeviceNumbers = 1000;  // device numbers 0 to 999 are tried when opening
 
 // What the two USB transports share: opening the lowest present device number
 // of their driver, and reset through the recovery control.
@@ -33,16 +33,16 @@ class UsbStreamBase : public OverlappedTransport {
   static std::string deviceName(const char* base, int number) { return base + std::to_string(number); }
 
  protected:
-  // recoveredPauseMs: the driver's pause after a successful recovery before the line is used.
+  // controlInput: the recovery control's input buffer (empty: none); recoveredPauseMs:
+  // the driver's pause after a successful recovery before the line is used.
   UsbStreamBase(const char* baseName, uint32_t writePiece, std::vector<uint8_t> controlInput,
                 uint32_t recoveredPauseMs);
   virtual void dropReadAhead() {}
   // Closes the device; a derived class does so before its buffers go.
   void closeDevice();
 
-  std::unique_ptr<devices::DriverDevice> dev_;
-
  private:
+  std::unique_ptr<devices::DriverDevice> dev_;
   int number_ = -1;
   bool firstResetPending_ = true;
   const std::vector<uint8_t> controlInput_;
@@ -73,6 +73,8 @@ class Usb2Transport : public UsbStreamBase {
   static constexpr uint32_t kReceiveBuffer = 1572864;  // largest driver read
   static constexpr uint32_t kRequestUnit = 32768;      // driver reads are multiples of this
   static constexpr uint32_t kWritePiece = 60;          // largest write request
+  // The recovery control's input on this driver: the 16-bit value 32, low byte first.
+  static constexpr uint8_t kRecoveryInput[2] = {0x20, 0x00};
   // Pause after a successful recovery control before the line is used again.
   static constexpr uint32_t kRecoveredPauseMs = 1;
 
