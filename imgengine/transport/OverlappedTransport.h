@@ -16,11 +16,6 @@ namespace vel {
 
 class OverlappedTransport : public ByteStream {
  public:
-  // Recovery attempts of a reset: few while the line has never been recovered
-  // (on a serial line also after a modem-status change), more after a failure.
-  static constexpr int kFirstResetAttempts = 3;
-  static constexpr int kResetAttempts = 20;
-
   ~OverlappedTransport() override = default;
   OverlappedTransport(const OverlappedTransport&) = delete;
   OverlappedTransport& operator=(const OverlappedTransport&) = delete;
@@ -40,6 +35,10 @@ class OverlappedTransport : public ByteStream {
   bool opened() const { return file_ != nullptr; }
 
  protected:
+  // Recovery attempts of a reset: few while the line has never been recovered
+  // (on a serial line also after a modem-status change), more after a failure.
+  static constexpr int kFirstResetAttempts = 3;
+  static constexpr int kResetAttempts = 20;
   // Pause after a request that could not start, so that a caller retrying at once does not spin.
   static constexpr uint32_t kStartFailurePauseMs = 1;
   // What a reset of a transport without a device takes, so that a link retrying its resets does not spin.
