@@ -1,5 +1,6 @@
 #include "transport/DeviceSeam.h"
 
+#include <atomic>
 #include <stdexcept>
 
 namespace vel::devices {
@@ -9,29 +10,6 @@ Operation::Operation() : native_(platform::ioOperationCreate(event_.native())) {
 }
 
 Operation::~Operation() { platform::ioOperationDestroy(native_); }
-
-void Operation::begin() {
-  ok_ = false;
-  transferred_ = 0;
-  pending_ = true;
-  event_.reset();
-}
-
-void Operation::complete(bool ok, uint32_t transferred) {
-  ok_ = ok;
-  transferred_ = transferred;
-  pending_ = false;
-  event_.set();
-}
-
-bool Operation::simulatedResult(uint32_t* transferred) const {
-  if (pending_) {
-    if (transferred) *transferred = 0;
-    return false;
-  }
-  if (transferred) *transferred = transferred_;
-  return ok_;
-}
 
 namespace {
 

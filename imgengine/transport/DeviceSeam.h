@@ -4,7 +4,6 @@
 // install its own provider (tests, benchmarks, the command-line tool).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -20,8 +19,10 @@ constexpr uint32_t kLineDsr = platform::kLineDsr;
 constexpr uint32_t kLineBreak = platform::kLineBreak;
 constexpr uint32_t kLineError = platform::kLineError;
 
-// An overlapped operation record with its own manual-reset event. The platform
-// completes it through its native record; a simulated device calls complete().
+// An overlapped operation record: the manual-reset event that a request's
+// completion signals, and the platform's record bound to it. A provider other
+// than the platform keeps its own account of the requests, by record, and
+// signals event() when one completes.
 class Operation {
  public:
   Operation();
@@ -32,18 +33,9 @@ class Operation {
   Event& event() { return event_; }
   platform::IoOperation* native() { return native_; }
 
-  // Simulated devices: mark started (pending) and later completed; completion signals the event.
-  void begin();
-  void complete(bool ok, uint32_t transferred);
-  bool pending() const { return pending_.load(); }
-  bool simulatedResult(uint32_t* transferred) const;
-
  private:
   Event event_{true, false};
   platform::IoOperation* native_;
-  std::atomic<bool> pending_{false};
-  std::atomic<bool> ok_{false};
-  std::atomic<uint32_t> transferred_{0};
 };
 
 // An open serial line or driver device; destruction closes it.

@@ -6,6 +6,10 @@ namespace vel {
 
 using devices::IoStart;
 
+namespace {
+constexpr uint32_t kLineFailures = devices::kLineCts | devices::kLineDsr | devices::kLineBreak | devices::kLineError;
+}
+
 // The watcher's stop also wakes its pending line-event wait and fails the transport.
 class SerialTransport::LineWatcher : public WorkerThread {
  public:
@@ -23,21 +27,21 @@ class SerialTransport::LineWatcher : public WorkerThread {
 };
 
 std::string SerialTransport::portName(int portNumber) {
-  if (portNumber < 1 || portNumber > 99) return {};
+  if (portNumber < kFirstPort || portNumber > kLastPort) return {};
   // The device namespace form: "COM10" and above are not device names inside a
   // plain path, and "\\.\COMn" names the same device as "COMn" for 1..9.
   return "\\\\.\\COM" + std::to_string(portNumber);
 }
 
-SerialTransport::SerialTransport(int portNumber) {
+SerialTransport::SerialTransport(int portNumber) : OverlappedTransport(kPiece, ShortWrites::kFail) {
   watcher_ = std::make_unique<LineWatcher>(*this);
   const std::string name = portName(portNumber);
   if (name.empty()) return;
   line_ = devices::provider().openSerial(name.c_str());
   if (!line_) return;
-  opened_ = 1;
+  attach(line_.get());
   devices::SerialSettings settings;
-  settings.extraEventMask = devices::kLineCts | devices::kLineDsr | devices::kLineBreak | devices::kLineError;
+  settings.extraEventMask = kLineFailures;
   line_->configure(settings);
   line_->purge();
   watcher_->resume();
@@ -49,90 +53,43 @@ SerialTransport::~SerialTransport() {
   if (line_) {
     watcher_->stop();
     watcher_->join();
+    attach(nullptr);
     line_.reset();
   }
   watcher_.reset();  // a watcher that never ran is released here
 }
 
-void SerialTransport::wakeTransfers() {
-  readOp_.event().set();
-  writeOp_.event().set();
-}
-
-void SerialTransport::abort() {
-  uint8_t expected = 0;
-  if (!fault_.compare_exchange_strong(expected, 1)) return;
-  wakeTransfers();
-}
-
-void SerialTransport::read(void* buffer, size_t length, int timeoutMs) {
-  ScopedLock guard(readLock_);
-  if (failed() || !line_) return;
-  auto* p = static_cast<uint8_t*>(buffer);
-  size_t wanted = length;
+size_t SerialTransport::receive(uint8_t* buffer, size_t wanted, int timeoutMs) {
   while (wanted > 0) {
     const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(wanted, kPiece));
-    readOp_.event().reset();
-    const IoStart s = line_->read(p, piece, readOp_);
-    if (s == IoStart::kFailed) {
-      platform::sleepMs(1);
-      break;
-    }
-    if (readOp_.event().waitTimedOut(timeoutMs)) abort();
-    if (failed()) break;
     uint32_t got = 0;
-    if (!line_->result(readOp_, &got) || got != piece) break;
-    p += piece;
+    if (!readRequest(buffer, piece, timeoutMs, &got) || got != piece) break;
+    buffer += piece;
     wanted -= piece;
   }
-  line_->cancel(readOp_);
-  if (wanted > 0) abort();
-}
-
-void SerialTransport::write(const void* buffer, size_t length, int timeoutMs) {
-  ScopedLock guard(writeLock_);
-  if (failed() || !line_) return;
-  auto* p = static_cast<const uint8_t*>(buffer);
-  size_t left = length;
-  while (left > 0) {
-    const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(left, kPiece));
-    writeOp_.event().reset();
-    if (line_->write(p, piece, writeOp_) == IoStart::kFailed) break;
-    if (writeOp_.event().waitTimedOut(timeoutMs)) abort();
-    if (failed()) break;
-    uint32_t put = 0;
-    if (!line_->result(writeOp_, &put) || put != piece) break;
-    p += piece;
-    left -= piece;
-  }
-  line_->cancel(writeOp_);
-  if (left > 0) abort();
+  return wanted;
 }
 
 void SerialTransport::reset() {
-  abort();
-  if (!line_) {
-    platform::sleepMs(50);
-    return;
-  }
+  if (!beginReset()) return;
   const int attempts = lineState_.load() == kLineModemChange ? kFirstResetAttempts : kResetAttempts;
   // Only an answer to this reset's own breaks counts: a break the line reported
   // earlier (the imager restarting, noise) must not pass for the handshake.
   breakSeen_.reset();
   for (int attempt = 1;; ++attempt) {
     line_->setBreak(true);
-    platform::sleepMs(2);
+    platform::sleepMs(kBreakSettleMs);
     if (!breakSeen_.waitTimedOut(kBreakWaitMs)) break;
     if (attempt == attempts) return;  // still failed, the break condition stays set
     line_->setBreak(false);
-    platform::sleepMs(2);
+    platform::sleepMs(kBreakSettleMs);
   }
   line_->purge();
   breakSeen_.reset();
   line_->setBreak(false);
-  platform::sleepMs(2);
+  platform::sleepMs(kBreakSettleMs);
   lineState_ = kLineRecovered;
-  fault_ = 0;
+  recovered();
 }
 
 bool SerialTransport::setBaudRate(uint32_t baud) { return line_ && line_->setBaudRate(baud); }
@@ -143,7 +100,7 @@ void SerialTransport::watch(WorkerThread& self) {
     eventBits_ = 0;
     const IoStart s = line_->waitEvent(&eventBits_, watchOp_);
     if (s == IoStart::kFailed) {
-      platform::sleepMs(1);
+      platform::sleepMs(kStartFailurePauseMs);
       line_->cancel(watchOp_);
       wakeTransfers();
       continue;
@@ -167,9 +124,9 @@ void SerialTransport::watch(WorkerThread& self) {
     // Break seen goes before the failure: a reset started because of this very
     // event then clears it and waits for a fresh answer.
     if (bits & devices::kLineBreak) breakSeen_.set();
-    if (bits & (devices::kLineCts | devices::kLineDsr | devices::kLineBreak | devices::kLineError)) {
-      fault_ = 1;
-      wakeTransfers();
+    if (bits & kLineFailures) {
+      abort();
+      wakeTransfers();  // also when the transport had failed already
     }
   }
 }

@@ -8,19 +8,24 @@
 #include <memory>
 #include <string>
 
-#include "base/ByteStream.h"
-#include "transport/DeviceSeam.h"
 #include "base/Sync.h"
 #include "base/WorkerThread.h"
+#include "transport/DeviceSeam.h"
+#include "transport/OverlappedTransport.h"
 
 namespace vel {
 
-class SerialTransport : public ByteStream {
+class SerialTransport : public OverlappedTransport {
  public:
-  static constexpr uint32_t kPiece = 256;
-  static constexpr int kFirstResetAttempts = 3;
-  static constexpr int kResetAttempts = 20;
+  // The port numbers that are opened; any other never reaches a port.
+  static constexpr int kFirstPort = 1;
+  static constexpr int kLastPort = 99;
+  static constexpr uint32_t kPiece = 256;  // largest read or write request
+  // How long a reset attempt waits for the imager's break answering the host's.
   static constexpr int kBreakWaitMs = 50;
+  // Settling time after the break condition was set or cleared.
+  static constexpr uint32_t kBreakSettleMs = 2;
+  // The line watcher's thread: priority parameter and stack size of the worker.
   static constexpr int kWatcherPriority = 17000000;
   static constexpr size_t kWatcherStack = 1024;
   // Line states: chooses the number of break attempts of the next reset.
@@ -29,19 +34,10 @@ class SerialTransport : public ByteStream {
   // Opens "\\.\COM<port>" for port numbers 1..99; any other number leaves it closed.
   explicit SerialTransport(int portNumber);
   ~SerialTransport() override;
-  SerialTransport(const SerialTransport&) = delete;
-  SerialTransport& operator=(const SerialTransport&) = delete;
 
-  using ByteStream::read;
-  using ByteStream::write;
-  bool failed() const override { return fault_.load() != 0; }
-  void read(void* buffer, size_t length, int timeoutMs) override;
-  void write(const void* buffer, size_t length, int timeoutMs) override;
   void flush() override {}
-  void abort() override;
   void reset() override;
 
-  bool opened() const { return opened_ != 0; }
   int lineState() const { return lineState_.load(); }
   // Sets the line's baud rate once the port is open (the caller's choice at connect).
   bool setBaudRate(uint32_t baud);
@@ -51,20 +47,14 @@ class SerialTransport : public ByteStream {
 
  private:
   class LineWatcher;
+  size_t receive(uint8_t* buffer, size_t wanted, int timeoutMs) override;
   void watch(WorkerThread& self);
-  void wakeTransfers();
 
-  std::atomic<uint8_t> fault_{1};
-  uint8_t opened_ = 0;
   std::atomic<int> lineState_{kLineModemChange};
-  std::unique_ptr<devices::SerialLine> line_;
   devices::Operation watchOp_;
-  devices::Operation readOp_;
-  devices::Operation writeOp_;
   uint32_t eventBits_ = 0;
   Event breakSeen_{true, false};
-  Mutex readLock_;
-  Mutex writeLock_;
+  std::unique_ptr<devices::SerialLine> line_;
   std::unique_ptr<WorkerThread> watcher_;
 };
 

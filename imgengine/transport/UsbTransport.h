@@ -4,81 +4,64 @@
 // with the drivers' one I/O control.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "base/ByteStream.h"
 #include "transport/DeviceSeam.h"
-#include "base/Sync.h"
+#include "transport/OverlappedTransport.h"
 
 namespace vel {
 
 constexpr char kUsbDeviceName[] = "\\\\.\\CorvidUsbDriverDevice";
 constexpr char kUsb2DeviceName[] = "\\\\.\\CorvidUsb2DeviceDriver";
 constexpr uint32_t kUsbRecoveryControl = 0x222000;  // device type 0x22, function 0x800, buffered, any access
-constexpr int kUsbDeviceNumbers = 1000;
+constexpr int kUsbDeviceNumbers = 1000;  // device numbers 0 to 999 are tried when opening
 
-// What the two USB transports share: opening, writing in small requests, abort, reset.
-class UsbStreamBase : public ByteStream {
+// What the two USB transports share: opening the lowest present device number
+// of their driver, and reset through the recovery control.
+class UsbStreamBase : public OverlappedTransport {
  public:
-  static constexpr int kFirstResetAttempts = 3;
-  static constexpr int kResetAttempts = 20;
+  // How long a reset attempt waits for the recovery control to complete.
   static constexpr int kControlWaitMs = 50;
 
   ~UsbStreamBase() override;
-  UsbStreamBase(const UsbStreamBase&) = delete;
-  UsbStreamBase& operator=(const UsbStreamBase&) = delete;
-
-  using ByteStream::read;
-  using ByteStream::write;
-  bool failed() const override { return fault_.load() != 0; }
-  void write(const void* buffer, size_t length, int timeoutMs) override;
-  void abort() override;
   void reset() override;
 
-  bool opened() const { return opened_ != 0; }
   int deviceNumber() const { return number_; }  // -1 when none opened
   static std::string deviceName(const char* base, int number) { return base + std::to_string(number); }
 
  protected:
-  UsbStreamBase(const char* baseName, uint32_t writePiece, std::vector<uint8_t> controlInput, bool stopWriteOnFailure);
+  // controlInput: the recovery control's input buffer (empty: none); recoveredPauseMs:
+  // the driver's pause after a successful recovery before the line is used.
+  UsbStreamBase(const char* baseName, uint32_t writePiece, std::vector<uint8_t> controlInput,
+                uint32_t recoveredPauseMs);
   virtual void dropReadAhead() {}
+  // Closes the device; a derived class does so before its buffers go.
   void closeDevice();
 
-  std::atomic<uint8_t> fault_{1};
-  uint8_t opened_ = 0;
+ private:
+  std::unique_ptr<devices::DriverDevice> dev_;
   int number_ = -1;
   bool firstResetPending_ = true;
-  std::unique_ptr<devices::DriverDevice> dev_;
-  devices::Operation readOp_;
-  devices::Operation writeOp_;
-  Mutex readLock_;
-  Mutex writeLock_;
-
- private:
-  const uint32_t writePiece_;
   const std::vector<uint8_t> controlInput_;
-  const bool stopWriteOnFailure_;
+  const uint32_t recoveredPauseMs_;
 };
 
 class UsbTransport : public UsbStreamBase {
  public:
-  static constexpr uint32_t kReadAhead = 4096;
-  static constexpr uint32_t kWritePiece = 7;
+  static constexpr uint32_t kReadAhead = 4096;  // size of every driver read
+  static constexpr uint32_t kWritePiece = 7;     // largest write request
 
   UsbTransport();
   ~UsbTransport() override;
-  using ByteStream::read;
-  using ByteStream::write;
-  void read(void* buffer, size_t length, int timeoutMs) override;
   void flush() override { dropReadAhead(); }
 
   size_t bufferedBytes() const { return filled_ - consumed_; }
 
  private:
+  size_t receive(uint8_t* buffer, size_t wanted, int timeoutMs) override;
   void dropReadAhead() override { filled_ = consumed_ = 0; }
   uint8_t ahead_[kReadAhead] = {};
   uint32_t filled_ = 0;
@@ -87,21 +70,23 @@ class UsbTransport : public UsbStreamBase {
 
 class Usb2Transport : public UsbStreamBase {
  public:
-  static constexpr uint32_t kReceiveBuffer = 1572864;
-  static constexpr uint32_t kRequestUnit = 32768;
-  static constexpr uint32_t kWritePiece = 60;
+  static constexpr uint32_t kReceiveBuffer = 1572864;  // largest driver read
+  static constexpr uint32_t kRequestUnit = 32768;      // driver reads are multiples of this
+  static constexpr uint32_t kWritePiece = 60;          // largest write request
+  // The recovery control's input on this driver: the 16-bit value 32, low byte first.
+  static constexpr uint8_t kRecoveryInput[2] = {0x20, 0x00};
+  // Pause after a successful recovery control before the line is used again.
+  static constexpr uint32_t kRecoveredPauseMs = 1;
 
   Usb2Transport();
   ~Usb2Transport() override;
-  using ByteStream::read;
-  using ByteStream::write;
-  void read(void* buffer, size_t length, int timeoutMs) override;
   void flush() override {}
 
   // Driver request size of a read of length bytes: a multiple of 32,768 within the buffer.
   static uint32_t requestSize(size_t length);
 
  private:
+  size_t receive(uint8_t* buffer, size_t wanted, int timeoutMs) override;
   std::vector<uint8_t> receive_;
 };
 

@@ -15,8 +15,8 @@ void DeviceSim::uninstall() {
   vel::devices::setProvider(nullptr);
 }
 
-std::shared_ptr<SerialLine> DeviceSim::addSerialLine(int portNumber) {
-  auto line = std::make_shared<SerialLine>(portNumber);
+std::shared_ptr<SimSerialLine> DeviceSim::addSerialLine(int portNumber) {
+  auto line = std::make_shared<SimSerialLine>(portNumber);
   std::lock_guard<std::mutex> g(m_);
   lines_[line->name()] = line;
   return line;
@@ -24,7 +24,7 @@ std::shared_ptr<SerialLine> DeviceSim::addSerialLine(int portNumber) {
 
 void DeviceSim::removeSerialLine(int portNumber) {
   std::lock_guard<std::mutex> g(m_);
-  lines_.erase(SerialLine::portName(portNumber));
+  lines_.erase(SimSerialLine::portName(portNumber));
 }
 
 std::shared_ptr<UsbDevice> DeviceSim::plugUsb(UsbDriver driver, int number) {
@@ -47,7 +47,7 @@ void DeviceSim::unplugUsb(UsbDriver driver, int number) {
 }
 
 std::unique_ptr<vel::devices::SerialLine> DeviceSim::openSerial(const char* name) {
-  std::shared_ptr<SerialLine> line;
+  std::shared_ptr<SimSerialLine> line;
   {
     std::lock_guard<std::mutex> g(m_);
     auto it = lines_.find(name ? name : "");

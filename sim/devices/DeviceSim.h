@@ -23,7 +23,7 @@ class DeviceSim : public vel::devices::Provider {
   void install();    // the library's transports now open simulated devices
   void uninstall();  // back to the platform's devices
 
-  std::shared_ptr<SerialLine> addSerialLine(int portNumber);
+  std::shared_ptr<SimSerialLine> addSerialLine(int portNumber);
   void removeSerialLine(int portNumber);
   std::shared_ptr<UsbDevice> plugUsb(UsbDriver driver, int number);
   void unplugUsb(UsbDriver driver, int number);
@@ -35,7 +35,7 @@ class DeviceSim : public vel::devices::Provider {
 
  private:
   mutable std::mutex m_;
-  std::map<std::string, std::shared_ptr<SerialLine>> lines_;
+  std::map<std::string, std::shared_ptr<SimSerialLine>> lines_;
   std::map<std::string, std::shared_ptr<UsbDevice>> usb_;
   int probes_ = 0;
   bool installed_ = false;

@@ -8,15 +8,15 @@ namespace sim {
 using vel::devices::IoStart;
 using vel::devices::Operation;
 
-class SerialLine::Host : public vel::devices::SerialLine {
+class SimSerialLine::Host : public vel::devices::SerialLine {
  public:
-  explicit Host(std::shared_ptr<sim::SerialLine> line) : line_(std::move(line)) {}
+  explicit Host(std::shared_ptr<SimSerialLine> line) : line_(std::move(line)) {}
   ~Host() override { line_->hostClose(); }
   IoStart read(void* buffer, uint32_t length, Operation& op) override { return line_->hostRead(buffer, length, op); }
   IoStart write(const void* data, uint32_t length, Operation& op) override {
     return line_->hostWrite(data, length, op);
   }
-  bool result(Operation& op, uint32_t* transferred) override { return op.simulatedResult(transferred); }
+  bool result(Operation& op, uint32_t* transferred) override { return line_->hostResult(op, transferred); }
   void cancel(Operation& op) override { line_->hostCancel(op); }
   bool configure(const vel::devices::SerialSettings& s) override {
     std::lock_guard<std::mutex> g(line_->m_);
@@ -39,14 +39,14 @@ class SerialLine::Host : public vel::devices::SerialLine {
   IoStart waitEvent(uint32_t* mask, Operation& op) override { return line_->hostWaitEvent(mask, op); }
 
  private:
-  std::shared_ptr<sim::SerialLine> line_;
+  std::shared_ptr<SimSerialLine> line_;
 };
 
-SerialLine::SerialLine(int portNumber) : name_(portName(portNumber)) {
+SimSerialLine::SimSerialLine(int portNumber) : name_(portName(portNumber)) {
   service_ = std::thread([this] { service(); });
 }
 
-SerialLine::~SerialLine() {
+SimSerialLine::~SimSerialLine() {
   {
     std::lock_guard<std::mutex> g(m_);
     running_ = false;
@@ -57,7 +57,7 @@ SerialLine::~SerialLine() {
   service_.join();
 }
 
-void SerialLine::service() {
+void SimSerialLine::service() {
   std::unique_lock<std::mutex> lock(m_);
   while (running_) {
     pumpLocked();
@@ -65,7 +65,7 @@ void SerialLine::service() {
   }
 }
 
-SerialLine::Clock::time_point SerialLine::wireTime(Clock::time_point& wireFree, size_t bytes) {
+SimSerialLine::Clock::time_point SimSerialLine::wireTime(Clock::time_point& wireFree, size_t bytes) {
   const auto now = Clock::now();
   if (baud_ == 0) return now;
   const auto start = std::max(now, wireFree);
@@ -73,7 +73,7 @@ SerialLine::Clock::time_point SerialLine::wireTime(Clock::time_point& wireFree, 
   return wireFree;
 }
 
-size_t SerialLine::dueBytes(const std::deque<Chunk>& q, Clock::time_point now) const {
+size_t SimSerialLine::dueBytes(const std::deque<Chunk>& q, Clock::time_point now) const {
   size_t n = 0;
   for (const Chunk& c : q) {
     if (c.due > now) break;
@@ -82,7 +82,7 @@ size_t SerialLine::dueBytes(const std::deque<Chunk>& q, Clock::time_point now) c
   return n;
 }
 
-void SerialLine::pumpLocked() {
+void SimSerialLine::pumpLocked() {
   const auto now = Clock::now();
   if (read_.op && dueBytes(toHost_, now) >= read_.length) {
     uint32_t copied = 0;
@@ -96,24 +96,24 @@ void SerialLine::pumpLocked() {
     }
     Operation* op = read_.op;
     read_ = {};
-    op->complete(true, copied);
+    requests_.complete(*op, true, copied);
   }
   if (write_.op && write_.due <= now) {
     Operation* op = write_.op;
     const uint32_t n = write_.length;
     write_ = {};
-    op->complete(true, n);
+    requests_.complete(*op, true, n);
   }
   if (wait_.op && events_ && eventsDue_ <= now) {
     *wait_.mask = events_;
     events_ = 0;
     Operation* op = wait_.op;
     wait_ = {};
-    op->complete(true, 4);
+    requests_.complete(*op, true, 4);
   }
 }
 
-std::unique_ptr<vel::devices::SerialLine> SerialLine::openHost() {
+std::unique_ptr<vel::devices::SerialLine> SimSerialLine::openHost() {
   std::lock_guard<std::mutex> g(m_);
   if (held_ || hostOpen_ || !running_) return nullptr;
   hostOpen_ = true;
@@ -122,62 +122,69 @@ std::unique_ptr<vel::devices::SerialLine> SerialLine::openHost() {
   return std::make_unique<Host>(shared_from_this());
 }
 
-void SerialLine::hostClose() {
+void SimSerialLine::hostClose() {
   std::lock_guard<std::mutex> g(m_);
   for (Pending* p : {&read_, &write_, &wait_}) {
-    if (p->op) p->op->complete(false, 0);
+    if (p->op) requests_.complete(*p->op, false, 0);
     *p = {};
   }
+  requests_.clear();
   hostOpen_ = false;
   breakOn_ = false;
   closed_ = true;
   imagerCv_.notify_all();
 }
 
-IoStart SerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
-  std::lock_guard<std::mutex> g(m_);
+IoStart SimSerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
+  std::unique_lock<std::mutex> g(m_);
+  runUnlocked(g, beforeHostRead_);
   if (read_.op) return IoStart::kFailed;
   readRequests_.push_back(length);
-  op.begin();
+  requests_.start(op);
   read_ = {&op, std::this_thread::get_id(), static_cast<uint8_t*>(buffer), length, nullptr, {}};
   pumpLocked();
-  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+  return requests_.started(op);
 }
 
-IoStart SerialLine::hostWrite(const void* data, uint32_t length, Operation& op) {
+IoStart SimSerialLine::hostWrite(const void* data, uint32_t length, Operation& op) {
   std::lock_guard<std::mutex> g(m_);
   if (write_.op) return IoStart::kFailed;
-  op.begin();
+  requests_.start(op);
   const auto* p = static_cast<const uint8_t*>(data);
   const auto due = wireTime(hostWireFree_, length);
   toImager_.push_back({due, std::vector<uint8_t>(p, p + length)});
   write_ = {&op, std::this_thread::get_id(), nullptr, length, nullptr, due};
   pumpLocked();
   imagerCv_.notify_all();
-  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+  return requests_.started(op);
 }
 
-IoStart SerialLine::hostWaitEvent(uint32_t* mask, Operation& op) {
+IoStart SimSerialLine::hostWaitEvent(uint32_t* mask, Operation& op) {
   std::lock_guard<std::mutex> g(m_);
   if (wait_.op) return IoStart::kFailed;
-  op.begin();
+  requests_.start(op);
   wait_ = {&op, std::this_thread::get_id(), nullptr, 0, mask, {}};
   pumpLocked();
-  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+  return requests_.started(op);
 }
 
-void SerialLine::hostCancel(Operation&) {
+bool SimSerialLine::hostResult(const Operation& op, uint32_t* transferred) const {
+  std::lock_guard<std::mutex> g(m_);
+  return requests_.result(op, transferred);
+}
+
+void SimSerialLine::hostCancel(Operation&) {
   std::lock_guard<std::mutex> g(m_);
   const auto self = std::this_thread::get_id();
   for (Pending* p : {&read_, &write_, &wait_}) {
     if (p->op && p->starter == self) {
-      p->op->complete(false, 0);
+      requests_.complete(*p->op, false, 0);
       *p = {};
     }
   }
 }
 
-void SerialLine::hostSetBreak(bool on) {
+void SimSerialLine::hostSetBreak(bool on) {
   std::lock_guard<std::mutex> g(m_);
   if (on) ++breakRequests_;
   if (on && !breakOn_) {
@@ -195,16 +202,16 @@ void SerialLine::hostSetBreak(bool on) {
   breakOn_ = on;
 }
 
-void SerialLine::hostPurge() {
+void SimSerialLine::hostPurge() {
   std::lock_guard<std::mutex> g(m_);
   toHost_.clear();
   for (Pending* p : {&read_, &write_}) {
-    if (p->op) p->op->complete(false, 0);
+    if (p->op) requests_.complete(*p->op, false, 0);
     *p = {};
   }
 }
 
-size_t SerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
+size_t SimSerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_);
   // A break is part of the byte stream: what follows it is read only after the
   // imager has taken the recovery, so that no byte of the handshake is consumed
@@ -231,7 +238,7 @@ size_t SerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
   return copied;
 }
 
-void SerialLine::write(const uint8_t* data, size_t length) {
+void SimSerialLine::write(const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> g(m_);
   // From the host's break until the imager has taken it, the imager sends nothing.
   if (!hostOpen_ || recoveries_ > 0 || length == 0) return;
@@ -239,76 +246,81 @@ void SerialLine::write(const uint8_t* data, size_t length) {
   pumpLocked();
 }
 
-bool SerialLine::closed() const {
+bool SimSerialLine::closed() const {
   std::lock_guard<std::mutex> g(m_);
   return closed_;
 }
 
-bool SerialLine::takeLineRecovery() {
+bool SimSerialLine::takeLineRecovery() {
   std::lock_guard<std::mutex> g(m_);
   if (recoveries_ == 0) return false;
   --recoveries_;
   return true;
 }
 
-void SerialLine::setAnswerBreaks(bool answer) {
+void SimSerialLine::setAnswerBreaks(bool answer) {
   std::lock_guard<std::mutex> g(m_);
   answerBreaks_ = answer;
 }
 
-void SerialLine::setBreakAnswerDelayMs(int ms) {
+void SimSerialLine::setBreakAnswerDelayMs(int ms) {
   std::lock_guard<std::mutex> g(m_);
   answerDelayMs_ = std::max(0, ms);
 }
 
-void SerialLine::injectLineEvent(uint32_t bits) {
+void SimSerialLine::injectLineEvent(uint32_t bits) {
   std::lock_guard<std::mutex> g(m_);
   events_ |= bits;
   eventsDue_ = Clock::now();
   pumpLocked();
 }
 
-void SerialLine::setPacingBaud(uint32_t baud) {
+void SimSerialLine::setPacingBaud(uint32_t baud) {
   std::lock_guard<std::mutex> g(m_);
   baud_ = baud;
 }
 
-void SerialLine::holdByOtherProgram(bool held) {
+void SimSerialLine::holdByOtherProgram(bool held) {
   std::lock_guard<std::mutex> g(m_);
   held_ = held;
 }
 
-int SerialLine::breakCount() const {
+int SimSerialLine::breakCount() const {
   std::lock_guard<std::mutex> g(m_);
   return breaks_;
 }
 
-bool SerialLine::breakOn() const {
+bool SimSerialLine::breakOn() const {
   std::lock_guard<std::mutex> g(m_);
   return breakOn_;
 }
 
-int SerialLine::breakRequests() const {
+int SimSerialLine::breakRequests() const {
   std::lock_guard<std::mutex> g(m_);
   return breakRequests_;
 }
 
-int SerialLine::openCount() const {
+int SimSerialLine::openCount() const {
   std::lock_guard<std::mutex> g(m_);
   return opens_;
 }
 
-uint32_t SerialLine::lastBaudRate() const {
+uint32_t SimSerialLine::lastBaudRate() const {
   std::lock_guard<std::mutex> g(m_);
   return lastBaud_;
 }
 
-std::vector<uint32_t> SerialLine::readRequests() const {
+std::vector<uint32_t> SimSerialLine::readRequests() const {
   std::lock_guard<std::mutex> g(m_);
   return readRequests_;
 }
 
-bool SerialLine::hostOpen() const {
+void SimSerialLine::setBeforeHostRead(std::function<void()> hook) {
+  std::lock_guard<std::mutex> g(m_);
+  beforeHostRead_ = std::move(hook);
+}
+
+bool SimSerialLine::hostOpen() const {
   std::lock_guard<std::mutex> g(m_);
   return hostOpen_;
 }

@@ -9,21 +9,23 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "devices/HostRequests.h"
 #include "imager/ImagerLine.h"
 #include "transport/DeviceSeam.h"
 
 namespace sim {
 
-class SerialLine : public ImagerLine, public std::enable_shared_from_this<SerialLine> {
+class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<SimSerialLine> {
  public:
-  explicit SerialLine(int portNumber);
-  ~SerialLine() override;
+  explicit SimSerialLine(int portNumber);
+  ~SimSerialLine() override;
 
   const std::string& name() const { return name_; }
   // The name a host opens port N by: "\\.\COMN".
@@ -49,6 +51,8 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   uint32_t lastBaudRate() const;
   bool hostOpen() const;
   std::vector<uint32_t> readRequests() const;  // sizes of the host's read requests
+  // Runs on the host's thread as each host read request starts, before the line takes it.
+  void setBeforeHostRead(std::function<void()> hook);
 
   // Host end: the library's serial line (null when the port is held).
   std::unique_ptr<vel::devices::SerialLine> openHost();
@@ -79,6 +83,7 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   vel::devices::IoStart hostRead(void* buffer, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostWrite(const void* data, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostWaitEvent(uint32_t* mask, vel::devices::Operation& op);
+  bool hostResult(const vel::devices::Operation& op, uint32_t* transferred) const;
   void hostCancel(vel::devices::Operation& op);
   void hostSetBreak(bool on);
   void hostPurge();
@@ -89,6 +94,7 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   std::condition_variable imagerCv_;
   std::deque<Chunk> toHost_, toImager_;
   Pending read_, write_, wait_;
+  HostRequests requests_;
   uint32_t events_ = 0;
   Clock::time_point eventsDue_{};
   bool answerBreaks_ = true;
@@ -97,6 +103,7 @@ class SerialLine : public ImagerLine, public std::enable_shared_from_this<Serial
   int breaks_ = 0, breakRequests_ = 0, opens_ = 0, recoveries_ = 0;
   uint32_t baud_ = 0, lastBaud_ = 0;
   std::vector<uint32_t> readRequests_;
+  std::function<void()> beforeHostRead_;
   Clock::time_point hostWireFree_{}, imagerWireFree_{};
   bool running_ = true;
   std::condition_variable serviceCv_;

@@ -13,7 +13,7 @@ class UsbDevice::Host : public vel::devices::DriverDevice {
   ~Host() override { dev_->hostClose(); }
   IoStart read(void* buffer, uint32_t length, Operation& op) override { return dev_->hostRead(buffer, length, op); }
   IoStart write(const void* data, uint32_t length, Operation& op) override { return dev_->hostWrite(data, length, op); }
-  bool result(Operation& op, uint32_t* transferred) override { return op.simulatedResult(transferred); }
+  bool result(Operation& op, uint32_t* transferred) override { return dev_->hostResult(op, transferred); }
   void cancel(Operation&) override { dev_->hostCancel(); }
   IoStart control(uint32_t code, const void* input, uint32_t inputLength, Operation& op) override {
     return dev_->hostControl(code, input, inputLength, op);
@@ -38,13 +38,14 @@ std::unique_ptr<vel::devices::DriverDevice> UsbDevice::openHost() {
 }
 
 void UsbDevice::failPendingLocked() {
-  if (read_.op) read_.op->complete(false, 0);
+  if (read_.op) requests_.complete(*read_.op, false, 0);
   read_ = {};
 }
 
 void UsbDevice::hostClose() {
   std::lock_guard<std::mutex> g(m_);
   failPendingLocked();
+  requests_.clear();
   hostOpen_ = false;
 }
 
@@ -61,17 +62,18 @@ void UsbDevice::pumpLocked() {
   }
   Operation* op = read_.op;
   read_ = {};
-  op->complete(true, n);
+  requests_.complete(*op, true, n);
 }
 
 IoStart UsbDevice::hostRead(void* buffer, uint32_t length, Operation& op) {
-  std::lock_guard<std::mutex> g(m_);
+  std::unique_lock<std::mutex> g(m_);
+  runUnlocked(g, beforeHostRead_);
   if (!plugged_ || read_.op) return IoStart::kFailed;
   readRequests_.push_back(length);
-  op.begin();
+  requests_.start(op);
   read_ = {&op, std::this_thread::get_id(), static_cast<uint8_t*>(buffer), length};
   pumpLocked();
-  return op.pending() ? IoStart::kPending : IoStart::kCompleted;
+  return requests_.started(op);
 }
 
 IoStart UsbDevice::hostWrite(const void* data, uint32_t length, Operation& op) {
@@ -82,8 +84,7 @@ IoStart UsbDevice::hostWrite(const void* data, uint32_t length, Operation& op) {
   const auto* p = static_cast<const uint8_t*>(data);
   toImager_.insert(toImager_.end(), p, p + n);
   imagerCv_.notify_all();
-  op.begin();
-  op.complete(true, n);
+  requests_.complete(op, true, n);
   return IoStart::kCompleted;
 }
 
@@ -94,7 +95,6 @@ IoStart UsbDevice::hostControl(uint32_t code, const void* input, uint32_t inputL
   lastCode_ = code;
   const auto* p = static_cast<const uint8_t*>(input);
   lastInput_.assign(p, p + (p ? inputLength : 0));
-  op.begin();
   const bool ok = !refuse_ && code == 0x222000;
   if (ok) {
     // The device starts over: what either side had not yet taken is dropped.
@@ -104,8 +104,13 @@ IoStart UsbDevice::hostControl(uint32_t code, const void* input, uint32_t inputL
     toImager_.clear();
     imagerCv_.notify_all();  // a waiting imager read returns and the imager takes the recovery
   }
-  op.complete(ok, 0);
+  requests_.complete(op, ok, 0);
   return IoStart::kCompleted;
+}
+
+bool UsbDevice::hostResult(const Operation& op, uint32_t* transferred) const {
+  std::lock_guard<std::mutex> g(m_);
+  return requests_.result(op, transferred);
 }
 
 void UsbDevice::hostCancel() {
@@ -192,6 +197,11 @@ std::vector<uint32_t> UsbDevice::readRequests() const {
 std::vector<uint32_t> UsbDevice::writeRequests() const {
   std::lock_guard<std::mutex> g(m_);
   return writeRequests_;
+}
+
+void UsbDevice::setBeforeHostRead(std::function<void()> hook) {
+  std::lock_guard<std::mutex> g(m_);
+  beforeHostRead_ = std::move(hook);
 }
 
 bool UsbDevice::hostOpen() const {

@@ -11,12 +11,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "devices/HostRequests.h"
 #include "imager/ImagerLine.h"
 #include "transport/DeviceSeam.h"
 
@@ -48,6 +50,8 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   uint32_t lastControlCode() const;
   std::vector<uint32_t> readRequests() const;    // sizes the host asked the driver for
   std::vector<uint32_t> writeRequests() const;   // sizes of the host's write requests
+  // Runs on the host's thread as each host read request starts, before the device takes it.
+  void setBeforeHostRead(std::function<void()> hook);
   bool hostOpen() const;
 
   std::unique_ptr<vel::devices::DriverDevice> openHost();
@@ -65,6 +69,7 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   vel::devices::IoStart hostRead(void* buffer, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostWrite(const void* data, uint32_t length, vel::devices::Operation& op);
   vel::devices::IoStart hostControl(uint32_t code, const void* input, uint32_t inputLength, vel::devices::Operation& op);
+  bool hostResult(const vel::devices::Operation& op, uint32_t* transferred) const;
   void hostCancel();
   void hostClose();
   void failPendingLocked();
@@ -76,12 +81,14 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   size_t frontTaken_ = 0;
   std::deque<uint8_t> toImager_;
   Pending read_;
+  HostRequests requests_;
   bool plugged_ = true, hostOpen_ = false, refuse_ = false;
   uint32_t maxAccept_ = 0;
   int controls_ = 0, recoveries_ = 0;
   uint32_t lastCode_ = 0;
   std::vector<uint8_t> lastInput_;
   std::vector<uint32_t> readRequests_, writeRequests_;
+  std::function<void()> beforeHostRead_;
 };
 
 }  // namespace sim

@@ -53,7 +53,7 @@ struct Stack {
 
   Line kind;
   sim::DeviceSim devices;
-  std::shared_ptr<sim::SerialLine> serial;
+  std::shared_ptr<sim::SimSerialLine> serial;
   std::shared_ptr<sim::UsbDevice> usb;
   std::unique_ptr<vel::ByteStream> transport;
   std::unique_ptr<sim::ImagerLink> imagerLink;

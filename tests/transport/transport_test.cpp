@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -60,6 +62,36 @@ void expectEcho(Stream& t, size_t n, uint8_t seed) {
   t.read(in.data(), in.size(), 2000);
   ASSERT_FALSE(t.failed());
   EXPECT_EQ(in, out);
+}
+
+// An abort between a read's look at the fault flag and the start of its request:
+// starting the request resets the operation's event, taking the abort's wake-up
+// with it. The read must still see the failure instead of waiting for bytes. The
+// simulated device runs the abort on the reader's thread as the request starts.
+template <typename Transport, typename Line>
+void expectAbortAsReadStartsIsSeen(Transport& t, Line& line) {
+  t.reset();
+  ASSERT_FALSE(t.failed());
+  ASSERT_TRUE(line.takeLineRecovery());
+  line.setBeforeHostRead([&t] { t.abort(); });
+  std::promise<void> returned;
+  std::future<void> done = returned.get_future();
+  std::thread reader([&] {
+    uint8_t buf[16];
+    t.read(buf, sizeof buf, -1);  // no time limit: only the abort can end it
+    returned.set_value();
+  });
+  // A lost wake-up leaves the read waiting for bytes; after a generous bound the
+  // imager sends them, so that the reader ends and the test reports the fault.
+  const bool returnedAlone = done.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+  line.setBeforeHostRead(nullptr);
+  if (!returnedAlone) {
+    const uint8_t bytes[16] = {};
+    line.write(bytes, sizeof bytes);
+  }
+  reader.join();
+  EXPECT_TRUE(returnedAlone) << "the read went on waiting after an abort as its request started";
+  EXPECT_TRUE(t.failed());
 }
 
 class SerialTest : public ::testing::Test {
@@ -190,6 +222,12 @@ TEST_F(SerialTest, DsrChangeFailsAPendingReadAtOnce) {
   uint8_t buf[4] = {0xAA, 0xAA, 0xAA, 0xAA};
   t.read(buf, sizeof buf, -1);
   EXPECT_EQ(buf[0], 0xAA);
+}
+
+TEST_F(SerialTest, AbortAsAReadStartsEndsTheRead) {
+  auto line = devices.addSerialLine(8);
+  SerialTransport t(8);
+  expectAbortAsReadStartsIsSeen(t, *line);
 }
 
 TEST_F(SerialTest, ReadTimeoutFailsTheTransport) {
@@ -476,6 +514,17 @@ void echoWithRecovery(sim::DeviceSim& devices, UsbDriver driver) {
   t.read(in.data(), in.size(), -1);
   pull.join();
   EXPECT_TRUE(t.failed());
+}
+
+TEST_F(UsbTest, AbortAsAReadStartsEndsTheRead) {
+  auto dev = devices.plugUsb(UsbDriver::kFirst, 0);
+  {
+    UsbTransport t;
+    expectAbortAsReadStartsIsSeen(t, *dev);
+  }
+  auto dev2 = devices.plugUsb(UsbDriver::kSecond, 0);
+  Usb2Transport t2;
+  expectAbortAsReadStartsIsSeen(t2, *dev2);
 }
 
 TEST_F(UsbTest, UsbEchoThroughAbortAndReset) { echoWithRecovery<UsbTransport>(devices, UsbDriver::kFirst); }
