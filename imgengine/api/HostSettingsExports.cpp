@@ -6,33 +6,17 @@
 #include "ImgEngine.h"
 #include "core/LibraryState.h"
 #include "config/DeviceConfiguration.h"
-#include "platform/HostSettings.h"
+#include "config/HostOptions.h"
 
 using vel::deviceConfiguration;
-namespace platform = vel::platform;
 
 namespace {
 
-constexpr const char* kAutoSaved = "AutoSaved";
-constexpr const char* kAutoSaveFolder = "AutoSaveFolder";
-constexpr const char* kHostPerspective = "HostPerspectiveCorrection";
-constexpr const char* kPerspectiveDisplay = "PerspectiveDisplay";
-
-// Up to 260 bytes are read from the store; the buffer also has room for the
-// backslash that may be appended and the terminating NUL.
-constexpr size_t kFolderReadBytes = 260;
-char g_folder[kFolderReadBytes + 2] = ".\\";
-
-int readSwitch(const char* name) {
-  uint32_t value = 0;
-  return platform::hostSettingsReadDword(name, &value) && value != 0 ? 1 : 0;
-}
-
-int writeSwitch(const char* name, int value) {
-  return platform::hostSettingsWriteDword(name, static_cast<uint32_t>(value & 0xFF));
-}
-
-void setDefaultFolder() { std::memcpy(g_folder, ".\\", 3); }
+using vel::hostoptions::kAutoSaved;
+using vel::hostoptions::kHostPerspectiveCorrection;
+using vel::hostoptions::kPerspectiveDisplay;
+using vel::hostoptions::readSwitch;
+using vel::hostoptions::writeSwitch;
 
 // The settings that a movie switches off, as they were before.
 struct PreMovieSlots {
@@ -71,39 +55,15 @@ extern "C" {
 
 int VEL_API VelGetAutoSaveEnabled(void) { return readSwitch(kAutoSaved); }
 int VEL_API VelSetAutoSaveEnabled(int value) { return writeSwitch(kAutoSaved, value); }
-int VEL_API VelGetHostPerspectiveCorrectionEnabled(void) { return readSwitch(kHostPerspective); }
-int VEL_API VelSetHostPerspectiveCorrectionEnabled(int value) { return writeSwitch(kHostPerspective, value); }
+int VEL_API VelGetHostPerspectiveCorrectionEnabled(void) { return readSwitch(kHostPerspectiveCorrection); }
+int VEL_API VelSetHostPerspectiveCorrectionEnabled(int value) { return writeSwitch(kHostPerspectiveCorrection, value); }
 int VEL_API VelGetPerspectiveDisplay(void) { return readSwitch(kPerspectiveDisplay); }
 int VEL_API VelSetPerspectiveDisplay(int value) { return writeSwitch(kPerspectiveDisplay, value); }
 
-char* VEL_API VelGetImageSourceFolder(void) {
-  char read[kFolderReadBytes];
-  const int n = platform::hostSettingsReadString(kAutoSaveFolder, read, sizeof read);
-  if (n < 0) {
-    setDefaultFolder();
-    return g_folder;
-  }
-  // The stored text may or may not carry its own terminating NUL.
-  const size_t length = strnlen(read, static_cast<size_t>(n));
-  std::memcpy(g_folder, read, length);
-  size_t end = length;
-  if (end == 0 || g_folder[end - 1] != '\\') g_folder[end++] = '\\';
-  g_folder[end] = '\0';
-  return g_folder;
-}
+// The folder text lives in the host options; callers may read it through this pointer.
+char* VEL_API VelGetImageSourceFolder(void) { return const_cast<char*>(vel::hostoptions::imageSourceFolder()); }
 
-int VEL_API VelSetImageSourceFolder(const char* path, int) {
-  if (!path) return 0;
-  // Keep room for the backslash so that the stored text reads back whole.
-  char text[kFolderReadBytes + 2];
-  size_t length = strnlen(path, kFolderReadBytes - 1);
-  std::memcpy(text, path, length);
-  if (length == 0 || text[length - 1] != '\\') text[length++] = '\\';
-  text[length] = '\0';
-  if (platform::hostSettingsWriteString(kAutoSaveFolder, text, length) != 0) return 0;
-  std::memcpy(g_folder, text, length + 1);
-  return 1;
-}
+int VEL_API VelSetImageSourceFolder(const char* path, int) { return vel::hostoptions::setImageSourceFolder(path) ? 1 : 0; }
 
 int VEL_API VelSetFactoryDefaultConfiguration(void) {
   DeviceConfiguration& r = deviceConfiguration();

@@ -3,6 +3,7 @@
 #include "core/LibraryState.h"
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
+#include "image/TimestampRecord.h"
 
 namespace vel {
 
@@ -14,6 +15,7 @@ Crc16Table g_crc16Table;
 DeviceConfiguration g_configuration;
 
 LibraryState g_state;
+TimestampStore g_timestamp;
 
 struct WorkerSlot {
   WorkerSlot() { WorkerThread::allocateSlot(); }
@@ -25,5 +27,6 @@ struct WorkerSlot {
 LibraryState& library() { return g_state; }
 const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
+TimestampStore& timestampStore() { return g_timestamp; }
 
 }  // namespace vel

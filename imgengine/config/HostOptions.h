@@ -1,0 +1,27 @@
+// The host-side options kept in the per-machine settings store: auto-save and its
+// folder, host perspective correction, perspective display. Reads of a missing
+// store or value answer "off" and the folder ".\".
+#pragma once
+
+#include <cstddef>
+
+namespace vel::hostoptions {
+
+extern const char* const kAutoSaved;
+extern const char* const kHostPerspectiveCorrection;
+extern const char* const kPerspectiveDisplay;
+
+// A DWORD switch: 1 when stored and non-zero, else 0.
+int readSwitch(const char* name);
+// Stores the low byte of value; answers 0 or the store's error code.
+int writeSwitch(const char* name, int value);
+
+// The auto-save folder, always ending in a backslash: the stored text (at most
+// 259 characters) or ".\". The pointer stays valid; the text changes at the next
+// read or write.
+const char* imageSourceFolder();
+// Stores path (cut to 259 characters) with a backslash appended when missing;
+// false when the store refused it.
+bool setImageSourceFolder(const char* path);
+
+}  // namespace vel::hostoptions
