@@ -2,7 +2,7 @@
 """Holds the library's source tree to its layers. Each folder of imgengine/ is a layer;
 a file may include headers of its own folder and of the layers below it, never above:
 
-  api -> core -> connection -> config -> link -> transport -> base -> platform
+  api -> core -> operations -> image -> connection -> config -> link -> transport -> base -> platform
 
 The public header (include/) is included by the api layer only; platform/win32 and
 platform/posix are reached through the platform headers only; and no code above the
@@ -14,7 +14,7 @@ import os
 import re
 import sys
 
-LAYERS = ["platform", "base", "transport", "link", "config", "connection", "core", "api"]
+LAYERS = ["platform", "base", "transport", "link", "config", "connection", "image", "operations", "core", "api"]
 OS_TEST = re.compile(r"#\s*(if|ifdef|ifndef|elif)\b.*\b(_WIN32|_WIN64|__linux__|__unix__|WIN32)\b")
 INCLUDE = re.compile(r'#\s*include\s+"([^"]+)"')
 
