@@ -3,6 +3,7 @@
 #include "core/LibraryState.h"
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
+#include "operations/ResultStore.h"
 
 namespace vel {
 
@@ -12,6 +13,8 @@ namespace {
 Crc16Table g_crc16Table;
 // Plain data, all zero from load until factory defaults are applied.
 DeviceConfiguration g_configuration;
+// The published decode results: empty from load on.
+SharedResults g_sharedResults;
 
 LibraryState g_state;
 
@@ -25,5 +28,6 @@ struct WorkerSlot {
 LibraryState& library() { return g_state; }
 const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
+SharedResults& sharedResults() { return g_sharedResults; }
 
 }  // namespace vel
