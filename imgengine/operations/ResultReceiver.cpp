@@ -44,7 +44,6 @@ void ResultReceiver::resultData(const uint8_t* bytes, size_t length) {
 
 void ResultReceiver::resultEnd() {
   store_.add(std::move(current_));
-  current_ = BarcodeResult{};
   callbacks_.postProgress(0, kEventResultsProgress);
 }
 

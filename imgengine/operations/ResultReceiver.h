@@ -41,7 +41,8 @@ class ResultReceiver : public ResultSlots {
   DeviceConfiguration& configuration_;
   int processorType_ = 0;
   ResultStore store_;
-  // The barcode being received; a store past its last slot drops it at its end.
+  // The barcode being received, started afresh by its type; a full store drops
+  // it at its end.
   BarcodeResult current_;
   bool configurationMark_ = false;
 };
