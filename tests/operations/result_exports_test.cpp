@@ -18,7 +18,7 @@ class ResultExportsTest : public ResultFixture {
 
   void receiveTwoBarcodes() {
     Barcode first;
-    first.data = {'H', 'e', 'l', 'l', 'o'};
+    first.data = Bytes{'H', 'e', 'l', 'l', 'o'};
     Barcode second;
     second.type = 16;
     for (int i = 0; i < 8; ++i) second.corners[i] = static_cast<int16_t>(-100 * (i + 1));
@@ -30,7 +30,7 @@ class ResultExportsTest : public ResultFixture {
   }
 };
 
-using Getter = int (*)(int);
+using Getter = int(VEL_API*)(int);
 const Getter kIndexedGetters[] = {
     VelGetBarcodeType,          VelGetBarcodeDataSize,         VelGetBarcodeTopLeftX,
     VelGetBarcodeTopLeftY,      VelGetBarcodeTopRightX,        VelGetBarcodeTopRightY,

@@ -27,7 +27,7 @@ class ResultReceiverTest : public ResultFixture {
     for (int i = 0; i < barcodes; ++i) {
       Barcode b;
       b.type = static_cast<uint8_t>(i + 1);
-      b.data = {static_cast<uint8_t>(i)};
+      b.data = Bytes{static_cast<uint8_t>(i)};
       append(section, barcodeRecord(b));
     }
     append(section, timingRecord(0, 0, 0, 0));
@@ -43,7 +43,7 @@ const Notice kSettingsChanged = configurationChanged(2);
 
 TEST_F(ResultReceiverTest, ASectionIsStoredPublishedAndAnnounced) {
   Barcode b;
-  b.data = {'H', 'e', 'l', 'l', 'o'};
+  b.data = Bytes{'H', 'e', 'l', 'l', 'o'};
   bool ok = false;
   EXPECT_EQ(receive(oneBarcodeThenTiming(b), &ok), (Bytes{1, 1}));
   EXPECT_TRUE(ok);
@@ -147,7 +147,7 @@ TEST_F(ResultReceiverTest, AReadFailurePublishesWhatArrivedBeforeIt) {
 TEST_F(ResultReceiverTest, ABarcodeCutShortAfterItsTypeKeepsNothingOfAnEarlierOne) {
   Barcode full;
   full.ticks = 4000;
-  full.data = {1, 2, 3};
+  full.data = Bytes{1, 2, 3};
   receive(oneBarcodeThenTiming(full));
   receive(Bytes{2, 30, 7});
   const ResultStore s = published();
@@ -185,7 +185,7 @@ TEST_F(ResultReceiverTest, DataLongerThanTheRecordBufferIsCutToIt) {
 
 TEST_F(ResultReceiverTest, CopyingDataIsBoundedByTheCallersLength) {
   Barcode b;
-  b.data = {'H', 'e', 'l', 'l', 'o'};
+  b.data = Bytes{'H', 'e', 'l', 'l', 'o'};
   receive(oneBarcodeThenTiming(b));
   const ResultStore s = published();
   uint8_t buffer[8];

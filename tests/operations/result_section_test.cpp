@@ -65,7 +65,7 @@ using Calls = std::vector<std::string>;
 
 Barcode typeThreeWithFiveBytes() {
   Barcode b;
-  b.data = {'H', 'e', 'l', 'l', 'o'};
+  b.data = Bytes{'H', 'e', 'l', 'l', 'o'};
   return b;
 }
 
