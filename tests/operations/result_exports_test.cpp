@@ -2,8 +2,10 @@
 // store; indexes, lengths and buffers from the caller are checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "ImgEngine.h"
 #include "ResultFixture.h"
@@ -95,6 +97,29 @@ TEST_F(ResultExportsTest, IndexesOutsideTheDecodedBarcodesAnswerZero) {
   receive(timingRecord(0, 0, 0, 0));
   EXPECT_EQ(VelGetNumberOfDecodedBarcodes(), 0);
   for (Getter get : kIndexedGetters) EXPECT_EQ(get(0), 0);
+}
+
+TEST(SharedResultsTest, AReaderSeesOnePublishedStoreOrTheOtherNeverAMixture) {
+  vel::ResultStore shortText, longText;
+  vel::BarcodeResult b;
+  b.data.assign(3, 'a');
+  shortText.add(b);
+  b.data.assign(3000, 'b');
+  longText.add(b);
+  vel::sharedResults().publish(shortText);
+
+  std::thread worker([&] {
+    for (int i = 0; i < 20000; ++i) vel::sharedResults().publish(i % 2 ? shortText : longText);
+  });
+  unsigned char buffer[4096];
+  int mixtures = 0;
+  for (int i = 0; i < 20000; ++i) {
+    const int n = VelGetBarcodeData(0, sizeof buffer, buffer);
+    const unsigned char expected = n == 3 ? 'a' : 'b';
+    if ((n != 3 && n != 3000) || std::count(buffer, buffer + n, expected) != n) ++mixtures;
+  }
+  worker.join();
+  EXPECT_EQ(mixtures, 0);
 }
 
 TEST(BarcodeNames, TypesOneToTwentyTwoHaveNamesCopiedWithoutATerminator) {
