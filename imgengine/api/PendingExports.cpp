@@ -51,23 +51,6 @@ int VEL_API VelSaveGreyImageAsJpegFile(const char*, int) { return -2; }
 int VEL_API VelSaveBinaryImageAsJpegFile(const char*, int) { return -1; }
 void VEL_API SetCommunicationError(void) {}
 VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC, int*, int*) { return nullptr; }
-int VEL_API VelGetImageCaptureTime(void) { return 0; }
-int VEL_API VelGetAutoExposureExecutionTime(void) { return 0; }
-int VEL_API VelGetImageProcessingTime(void) { return 0; }
-int VEL_API VelGetNumberOfDecodedBarcodes(void) { return 0; }
-int VEL_API VelGetBarcodeType(int) { return 0; }
-int VEL_API VelGetBarcodeDataSize(int) { return 0; }
-int VEL_API VelGetBarcodeData(int, int, unsigned char*) { return 0; }
-int VEL_API VelGetBarcodeTopLeftX(int) { return 0; }
-int VEL_API VelGetBarcodeTopLeftY(int) { return 0; }
-int VEL_API VelGetBarcodeTopRightX(int) { return 0; }
-int VEL_API VelGetBarcodeTopRightY(int) { return 0; }
-int VEL_API VelGetBarcodeBottomLeftX(int) { return 0; }
-int VEL_API VelGetBarcodeBottomLeftY(int) { return 0; }
-int VEL_API VelGetBarcodeBottomRightX(int) { return 0; }
-int VEL_API VelGetBarcodeBottomRightY(int) { return 0; }
-int VEL_API VelGetBarcodeProcessingTime(int) { return 0; }
-int VEL_API VelGetBarcodeName(int, int, char*) { return 0; }
 unsigned char* VEL_API VelGetCurDisplayBuffer(void) { return nullptr; }
 int VEL_API VelGetCommunicationStatus(void) { return -4; }
 int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }

@@ -4,6 +4,7 @@
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
 #include "image/TimestampRecord.h"
+#include "operations/ResultStore.h"
 
 namespace vel {
 
@@ -13,6 +14,8 @@ namespace {
 Crc16Table g_crc16Table;
 // Plain data, all zero from load until factory defaults are applied.
 DeviceConfiguration g_configuration;
+// The published decode results: empty from load on.
+SharedResults g_sharedResults;
 
 LibraryState g_state;
 TimestampStore g_timestamp;
@@ -28,5 +31,6 @@ LibraryState& library() { return g_state; }
 const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 TimestampStore& timestampStore() { return g_timestamp; }
+SharedResults& sharedResults() { return g_sharedResults; }
 
 }  // namespace vel
