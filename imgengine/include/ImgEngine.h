@@ -8,6 +8,8 @@
 #ifndef IMGENGINE_H
 #define IMGENGINE_H
 
+#include "ImgEngineVersion.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #define VEL_API __stdcall
