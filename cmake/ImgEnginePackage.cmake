@@ -33,7 +33,7 @@ install(FILES ${PROJECT_BINARY_DIR}/ImgEngineConfig.cmake ${PROJECT_BINARY_DIR}/
   DESTINATION ${vel_cmake_dir})
 
 # The .pc file finds the prefix from its own folder, so an installed tree can be moved.
-file(RELATIVE_PATH VEL_PC_TO_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
+file(RELATIVE_PATH VEL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" VEL_PC_TO_PREFIX "${VEL_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/imgengine.pc.in ${PROJECT_BINARY_DIR}/imgengine.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/imgengine.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -529,9 +529,9 @@ VEL_PUBLIC int VEL_API VelRestorePreMovieSettings(void);
  *
  * Progress goes to the registered window and thread as WM_OPERATION_PROGRESS (see the
  * event codes above) and WM_CONFIGURATION_CHANGED. The registrations return their
- * argument; they belong to the connection, so make them after every connect (they are
- * lost at disconnect). The status functions answer the last progress posted,
- * (event << 8) | percent, or 0 when not connected.
+ * argument; they belong to the connection, so make them while connected, after every
+ * connect (they are lost at disconnect). The status functions answer the last progress
+ * posted, (event << 8) | percent, or 0 when not connected.
  *
  * A cancel asks the operation's transfer to stop at its next block; when the imager
  * sends no block for 1250 ms the transfer is broken off and the connection is marked
