@@ -6,8 +6,9 @@
 using vel::library;
 
 namespace {
-// The library's version text; the terminating zero is part of what is copied.
-constexpr char kHostVersion[] = "V10.0 Build 15, 13:00:26 Sep 14 2005";
+// The library's version text (from the version header); the terminating zero is part
+// of what is copied.
+constexpr char kHostVersion[] = VEL_HOST_VERSION;
 }
 
 extern "C" {

@@ -7,7 +7,8 @@
  * naming: PLAIN exports under the C name ("VelGetWindowX"), DECORATED under
  * "_" name "@" argument bytes ("_VelIsColorSensor@0"). An alias is exported as a
  * second name of its target function. The includer defines the two macros; this
- * file is read by the public header, the .def generator and the export-table tests.
+ * file is read by the .def generator, the export-table tests and the test that holds
+ * the declarations of the public header to it. It is not installed.
  */
 VEL_FN(1, PLAIN, int, VelDeviceConnect, 8, (int port, int channelTimeoutMs))
 VEL_FN(2, PLAIN, void, VelDeviceDisconnect, 0, (void))

@@ -4,13 +4,15 @@ running them, so that it also holds on a machine that cannot run them:
 
   - ImgEngine.dll: the machine type; its export directory is the checked-in export
     list exactly (names at their ordinals, no ordinal without code); it imports
-    system DLLs only.
+    system DLLs only; its version resource names the project version as file and
+    product version (fixed and text forms alike).
   - KeyCaster.exe: imports ImgEngine.dll ordinals 2, 226 and 240 and ssiDLL.dll
-    ordinals only; otherwise system DLLs; carries its dialogs, icon and strings.
+    ordinals only; otherwise system DLLs; carries its dialogs, icon and strings, and
+    a version resource with the project version as product version.
   - the stand-ins: ssiDLL.dll exports the ordinals KeyCaster binds,
     VelmoraPnpLibrary.dll its entry by name.
 
-usage: check_windows_binaries.py BIN_DIR EXPORT_LIST MACHINE(i386|amd64)
+usage: check_windows_binaries.py BIN_DIR EXPORT_LIST MACHINE(i386|amd64) VERSION(major.minor.patch)
 """
 import os
 import sys
@@ -48,10 +50,29 @@ def system_only(image, file, allowed_extra=()):
         check(dll.lower() in SYSTEM_DLLS or dll in allowed_extra, f"{file} imports {dll}")
 
 
+def check_version(image, file, file_version, product_version):
+    """The image's version resource: the fixed and the text product version are
+    product_version, and so are the file versions when file_version is given; the text
+    names the file."""
+    info = image.version_info()
+    if not check(info is not None, f"{file} has no version resource"):
+        return
+    strings = info["strings"]
+    check(strings.get("OriginalFilename") == file, f"{file}: version resource names {strings.get('OriginalFilename')!r}")
+    expected = {"product": product_version, "file": file_version}
+    for kind, text_key in (("product", "ProductVersion"), ("file", "FileVersion")):
+        wanted = expected[kind]
+        if wanted is None:
+            continue
+        words = tuple(int(part) for part in wanted.split(".")) + (0,)
+        check(info[kind] == words, f"{file}: fixed {kind} version {info[kind]}, expected {words}")
+        check(strings.get(text_key) == wanted, f"{file}: {text_key} {strings.get(text_key)!r}, expected {wanted!r}")
+
+
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 5:
         sys.exit(__doc__)
-    bin_dir, list_path, machine = sys.argv[1:]
+    bin_dir, list_path, machine, version = sys.argv[1:]
     expected = read_export_list(list_path)
     check(sorted(expected) == list(range(1, 360)), f"{list_path}: ordinals are not 1..359")
 
@@ -71,6 +92,7 @@ def main():
                   f"ImgEngine.dll ordinal {ordinal}: exported {exports.get(ordinal)!r}, expected {expected.get(ordinal)!r}")
         check(not empty, f"ImgEngine.dll ordinals without code: {empty}")
         system_only(dll, "ImgEngine.dll")
+        check_version(dll, "ImgEngine.dll", version, version)
 
     if "KeyCaster.exe" in images:
         exe = images["KeyCaster.exe"]
@@ -86,6 +108,7 @@ def main():
         check(128 in resources.get(RT_GROUP_ICON, []), f"KeyCaster.exe icon groups: {resources.get(RT_GROUP_ICON)}")
         # String 101 lives in string block 101 / 16 + 1.
         check(101 // 16 + 1 in resources.get(RT_STRING, []), f"KeyCaster.exe string blocks: {resources.get(RT_STRING)}")
+        check_version(exe, "KeyCaster.exe", None, version)
 
     if "ssiDLL.dll" in images:
         _, addresses = images["ssiDLL.dll"].exports()
