@@ -56,14 +56,18 @@ SceneImage SceneImage::window(uint16_t x, uint16_t y, uint16_t w, uint16_t h, ui
 
 Bytes taggedItem(uint8_t tag, const Bytes& value) {
   const size_t length = std::min<size_t>(value.size(), 0xFFFF);
-  Bytes item = {tag, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
-  item.insert(item.end(), value.begin(), value.begin() + static_cast<std::ptrdiff_t>(length));
+  Bytes item(3 + length);
+  item[0] = tag;
+  item[1] = static_cast<uint8_t>(length);
+  item[2] = static_cast<uint8_t>(length >> 8);
+  std::copy(value.begin(), value.begin() + static_cast<std::ptrdiff_t>(length), item.begin() + 3);
   return item;
 }
 
 Bytes configurationPayload(ConfigurationForm form, const Bytes& body) {
-  Bytes payload = {static_cast<uint8_t>(form)};
-  payload.insert(payload.end(), body.begin(), body.end());
+  Bytes payload(1 + body.size());
+  payload[0] = static_cast<uint8_t>(form);
+  std::copy(body.begin(), body.end(), payload.begin() + 1);
   if (form == ConfigurationForm::Tagged) payload.push_back(kEndTag);
   return payload;
 }
