@@ -10,7 +10,9 @@
 //
 // A trigger transfer may run while a host transfer runs: each uses its own
 // channel. Destroy the operations before their ImagerCommands, and after every
-// thread that pulls the trigger has returned.
+// thread that pulls the trigger has returned. Destruction ends stalls and
+// acknowledgement waits; a transfer blocked in a link write (the host stopped
+// reading) ends only when the link shuts down, so shut the link down first.
 #pragma once
 
 #include <array>

@@ -70,9 +70,22 @@ struct Transfers : ImagerTest {
     ops->setScene(scene);
   }
 
-  std::future<sim::TransferReport> pull(uint8_t flags) {
-    return std::async(std::launch::async, [this, flags] { return ops->pullTrigger(flags); });
+  // Pulls the trigger on a thread of its own.
+  std::shared_future<sim::TransferReport> pull(uint8_t flags) {
+    triggers.push_back(std::async(std::launch::async, [this, flags] { return ops->pullTrigger(flags); }).share());
+    return triggers.back();
   }
+
+  void TearDown() override {
+    // A trigger left waiting by a failed check ends once the imager shuts down.
+    ops->control().shutDown();
+    imagerLink->shutdown();
+    triggers.clear();
+    ImagerTest::TearDown();
+  }
+
+ private:
+  std::vector<std::shared_future<sim::TransferReport>> triggers;
 };
 
 }  // namespace
