@@ -8,6 +8,7 @@ namespace {
 constexpr int kCommandIn = 1;
 constexpr int kAnswerOut = 0;
 constexpr int kEventOut = 2;
+constexpr int kEventIn = 3;
 constexpr int kPollMs = 100;
 
 // Request fields after the code byte, for the codes with a fixed request.
@@ -34,15 +35,21 @@ ImagerCommands::~ImagerCommands() {
 }
 
 void ImagerCommands::setLongResponse(LongResponse handler) {
+  std::lock_guard<std::mutex> call(longResponseCall_);
   std::lock_guard<std::mutex> g(lock_);
   longResponse_ = std::move(handler);
 }
 
 void ImagerCommands::sendEvent(const std::vector<uint8_t>& bytes) {
+  withEventChannel([&bytes](ImagerPort& out, ImagerPort&) {
+    out.write(bytes.data(), bytes.size());
+    out.flush();
+  });
+}
+
+void ImagerCommands::withEventChannel(const std::function<void(ImagerPort& out, ImagerPort& in)>& use) {
   std::lock_guard<std::mutex> g(eventLock_);
-  ImagerPort& out = ports_.port(kEventOut);
-  out.write(bytes.data(), bytes.size());
-  out.flush();
+  use(ports_.port(kEventOut), ports_.port(kEventIn));
 }
 
 std::vector<uint8_t> ImagerCommands::receivedCodes() const {
@@ -128,12 +135,14 @@ void ImagerCommands::handle(uint8_t code) {
     case 30: triggerStatus_ = f[0]; break;
     case 32: answer(standardDeviation_.load()); break;
     case 4: case 6: case 16: case 17: case 27: {
+      std::lock_guard<std::mutex> call(longResponseCall_);
       LongResponse handler;
       {
         std::lock_guard<std::mutex> g(lock_);
         handler = longResponse_;
       }
-      if (handler && !silent_) handler(code, ports_.port(kCommandIn), out);
+      const std::vector<uint8_t> fields(f, f + requestLength(code));
+      if (handler && !silent_) handler(code, fields, ports_.port(kCommandIn), out);
       break;
     }
     default: break;  // unknown codes are ignored

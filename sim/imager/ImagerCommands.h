@@ -37,11 +37,18 @@ class ImagerCommands {
 
   // A silent imager reads commands but answers none.
   void setSilent(bool silent) { silent_ = silent; }
-  // Hands codes 4, 6, 16, 17 and 27 to the given handler (after the code byte).
-  using LongResponse = std::function<void(uint8_t code, ImagerPort& in, ImagerPort& out)>;
+  // Hands codes 4, 6, 16, 17 and 27 to the given handler once their request
+  // fields have been read (one flag byte for 4, nine bytes for 27, none otherwise);
+  // the handler reads the host's acknowledgements from in and answers on out.
+  // Replacing the handler waits until a response it is running has ended.
+  using LongResponse =
+      std::function<void(uint8_t code, const std::vector<uint8_t>& fields, ImagerPort& in, ImagerPort& out)>;
   void setLongResponse(LongResponse handler);
   // Sends bytes on the event channel (port 2).
   void sendEvent(const std::vector<uint8_t>& bytes);
+  // Runs use with the event channel to itself: out is port 2, in (the host's
+  // acknowledgements) port 3. Nothing else is sent on the channel meanwhile.
+  void withEventChannel(const std::function<void(ImagerPort& out, ImagerPort& in)>& use);
 
   // What the imager saw and holds.
   std::vector<uint8_t> receivedCodes() const;
@@ -74,6 +81,7 @@ class ImagerCommands {
   std::atomic<int> temporaryWrites_{0};
   std::atomic<int> permanentWrites_{0};
   LongResponse longResponse_;
+  std::mutex longResponseCall_;  // held while the handler runs; taken before lock_
   std::atomic<bool> silent_{false};
   std::atomic<bool> stop_{false};
   std::atomic<bool> closed_{false};
