@@ -3,7 +3,8 @@
 
 #include <stdexcept>
 
-#include "platform/Platform.h"
+#include "platform/SyncObjects.h"
+#include "platform/Time.h"
 
 namespace vel {
 

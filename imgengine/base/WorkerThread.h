@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "base/Sync.h"
-#include "platform/Platform.h"
+#include "platform/Threads.h"
 
 namespace vel {
 

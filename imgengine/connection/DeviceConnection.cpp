@@ -4,7 +4,7 @@
 
 #include "config/ImagerIdentity.h"
 #include "config/DeviceConfiguration.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 namespace vel {
 

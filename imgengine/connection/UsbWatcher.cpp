@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/Modules.h"
 #include "transport/DeviceSeam.h"
 #include "transport/UsbTransport.h"
 

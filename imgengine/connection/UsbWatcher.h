@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "base/WorkerThread.h"
-#include "platform/Platform.h"
+#include "platform/Messages.h"
 
 namespace vel {
 

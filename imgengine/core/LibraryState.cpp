@@ -1,6 +1,8 @@
 #include "core/LibraryState.h"
 
 #include "connection/DeviceConnection.h"
+#include "platform/Modules.h"
+#include "platform/Threads.h"
 
 namespace vel {
 

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "base/Sync.h"
-#include "platform/Platform.h"
+#include "platform/Serial.h"
 
 namespace vel::devices {
 

@@ -7,7 +7,7 @@
 #include "base/BoundedQueue.h"
 #include "base/ByteStream.h"
 #include "base/WorkerThread.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 using namespace vel;
 

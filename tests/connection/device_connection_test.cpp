@@ -6,7 +6,7 @@
 
 #include "ConnectionFixture.h"
 #include "core/LibraryState.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 using conntest::ConnectionTest;
 using vel::LinkKind;

@@ -8,7 +8,10 @@
 #include "ImgEngine.h"
 #include "core/LibraryState.h"
 #include "connection/UsbWatcher.h"
-#include "platform/Platform.h"
+#include "platform/Messages.h"
+#include "platform/Modules.h"
+#include "platform/Threads.h"
+#include "platform/Time.h"
 
 namespace {
 

@@ -12,7 +12,9 @@
 #include "transport/SerialTransport.h"
 #include "base/Sync.h"
 #include "transport/UsbTransport.h"
-#include "platform/Platform.h"
+#include "platform/Messages.h"
+#include "platform/Serial.h"
+#include "platform/Threads.h"
 
 namespace {
 
