@@ -47,7 +47,7 @@ class WorkerThread {
   Event stopEvent_{false};
   std::atomic<bool> stopFlag_{false};
   Body body_;
-  platform::Thread* thread_ = nullptr;
+  platform::NativeThread* thread_ = nullptr;
   int priority_;
   bool resumed_ = false;
   bool joined_ = false;

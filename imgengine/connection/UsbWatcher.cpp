@@ -28,7 +28,7 @@ void runUsbWatcher(WorkerThread& self, UsbWatchTargets& targets) {
   platform::Library* pnp = platform::libraryLoad(kPnpLibraryName);
   auto rescan = reinterpret_cast<Rescan>(platform::libraryEntry(pnp, kPnpRescanEntry));
   while (!self.stopRequested()) {
-    if (!self.stopEvent().waitTimedOut(kUsbWatchPeriodMs) || self.stopRequested()) break;
+    if (self.stopEvent().wait(kUsbWatchPeriodMs) || self.stopRequested()) break;
     if (usbDevicePresent()) {
       if (!targets.present.load()) {
         targets.present = 1;

@@ -18,12 +18,12 @@ struct SerialSettings {
 constexpr uint32_t kLineCts = 0x0008, kLineDsr = 0x0010, kLineBreak = 0x0040, kLineError = 0x0080;
 
 // Queue sizes; port state; purge; timeouts; event mask.
-bool serialConfigure(DeviceFile* f, const SerialSettings& s);
-bool serialSetBaudRate(DeviceFile* f, uint32_t baud);
-bool serialPurge(DeviceFile* f);  // both pending operations and both buffers
-bool serialSetBreak(DeviceFile* f, bool on);
+bool serialConfigure(NativeFile* f, const SerialSettings& s);
+bool serialSetBaudRate(NativeFile* f, uint32_t baud);
+bool serialPurge(NativeFile* f);  // both pending operations and both buffers
+bool serialSetBreak(NativeFile* f, bool on);
 // Overlapped wait for a line event; *mask receives the bits on completion and
 // must stay valid until then.
-IoStart serialWaitEvent(DeviceFile* f, uint32_t* mask, IoOperation* op);
+IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op);
 
 }  // namespace vel::platform

@@ -9,26 +9,26 @@
 namespace vel::platform {
 
 // Mutex that the holding thread may lock again (each lock needs its unlock).
-struct Mutex;
-Mutex* mutexCreate();
-void mutexDestroy(Mutex* m);
-void mutexLock(Mutex* m);
-bool mutexTryLock(Mutex* m);
-void mutexUnlock(Mutex* m);
+struct NativeMutex;
+NativeMutex* mutexCreate();
+void mutexDestroy(NativeMutex* m);
+void mutexLock(NativeMutex* m);
+bool mutexTryLock(NativeMutex* m);
+void mutexUnlock(NativeMutex* m);
 
 // Event with manual or automatic reset.
-struct Event;
-Event* eventCreate(bool manualReset, bool initiallySet);
-void eventDestroy(Event* e);
-void eventSet(Event* e);
-void eventReset(Event* e);
-bool eventWait(Event* e, uint32_t ms);  // true when signalled, false on timeout
+struct NativeEvent;
+NativeEvent* eventCreate(bool manualReset, bool initiallySet);
+void eventDestroy(NativeEvent* e);
+void eventSet(NativeEvent* e);
+void eventReset(NativeEvent* e);
+bool eventWait(NativeEvent* e, uint32_t ms);  // true when signalled, false on timeout
 
 // Counting semaphore.
-struct Semaphore;
-Semaphore* semaphoreCreate(long initial, long maximum);
-void semaphoreDestroy(Semaphore* s);
-bool semaphoreWait(Semaphore* s, uint32_t ms);  // true when a count was taken
-void semaphoreRelease(Semaphore* s, long count);
+struct NativeSemaphore;
+NativeSemaphore* semaphoreCreate(long initial, long maximum);
+void semaphoreDestroy(NativeSemaphore* s);
+bool semaphoreWait(NativeSemaphore* s, uint32_t ms);  // true when a count was taken
+void semaphoreRelease(NativeSemaphore* s, long count);
 
 }  // namespace vel::platform

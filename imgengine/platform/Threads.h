@@ -9,13 +9,13 @@ namespace vel::platform {
 uint32_t currentThreadId();
 
 // Threads are created suspended; resume starts them once.
-struct Thread;
+struct NativeThread;
 using ThreadEntry = void (*)(void* argument);
-Thread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes);  // null on failure
-bool threadSetPriority(Thread* t, int priority);  // result of the platform call
-void threadResume(Thread* t);
-void threadJoin(Thread* t);
-void threadDestroy(Thread* t);  // after join
+NativeThread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes);  // null on failure
+bool threadSetPriority(NativeThread* t, int priority);  // result of the platform call
+void threadResume(NativeThread* t);
+void threadJoin(NativeThread* t);
+void threadDestroy(NativeThread* t);  // after join
 
 // True while the process is ending and the library's static objects go with it:
 // its other threads are being ended by the system and must not be waited for.

@@ -78,7 +78,7 @@ void SerialTransport::read(void* buffer, size_t length, int timeoutMs) {
       platform::sleepMs(1);
       break;
     }
-    if (readOp_.event().waitTimedOut(timeoutMs)) abort();
+    if (!readOp_.event().wait(timeoutMs)) abort();
     if (failed()) break;
     uint32_t got = 0;
     if (!line_->result(readOp_, &got) || got != piece) break;
@@ -98,7 +98,7 @@ void SerialTransport::write(const void* buffer, size_t length, int timeoutMs) {
     const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(left, kPiece));
     writeOp_.event().reset();
     if (line_->write(p, piece, writeOp_) == IoStart::kFailed) break;
-    if (writeOp_.event().waitTimedOut(timeoutMs)) abort();
+    if (!writeOp_.event().wait(timeoutMs)) abort();
     if (failed()) break;
     uint32_t put = 0;
     if (!line_->result(writeOp_, &put) || put != piece) break;
@@ -122,7 +122,7 @@ void SerialTransport::reset() {
   for (int attempt = 1;; ++attempt) {
     line_->setBreak(true);
     platform::sleepMs(2);
-    if (!breakSeen_.waitTimedOut(kBreakWaitMs)) break;
+    if (breakSeen_.wait(kBreakWaitMs)) break;
     if (attempt == attempts) return;  // still failed, the break condition stays set
     line_->setBreak(false);
     platform::sleepMs(2);

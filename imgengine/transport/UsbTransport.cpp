@@ -45,7 +45,7 @@ void UsbStreamBase::write(const void* buffer, size_t length, int timeoutMs) {
     writeOp_.event().reset();
     if (dev_->write(p, piece, writeOp_) == IoStart::kFailed) break;
     if (stopWriteOnFailure_ && failed()) break;
-    if (writeOp_.event().waitTimedOut(timeoutMs)) abort();
+    if (!writeOp_.event().wait(timeoutMs)) abort();
     if (failed()) break;
     uint32_t put = 0;
     if (!dev_->result(writeOp_, &put)) break;
@@ -77,7 +77,7 @@ void UsbStreamBase::reset() {
       leftEarly = true;
       break;
     }
-    control.event().waitTimedOut(kControlWaitMs);
+    control.event().wait(kControlWaitMs);
     uint32_t n = 0;
     if (dev_->result(control, &n)) {
       dropReadAhead();
@@ -108,7 +108,7 @@ void UsbTransport::read(void* buffer, size_t length, int timeoutMs) {
         platform::sleepMs(1);
         break;
       }
-      if (readOp_.event().waitTimedOut(timeoutMs)) abort();
+      if (!readOp_.event().wait(timeoutMs)) abort();
       if (failed()) break;
       uint32_t got = 0;
       if (!dev_->result(readOp_, &got)) break;
@@ -147,7 +147,7 @@ void Usb2Transport::read(void* buffer, size_t length, int timeoutMs) {
       break;
     }
     if (failed()) break;
-    if (readOp_.event().waitTimedOut(timeoutMs)) abort();
+    if (!readOp_.event().wait(timeoutMs)) abort();
     if (failed()) break;
     uint32_t got = 0;
     if (!dev_->result(readOp_, &got)) break;

@@ -124,7 +124,7 @@ TEST(WorkerThread, StopEndsARunLoopWaitingOnTheStopEvent) {
   WorkerThread t(20000, 29000000, [&](WorkerThread& self) {
     while (!self.stopRequested()) {
       ++turns;
-      self.stopEvent().waitTimedOut(-1);
+      self.stopEvent().wait();
     }
   });
   t.resume();
@@ -189,16 +189,16 @@ TEST(ByteStream, AFailedStreamIgnoresReadsUntilReset) {
 
 TEST(Sync, EventWaitTimesOutAndAutoResets) {
   Event e(false);
-  EXPECT_TRUE(e.waitTimedOut(10));
+  EXPECT_FALSE(e.wait(10));
   e.set();
-  EXPECT_FALSE(e.waitTimedOut(10));
-  EXPECT_TRUE(e.waitTimedOut(10)) << "an auto-reset event is consumed by one wait";
+  EXPECT_TRUE(e.wait(10));
+  EXPECT_FALSE(e.wait(10)) << "an auto-reset event is consumed by one wait";
   Event m(true);
   m.set();
-  EXPECT_FALSE(m.waitTimedOut(0));
-  EXPECT_FALSE(m.waitTimedOut(0)) << "a manual-reset event stays set";
+  EXPECT_TRUE(m.wait(0));
+  EXPECT_TRUE(m.wait(0)) << "a manual-reset event stays set";
   m.reset();
-  EXPECT_TRUE(m.waitTimedOut(0));
+  EXPECT_FALSE(m.wait(0));
 }
 
 TEST(Sync, MutexIsReentrantAndTryLockSeesOtherHolders) {

@@ -43,7 +43,7 @@ class PtyTest : public ::testing::Test {
 };
 
 TEST_F(PtyTest, OverlappedReadsAndWritesOnAnExclusiveLine) {
-  p::DeviceFile* f = p::deviceOpen(port.c_str());
+  p::NativeFile* f = p::deviceOpen(port.c_str());
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(p::deviceOpen(port.c_str()), nullptr);  // held
   p::SerialSettings settings;

@@ -21,7 +21,7 @@
 
 namespace vel::platform {
 
-IoOperation* ioOperationCreate(Event* event) {
+IoOperation* ioOperationCreate(NativeEvent* event) {
   auto* op = new IoOperation;
   op->event = event;
   return op;
@@ -34,7 +34,7 @@ void ioOperationDestroy(IoOperation* op) {
   delete op;
 }
 
-IoStart startOn(DeviceFile* f, IoOperation* op, std::function<bool(IoOperation*, uint32_t*)> work) {
+IoStart startOn(NativeFile* f, IoOperation* op, std::function<bool(IoOperation*, uint32_t*)> work) {
   if (op->worker.joinable()) {
     op->cancel = true;
     op->worker.join();
@@ -90,7 +90,7 @@ bool waitReady(int fd, short events, const IoOperation* op) {
 
 }  // namespace
 
-DeviceFile* deviceOpen(const char* name) {
+NativeFile* deviceOpen(const char* name) {
   int number = 0;
   if (!name || !isSerialName(name, &number)) return nullptr;
   const int fd = ::open(serialPath(number).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -100,14 +100,14 @@ DeviceFile* deviceOpen(const char* name) {
     ::close(fd);
     return nullptr;
   }
-  auto* f = new DeviceFile;
+  auto* f = new NativeFile;
   f->fd = fd;
   return f;
 }
 
 bool deviceProbe(const char*) { return false; }
 
-void deviceClose(DeviceFile* f) {
+void deviceClose(NativeFile* f) {
   if (!f) return;
   std::map<IoOperation*, bool> ops;
   {
@@ -122,7 +122,7 @@ void deviceClose(DeviceFile* f) {
   delete f;
 }
 
-IoStart deviceRead(DeviceFile* f, void* buffer, uint32_t length, IoOperation* op) {
+IoStart deviceRead(NativeFile* f, void* buffer, uint32_t length, IoOperation* op) {
   const int fd = f->fd;
   return startOn(f, op, [fd, buffer, length](IoOperation* o, uint32_t* n) {
     auto* p = static_cast<uint8_t*>(buffer);
@@ -137,7 +137,7 @@ IoStart deviceRead(DeviceFile* f, void* buffer, uint32_t length, IoOperation* op
   });
 }
 
-IoStart deviceWrite(DeviceFile* f, const void* data, uint32_t length, IoOperation* op) {
+IoStart deviceWrite(NativeFile* f, const void* data, uint32_t length, IoOperation* op) {
   const int fd = f->fd;
   return startOn(f, op, [fd, data, length](IoOperation* o, uint32_t* n) {
     auto* p = static_cast<const uint8_t*>(data);
@@ -152,9 +152,9 @@ IoStart deviceWrite(DeviceFile* f, const void* data, uint32_t length, IoOperatio
   });
 }
 
-IoStart deviceControl(DeviceFile*, uint32_t, const void*, uint32_t, IoOperation*) { return IoStart::kFailed; }
+IoStart deviceControl(NativeFile*, uint32_t, const void*, uint32_t, IoOperation*) { return IoStart::kFailed; }
 
-bool deviceResult(DeviceFile*, IoOperation* op, uint32_t* transferred) {
+bool deviceResult(NativeFile*, IoOperation* op, uint32_t* transferred) {
   if (!op->done) {
     if (transferred) *transferred = 0;
     return false;
@@ -163,7 +163,7 @@ bool deviceResult(DeviceFile*, IoOperation* op, uint32_t* transferred) {
   return op->ok;
 }
 
-void deviceCancel(DeviceFile* f) {
+void deviceCancel(NativeFile* f) {
   const uint32_t self = currentThreadId();
   std::lock_guard<std::mutex> g(f->m);
   for (auto it = f->active.begin(); it != f->active.end();) {
@@ -178,7 +178,7 @@ void deviceCancel(DeviceFile* f) {
   }
 }
 
-void ioSettle(DeviceFile*, IoOperation* op) {
+void ioSettle(NativeFile*, IoOperation* op) {
   if (op->worker.joinable() && op->starter == currentThreadId()) {
     op->cancel = true;
     op->worker.join();

@@ -15,7 +15,7 @@
 namespace vel::platform {
 
 struct IoOperation {
-  Event* event = nullptr;
+  NativeEvent* event = nullptr;
   std::thread worker;
   std::atomic<bool> cancel{false};
   std::atomic<bool> done{false};
@@ -24,7 +24,7 @@ struct IoOperation {
   uint32_t starter = 0;
 };
 
-struct DeviceFile {
+struct NativeFile {
   int fd = -1;
   uint32_t eventMask = 0;
   std::mutex m;
@@ -33,6 +33,6 @@ struct DeviceFile {
 
 // Starts work(op, &transferred) on op's helper thread; the result and the event
 // follow when it returns. work polls op->cancel to end early.
-IoStart startOn(DeviceFile* f, IoOperation* op, std::function<bool(IoOperation*, uint32_t*)> work);
+IoStart startOn(NativeFile* f, IoOperation* op, std::function<bool(IoOperation*, uint32_t*)> work);
 
 }  // namespace vel::platform

@@ -43,7 +43,7 @@ speed_t speedOf(uint32_t baud) {
 
 }  // namespace
 
-bool serialConfigure(DeviceFile* f, const SerialSettings& s) {
+bool serialConfigure(NativeFile* f, const SerialSettings& s) {
   termios t{};
   if (tcgetattr(f->fd, &t) != 0) return false;
   cfmakeraw(&t);
@@ -64,7 +64,7 @@ bool serialConfigure(DeviceFile* f, const SerialSettings& s) {
   return ok;
 }
 
-bool serialSetBaudRate(DeviceFile* f, uint32_t baud) {
+bool serialSetBaudRate(NativeFile* f, uint32_t baud) {
   termios t{};
   const speed_t sp = speedOf(baud);
   if (sp == B0 || tcgetattr(f->fd, &t) != 0) return false;
@@ -72,11 +72,11 @@ bool serialSetBaudRate(DeviceFile* f, uint32_t baud) {
   return tcsetattr(f->fd, TCSANOW, &t) == 0;
 }
 
-bool serialPurge(DeviceFile* f) { return tcflush(f->fd, TCIOFLUSH) == 0; }
+bool serialPurge(NativeFile* f) { return tcflush(f->fd, TCIOFLUSH) == 0; }
 
-bool serialSetBreak(DeviceFile* f, bool on) { return ioctl(f->fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
+bool serialSetBreak(NativeFile* f, bool on) { return ioctl(f->fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
 
-IoStart serialWaitEvent(DeviceFile* f, uint32_t* mask, IoOperation* op) {
+IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op) {
   const int fd = f->fd;
   const uint32_t wanted = f->eventMask;
   return startOn(f, op, [fd, mask, wanted](IoOperation* o, uint32_t* n) {

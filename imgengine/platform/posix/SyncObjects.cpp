@@ -48,12 +48,12 @@ bool waitUntil(pthread_cond_t* cond, pthread_mutex_t* lock, uint32_t ms, Ready r
 
 }  // namespace
 
-struct Mutex {
+struct NativeMutex {
   pthread_mutex_t m;
 };
 
-Mutex* mutexCreate() {
-  auto* m = new Mutex;
+NativeMutex* mutexCreate() {
+  auto* m = new NativeMutex;
   pthread_mutexattr_t attr;
   pthread_mutexattr_init(&attr);
   pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
@@ -61,37 +61,37 @@ Mutex* mutexCreate() {
   pthread_mutexattr_destroy(&attr);
   return m;
 }
-void mutexDestroy(Mutex* m) {
+void mutexDestroy(NativeMutex* m) {
   if (!m) return;
   pthread_mutex_destroy(&m->m);
   delete m;
 }
-void mutexLock(Mutex* m) { pthread_mutex_lock(&m->m); }
-bool mutexTryLock(Mutex* m) { return pthread_mutex_trylock(&m->m) == 0; }
-void mutexUnlock(Mutex* m) { pthread_mutex_unlock(&m->m); }
+void mutexLock(NativeMutex* m) { pthread_mutex_lock(&m->m); }
+bool mutexTryLock(NativeMutex* m) { return pthread_mutex_trylock(&m->m) == 0; }
+void mutexUnlock(NativeMutex* m) { pthread_mutex_unlock(&m->m); }
 
-struct Event {
+struct NativeEvent {
   pthread_mutex_t lock;
   pthread_cond_t cond;
   bool manualReset;
   bool set;
 };
 
-Event* eventCreate(bool manualReset, bool initiallySet) {
-  auto* e = new Event;
+NativeEvent* eventCreate(bool manualReset, bool initiallySet) {
+  auto* e = new NativeEvent;
   pthread_mutex_init(&e->lock, nullptr);
   initMonotonicCond(&e->cond);
   e->manualReset = manualReset;
   e->set = initiallySet;
   return e;
 }
-void eventDestroy(Event* e) {
+void eventDestroy(NativeEvent* e) {
   if (!e) return;
   pthread_cond_destroy(&e->cond);
   pthread_mutex_destroy(&e->lock);
   delete e;
 }
-void eventSet(Event* e) {
+void eventSet(NativeEvent* e) {
   pthread_mutex_lock(&e->lock);
   e->set = true;
   if (e->manualReset)
@@ -100,12 +100,12 @@ void eventSet(Event* e) {
     pthread_cond_signal(&e->cond);
   pthread_mutex_unlock(&e->lock);
 }
-void eventReset(Event* e) {
+void eventReset(NativeEvent* e) {
   pthread_mutex_lock(&e->lock);
   e->set = false;
   pthread_mutex_unlock(&e->lock);
 }
-bool eventWait(Event* e, uint32_t ms) {
+bool eventWait(NativeEvent* e, uint32_t ms) {
   pthread_mutex_lock(&e->lock);
   const bool signalled = waitUntil(&e->cond, &e->lock, ms, [e] { return e->set; });
   if (signalled && !e->manualReset) e->set = false;
@@ -113,35 +113,35 @@ bool eventWait(Event* e, uint32_t ms) {
   return signalled;
 }
 
-struct Semaphore {
+struct NativeSemaphore {
   pthread_mutex_t lock;
   pthread_cond_t cond;
   long count;
   long maximum;
 };
 
-Semaphore* semaphoreCreate(long initial, long maximum) {
-  auto* s = new Semaphore;
+NativeSemaphore* semaphoreCreate(long initial, long maximum) {
+  auto* s = new NativeSemaphore;
   pthread_mutex_init(&s->lock, nullptr);
   initMonotonicCond(&s->cond);
   s->count = initial;
   s->maximum = maximum;
   return s;
 }
-void semaphoreDestroy(Semaphore* s) {
+void semaphoreDestroy(NativeSemaphore* s) {
   if (!s) return;
   pthread_cond_destroy(&s->cond);
   pthread_mutex_destroy(&s->lock);
   delete s;
 }
-bool semaphoreWait(Semaphore* s, uint32_t ms) {
+bool semaphoreWait(NativeSemaphore* s, uint32_t ms) {
   pthread_mutex_lock(&s->lock);
   const bool taken = waitUntil(&s->cond, &s->lock, ms, [s] { return s->count > 0; });
   if (taken) --s->count;
   pthread_mutex_unlock(&s->lock);
   return taken;
 }
-void semaphoreRelease(Semaphore* s, long count) {
+void semaphoreRelease(NativeSemaphore* s, long count) {
   pthread_mutex_lock(&s->lock);
   s->count = std::min(s->maximum, s->count + count);
   pthread_cond_broadcast(&s->cond);

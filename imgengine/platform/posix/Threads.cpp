@@ -14,24 +14,24 @@ namespace vel::platform {
 uint32_t currentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
 // A created thread waits on its start gate until it is resumed.
-struct Thread {
+struct NativeThread {
   pthread_t handle;
   ThreadEntry entry;
   void* argument;
-  Event* startGate;
+  NativeEvent* startGate;
 };
 
 namespace {
 void* threadMain(void* p) {
-  auto* t = static_cast<Thread*>(p);
+  auto* t = static_cast<NativeThread*>(p);
   eventWait(t->startGate, kInfinite);
   t->entry(t->argument);
   return nullptr;
 }
 }  // namespace
 
-Thread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes) {
-  auto* t = new Thread{{}, entry, argument, eventCreate(true, false)};
+NativeThread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes) {
+  auto* t = new NativeThread{{}, entry, argument, eventCreate(true, false)};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   // The library's small stack sizes are Windows commit sizes; POSIX needs more room.
@@ -48,11 +48,11 @@ Thread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackByt
 
 // Threads run at the default priority on Linux: raising it needs privileges the
 // library does not ask for, and the call's result is not checked by callers.
-bool threadSetPriority(Thread*, int) { return false; }
+bool threadSetPriority(NativeThread*, int) { return false; }
 
-void threadResume(Thread* t) { eventSet(t->startGate); }
-void threadJoin(Thread* t) { pthread_join(t->handle, nullptr); }
-void threadDestroy(Thread* t) {
+void threadResume(NativeThread* t) { eventSet(t->startGate); }
+void threadJoin(NativeThread* t) { pthread_join(t->handle, nullptr); }
+void threadDestroy(NativeThread* t) {
   if (!t) return;
   eventDestroy(t->startGate);
   delete t;

@@ -5,7 +5,7 @@
 
 namespace vel::platform {
 
-IoOperation* ioOperationCreate(Event* event) {
+IoOperation* ioOperationCreate(NativeEvent* event) {
   auto* op = new IoOperation{};
   op->ov.hEvent = reinterpret_cast<HANDLE>(event);
   return op;
@@ -13,9 +13,9 @@ IoOperation* ioOperationCreate(Event* event) {
 
 void ioOperationDestroy(IoOperation* op) { delete op; }
 
-DeviceFile* deviceOpen(const char* name) {
+NativeFile* deviceOpen(const char* name) {
   HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  return h == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<DeviceFile*>(h);
+  return h == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<NativeFile*>(h);
 }
 
 bool deviceProbe(const char* name) {
@@ -25,37 +25,37 @@ bool deviceProbe(const char* name) {
   return true;
 }
 
-void deviceClose(DeviceFile* f) {
+void deviceClose(NativeFile* f) {
   if (f) CloseHandle(fileHandle(f));
 }
 
-IoStart deviceRead(DeviceFile* f, void* buffer, uint32_t length, IoOperation* op) {
+IoStart deviceRead(NativeFile* f, void* buffer, uint32_t length, IoOperation* op) {
   rearm(op);
   return started(ReadFile(fileHandle(f), buffer, length, nullptr, &op->ov));
 }
 
-IoStart deviceWrite(DeviceFile* f, const void* data, uint32_t length, IoOperation* op) {
+IoStart deviceWrite(NativeFile* f, const void* data, uint32_t length, IoOperation* op) {
   rearm(op);
   return started(WriteFile(fileHandle(f), data, length, nullptr, &op->ov));
 }
 
-IoStart deviceControl(DeviceFile* f, uint32_t code, const void* input, uint32_t inputLength, IoOperation* op) {
+IoStart deviceControl(NativeFile* f, uint32_t code, const void* input, uint32_t inputLength, IoOperation* op) {
   rearm(op);
   DWORD returned = 0;
   return started(
       DeviceIoControl(fileHandle(f), code, const_cast<void*>(input), inputLength, nullptr, 0, &returned, &op->ov));
 }
 
-bool deviceResult(DeviceFile* f, IoOperation* op, uint32_t* transferred) {
+bool deviceResult(NativeFile* f, IoOperation* op, uint32_t* transferred) {
   DWORD n = 0;
   const BOOL ok = GetOverlappedResult(fileHandle(f), &op->ov, &n, FALSE);
   if (transferred) *transferred = n;
   return ok != 0;
 }
 
-void deviceCancel(DeviceFile* f) { CancelIo(fileHandle(f)); }
+void deviceCancel(NativeFile* f) { CancelIo(fileHandle(f)); }
 
-void ioSettle(DeviceFile*, IoOperation* op) {
+void ioSettle(NativeFile*, IoOperation* op) {
   // A cancelled request still completes on its own time; its buffer is the caller's until then.
   for (int i = 0; i < 5000 && !HasOverlappedIoCompleted(&op->ov); ++i) Sleep(1);
 }

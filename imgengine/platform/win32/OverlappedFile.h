@@ -13,7 +13,7 @@ struct IoOperation {
 };
 
 // A device file is the Win32 file handle itself.
-inline HANDLE fileHandle(DeviceFile* f) { return reinterpret_cast<HANDLE>(f); }
+inline HANDLE fileHandle(NativeFile* f) { return reinterpret_cast<HANDLE>(f); }
 
 // How a request started, from the call's result and the thread's last error.
 inline IoStart started(BOOL ok) {

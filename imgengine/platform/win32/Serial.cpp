@@ -5,7 +5,7 @@
 
 namespace vel::platform {
 
-bool serialConfigure(DeviceFile* f, const SerialSettings& s) {
+bool serialConfigure(NativeFile* f, const SerialSettings& s) {
   HANDLE h = fileHandle(f);
   bool ok = SetupComm(h, s.inQueue, s.outQueue) != 0;
   DCB dcb;
@@ -49,7 +49,7 @@ bool serialConfigure(DeviceFile* f, const SerialSettings& s) {
   return ok;
 }
 
-bool serialSetBaudRate(DeviceFile* f, uint32_t baud) {
+bool serialSetBaudRate(NativeFile* f, uint32_t baud) {
   DCB dcb;
   ZeroMemory(&dcb, sizeof dcb);
   dcb.DCBlength = sizeof dcb;
@@ -58,15 +58,15 @@ bool serialSetBaudRate(DeviceFile* f, uint32_t baud) {
   return SetCommState(fileHandle(f), &dcb) != 0;
 }
 
-bool serialPurge(DeviceFile* f) {
+bool serialPurge(NativeFile* f) {
   return PurgeComm(fileHandle(f), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
-bool serialSetBreak(DeviceFile* f, bool on) {
+bool serialSetBreak(NativeFile* f, bool on) {
   return (on ? SetCommBreak(fileHandle(f)) : ClearCommBreak(fileHandle(f))) != 0;
 }
 
-IoStart serialWaitEvent(DeviceFile* f, uint32_t* mask, IoOperation* op) {
+IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op) {
   rearm(op);
   static_assert(sizeof(DWORD) == sizeof(uint32_t), "event mask width");
   return started(WaitCommEvent(fileHandle(f), reinterpret_cast<DWORD*>(mask), &op->ov));

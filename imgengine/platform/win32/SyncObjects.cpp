@@ -11,25 +11,25 @@ static HANDLE h(T* p) { return reinterpret_cast<HANDLE>(p); }
 template <typename T>
 static T* wrap(HANDLE handle) { return reinterpret_cast<T*>(handle); }
 
-Mutex* mutexCreate() { return wrap<Mutex>(CreateMutexA(nullptr, FALSE, nullptr)); }
-void mutexDestroy(Mutex* m) { if (m) CloseHandle(h(m)); }
-void mutexLock(Mutex* m) { WaitForSingleObject(h(m), INFINITE); }
-bool mutexTryLock(Mutex* m) { return WaitForSingleObject(h(m), 0) == WAIT_OBJECT_0; }
-void mutexUnlock(Mutex* m) { ReleaseMutex(h(m)); }
+NativeMutex* mutexCreate() { return wrap<NativeMutex>(CreateMutexA(nullptr, FALSE, nullptr)); }
+void mutexDestroy(NativeMutex* m) { if (m) CloseHandle(h(m)); }
+void mutexLock(NativeMutex* m) { WaitForSingleObject(h(m), INFINITE); }
+bool mutexTryLock(NativeMutex* m) { return WaitForSingleObject(h(m), 0) == WAIT_OBJECT_0; }
+void mutexUnlock(NativeMutex* m) { ReleaseMutex(h(m)); }
 
-Event* eventCreate(bool manualReset, bool initiallySet) {
-  return wrap<Event>(CreateEventA(nullptr, manualReset, initiallySet, nullptr));
+NativeEvent* eventCreate(bool manualReset, bool initiallySet) {
+  return wrap<NativeEvent>(CreateEventA(nullptr, manualReset, initiallySet, nullptr));
 }
-void eventDestroy(Event* e) { if (e) CloseHandle(h(e)); }
-void eventSet(Event* e) { SetEvent(h(e)); }
-void eventReset(Event* e) { ResetEvent(h(e)); }
-bool eventWait(Event* e, uint32_t ms) { return WaitForSingleObject(h(e), ms) == WAIT_OBJECT_0; }
+void eventDestroy(NativeEvent* e) { if (e) CloseHandle(h(e)); }
+void eventSet(NativeEvent* e) { SetEvent(h(e)); }
+void eventReset(NativeEvent* e) { ResetEvent(h(e)); }
+bool eventWait(NativeEvent* e, uint32_t ms) { return WaitForSingleObject(h(e), ms) == WAIT_OBJECT_0; }
 
-Semaphore* semaphoreCreate(long initial, long maximum) {
-  return wrap<Semaphore>(CreateSemaphoreA(nullptr, initial, maximum, nullptr));
+NativeSemaphore* semaphoreCreate(long initial, long maximum) {
+  return wrap<NativeSemaphore>(CreateSemaphoreA(nullptr, initial, maximum, nullptr));
 }
-void semaphoreDestroy(Semaphore* s) { if (s) CloseHandle(h(s)); }
-bool semaphoreWait(Semaphore* s, uint32_t ms) { return WaitForSingleObject(h(s), ms) == WAIT_OBJECT_0; }
-void semaphoreRelease(Semaphore* s, long count) { ReleaseSemaphore(h(s), count, nullptr); }
+void semaphoreDestroy(NativeSemaphore* s) { if (s) CloseHandle(h(s)); }
+bool semaphoreWait(NativeSemaphore* s, uint32_t ms) { return WaitForSingleObject(h(s), ms) == WAIT_OBJECT_0; }
+void semaphoreRelease(NativeSemaphore* s, long count) { ReleaseSemaphore(h(s), count, nullptr); }
 
 }  // namespace vel::platform

@@ -8,20 +8,20 @@ namespace vel::platform {
 
 uint32_t currentThreadId() { return GetCurrentThreadId(); }
 
-struct Thread {
+struct NativeThread {
   HANDLE handle;
   ThreadEntry entry;
   void* argument;
 };
 
 static unsigned __stdcall threadMain(void* p) {
-  auto* t = static_cast<Thread*>(p);
+  auto* t = static_cast<NativeThread*>(p);
   t->entry(t->argument);
   return 0;
 }
 
-Thread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes) {
-  auto* t = new Thread{nullptr, entry, argument};
+NativeThread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes) {
+  auto* t = new NativeThread{nullptr, entry, argument};
   const uintptr_t handle =
       _beginthreadex(nullptr, static_cast<unsigned>(stackBytes), threadMain, t, CREATE_SUSPENDED, nullptr);
   if (handle == 0) {
@@ -32,10 +32,10 @@ Thread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackByt
   return t;
 }
 
-bool threadSetPriority(Thread* t, int priority) { return SetThreadPriority(t->handle, priority) != 0; }
-void threadResume(Thread* t) { ResumeThread(t->handle); }
-void threadJoin(Thread* t) { WaitForSingleObject(t->handle, INFINITE); }
-void threadDestroy(Thread* t) {
+bool threadSetPriority(NativeThread* t, int priority) { return SetThreadPriority(t->handle, priority) != 0; }
+void threadResume(NativeThread* t) { ResumeThread(t->handle); }
+void threadJoin(NativeThread* t) { WaitForSingleObject(t->handle, INFINITE); }
+void threadDestroy(NativeThread* t) {
   if (!t) return;
   CloseHandle(t->handle);
   delete t;
