@@ -104,9 +104,10 @@ class DeviceConnection {
 
  private:
   void runEventReader(WorkerThread& self);
+  // Writes the code and its one-byte fields, one write each.
+  void send(CommandCode code, const uint8_t* fields, size_t count);
   bool flushed(CommandCode code, const uint8_t* fields, size_t count);
-  template <typename T>
-  bool query(CommandCode code, const uint8_t* fields, size_t count, T& answer);
+  bool query(CommandCode code, const uint8_t* fields, size_t count, uint8_t& answer);
 
   std::atomic<int32_t> error_{0};
   int32_t blockSize_ = -1;

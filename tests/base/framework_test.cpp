@@ -6,6 +6,7 @@
 
 #include "base/BoundedQueue.h"
 #include "base/ByteStream.h"
+#include "base/LittleEndian.h"
 #include "base/WorkerThread.h"
 #include "platform/Time.h"
 
@@ -216,4 +217,21 @@ TEST(Sync, MutexIsReentrantAndTryLockSeesOtherHolders) {
   t.join();
   EXPECT_EQ(otherGot.load(), 0);
   m.unlock();
+}
+
+TEST(LittleEndian, LowByteFirstWhateverTheHost) {
+  uint8_t b[4] = {};
+  putLe16(b, 0xA1B2);
+  EXPECT_EQ(b[0], 0xB2);
+  EXPECT_EQ(b[1], 0xA1);
+  EXPECT_EQ(getLe16(b), 0xA1B2);
+  putLe32(b, 0x89ABCDEFu);
+  EXPECT_EQ(b[0], 0xEF);
+  EXPECT_EQ(b[1], 0xCD);
+  EXPECT_EQ(b[2], 0xAB);
+  EXPECT_EQ(b[3], 0x89);
+  EXPECT_EQ(getLe32(b), 0x89ABCDEFu) << "the top byte's high bit does not spread";
+  const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(getLe16(ones), 0xFFFF);
+  EXPECT_EQ(getLe32(ones), 0xFFFFFFFFu);
 }

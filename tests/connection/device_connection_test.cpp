@@ -139,6 +139,20 @@ TEST_P(ConnectionTest, ShortCommandsCarryTheirFieldsAndAnswers) {
   EXPECT_FALSE(connection->errorFlag());
 }
 
+TEST_P(ConnectionTest, MultiByteFieldsGoOutLittleEndian) {
+  connect();
+  bool passed = false;
+  EXPECT_FALSE(connection->checkLink(passed));
+  EXPECT_EQ(imager->commands.lastFields(), (std::vector<uint8_t>{13, 0, 0, 0}));
+
+  RecordingSink sink(0);
+  const uint16_t window[4] = {0x0102, 0x0304, 0x0500, 0xFF06};
+  EXPECT_FALSE(connection->windowedPreviousGreyImage(0x5A, window, sink));
+  connection->commandChannel().flush();  // the sink read nothing that would send the request
+  const std::vector<uint8_t> expected{0x5A, 0x02, 0x01, 0x04, 0x03, 0x00, 0x05, 0x06, 0xFF};
+  EXPECT_TRUE(waitFor([&] { return imager->commands.lastFields() == expected; }));
+}
+
 TEST_P(ConnectionTest, ASilentImagerFailsTheCheckAfterTheTimeoutAndTheFlagSticks) {
   connect();
   imager->commands.setSilent(true);
