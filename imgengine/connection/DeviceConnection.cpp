@@ -46,7 +46,7 @@ DeviceConnection::DeviceConnection(ByteStream& transport, OperationSink* eventRe
 
   send(kCmdGetBlockSize, nullptr, 0);
   const auto size = static_cast<int32_t>(readLe32(*command_, kBlockSizeTimeoutMs));
-  blockSize_ = finish() ? -1 : size;
+  blockSize_ = finish() ? size : -1;
 
   eventReader_->resume();
   if (transport.failed()) setError();
@@ -72,9 +72,9 @@ void DeviceConnection::setChannelTimeouts(int timeoutMs) {
 }
 
 bool DeviceConnection::finish() {
-  if (!command_->failed()) return false;
+  if (!command_->failed()) return true;
   setError();
-  return true;
+  return false;
 }
 
 void DeviceConnection::runEventReader(WorkerThread& self) {
@@ -117,13 +117,13 @@ bool DeviceConnection::checkLink(bool& passed) {
   const uint32_t level = readLe32(*command_);
   uint8_t flag = 0;
   command_->read(&flag, 1);
-  if (finish()) {
+  if (!finish()) {
     passed = false;
-    return true;
+    return false;
   }
   if (level == 17) fixedConfiguration_ = true;
   passed = level == 17 || level == 18 || flag != 0;
-  return false;
+  return true;
 }
 
 bool DeviceConnection::getVersions(VersionRecord& v) {
@@ -134,14 +134,14 @@ bool DeviceConnection::getVersions(VersionRecord& v) {
   command_->read(&length, 1);
   char text[255];
   command_->read(text, length);
-  if (finish()) return true;
+  if (!finish()) return false;
   v.visionProcessor = values[0];
   v.imageSensor = values[1];
   v.illuminationBoard = values[2];
   v.reserved = values[3];
   v.firmwareLength = length;
   std::memcpy(v.firmware, text, length);
-  return false;
+  return true;
 }
 
 bool DeviceConnection::getConfiguration(DeviceConfiguration& record) {
@@ -162,11 +162,11 @@ bool DeviceConnection::setSensorRegister(uint8_t reg, uint8_t value) {
 }
 bool DeviceConnection::getSensorRegister(uint8_t reg, uint8_t& value) {
   value = 0;
-  if (query(kCmdGetSensorRegister, &reg, 1, value)) {
+  if (!query(kCmdGetSensorRegister, &reg, 1, value)) {
     value = 0;
-    return true;
+    return false;
   }
-  return false;
+  return true;
 }
 bool DeviceConnection::calibrateBlackLevels(uint8_t value) { return flushed(kCmdCalibrateBlackLevels, &value, 1); }
 bool DeviceConnection::setDefaultBlackLevels(uint8_t value) { return flushed(kCmdSetDefaultBlackLevels, &value, 1); }
@@ -188,9 +188,9 @@ bool DeviceConnection::sleep() { return flushed(kCmdSleep, nullptr, 0); }
 bool DeviceConnection::imageStandardDeviation(int32_t& value) {
   send(kCmdImageStandardDeviation, nullptr, 0);
   const auto answer = static_cast<int32_t>(readLe32(*command_));
-  const bool failed = finish();
-  value = failed ? -1 : answer;
-  return failed;
+  const bool ok = finish();
+  value = ok ? answer : -1;
+  return ok;
 }
 
 bool DeviceConnection::capture(uint8_t flags, OperationSink& sink) {
