@@ -20,10 +20,12 @@ void LibraryState::startUsbWatcher() {
   // unmapped under a running watcher, and unload never has to wait for a thread's
   // exit (which inside the platform's unload notification would wait on the loader
   // lock the unloading thread holds).
+  // On posix there is no pin: unload joins the watcher before the code goes.
+  if (!pnpRescan) pnpRescan = std::make_unique<PnpRescan>();
   void* pin = platform::modulePin();
   try {
     usbWatcher = std::make_unique<WorkerThread>(10000, 15000000, [this, pin](WorkerThread& self) {
-      runUsbWatcher(self, usbWatch);
+      runUsbWatcher(self, usbWatch, *pnpRescan);
       platform::threadExitReleasingModule(pin);
     });
   } catch (const std::exception&) {
@@ -39,8 +41,9 @@ LibraryState::~LibraryState() {
     usbWatcher->stop();
     if (platform::processEnding()) {
       // The system ends the watcher with the process; waiting for it could hang.
-      // Its object is left behind: nothing else runs after this.
+      // Its object and library are left behind: nothing else runs after this.
       usbWatcher.release();
+      pnpRescan.release();
     } else {
       usbWatcher->join();
     }

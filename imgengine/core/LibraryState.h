@@ -54,6 +54,7 @@ class LibraryState {
   // USB presence watcher, created and started by the first ready registration (a
   // thread created at load but never started could not be ended inside the
   // platform's unload notification). Its targets and present flag live in usbWatch.
+  std::unique_ptr<PnpRescan> pnpRescan;  // loaded before the watcher starts, freed after it ended
   std::unique_ptr<WorkerThread> usbWatcher;
   std::atomic<uint8_t> watcherStarted{0};
   UsbWatchTargets usbWatch;

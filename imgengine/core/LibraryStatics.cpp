@@ -1,8 +1,11 @@
 // The library's static objects, in their construction order; unload destroys them
-// in reverse. Keeping them in one translation unit fixes the order.
+// in reverse. Keeping them in one translation unit fixes the order: the library
+// state goes first, stopping its threads while everything they use still exists.
+// Statics elsewhere are constant-initialised and have no destructor.
 #include "core/LibraryState.h"
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
+#include "transport/DeviceSeam.h"
 
 namespace vel {
 
@@ -13,17 +16,23 @@ Crc16Table g_crc16Table;
 // Plain data, all zero from load until factory defaults are applied.
 DeviceConfiguration g_configuration;
 
-LibraryState g_state;
-
+// The thread-local slot every library thread stores itself in.
 struct WorkerSlot {
   WorkerSlot() { WorkerThread::allocateSlot(); }
   ~WorkerSlot() { WorkerThread::freeSlot(); }
 } g_workerSlot;
+
+// The devices the transports and the USB watcher reach when no simulator is installed.
+devices::PlatformProvider g_platformProvider;
+
+// Built last, destroyed first: its destructor stops the USB watcher and closes the connection.
+LibraryState g_state;
 
 }  // namespace
 
 LibraryState& library() { return g_state; }
 const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
+devices::PlatformProvider& devices::defaultProvider() { return g_platformProvider; }
 
 }  // namespace vel

@@ -78,29 +78,27 @@ class PlatformDevice : public PlatformFile<DriverDevice> {
   }
 };
 
-class PlatformProvider : public Provider {
- public:
-  std::unique_ptr<SerialLine> openSerial(const char* name) override {
-    platform::NativeFile* f = platform::deviceOpen(name);
-    return f ? std::make_unique<PlatformSerial>(f) : nullptr;
-  }
-  std::unique_ptr<DriverDevice> openDevice(const char* name) override {
-    platform::NativeFile* f = platform::deviceOpen(name);
-    return f ? std::make_unique<PlatformDevice>(f) : nullptr;
-  }
-  bool probeDevice(const char* name) override { return platform::deviceProbe(name); }
-};
-
-PlatformProvider g_platform;
 std::atomic<Provider*> g_installed{nullptr};
 
 }  // namespace
+
+std::unique_ptr<SerialLine> PlatformProvider::openSerial(const char* name) {
+  platform::NativeFile* f = platform::deviceOpen(name);
+  return f ? std::make_unique<PlatformSerial>(f) : nullptr;
+}
+
+std::unique_ptr<DriverDevice> PlatformProvider::openDevice(const char* name) {
+  platform::NativeFile* f = platform::deviceOpen(name);
+  return f ? std::make_unique<PlatformDevice>(f) : nullptr;
+}
+
+bool PlatformProvider::probeDevice(const char* name) { return platform::deviceProbe(name); }
 
 void setProvider(Provider* p) { g_installed.store(p); }
 
 Provider& provider() {
   Provider* p = g_installed.load();
-  return p ? *p : g_platform;
+  return p ? *p : defaultProvider();
 }
 
 }  // namespace vel::devices

@@ -63,12 +63,13 @@ class WatcherTest : public ::testing::Test {
     vel::platform::messageWindowDestroy(window);
   }
   void start() {
-    watcher = std::make_unique<vel::WorkerThread>(10000, 15000000,
-                                                  [this](vel::WorkerThread& self) { vel::runUsbWatcher(self, targets); });
+    watcher = std::make_unique<vel::WorkerThread>(
+        10000, 15000000, [this](vel::WorkerThread& self) { vel::runUsbWatcher(self, targets, rescan); });
     watcher->resume();
   }
   vel::platform::Window window = nullptr;
   vel::UsbWatchTargets targets;
+  vel::PnpRescan rescan;
   std::unique_ptr<vel::WorkerThread> watcher;
 };
 
