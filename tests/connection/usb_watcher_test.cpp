@@ -143,9 +143,9 @@ TEST_F(WatcherTest, RescansWhileNoDeviceIsPresent) {
 }
 
 TEST_F(WatcherTest, RegistrationExportsStartTheLibraryWatcher) {
-  EXPECT_EQ(vel::library().watcherStarted.load(), 0);
+  EXPECT_FALSE(vel::library().usbWatcherStarted());
   VelRegisterUsbReadyStatusNotifyThread(vel::platform::currentThreadId());
-  EXPECT_EQ(vel::library().watcherStarted.load(), 1);
+  EXPECT_TRUE(vel::library().usbWatcherStarted());
   devices().plugUsb(sim::UsbDriver::kFirst, 1);
   Message m{};
   ASSERT_TRUE(nextReady(&m, 1000));

@@ -90,5 +90,5 @@ TEST(LibraryState, VersionGettersAnswerZeroBeforeAConnectAndBuffersExist) {
   EXPECT_EQ(s.greyImage.size(), 3932214u);
   EXPECT_EQ(s.displayCopy.size(), 3932214u);
   EXPECT_EQ(s.binaryImage.size(), 164352u);
-  EXPECT_EQ(s.watcherStarted.load(), 0);
+  EXPECT_FALSE(s.usbWatcherStarted());
 }
