@@ -1,11 +1,9 @@
-// Framework: bounded queue, worker threads and the byte-stream contract.
+// Base: bounded queue, worker threads, events and mutexes, little-endian fields.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 
 #include "base/BoundedQueue.h"
-#include "base/ByteStream.h"
 #include "base/LittleEndian.h"
 #include "base/WorkerThread.h"
 #include "platform/Time.h"
@@ -94,15 +92,6 @@ TEST(BoundedQueue, HasItemDoesNotConsume) {
   EXPECT_FALSE(q.takeBack(&x, 0));
 }
 
-TEST(WorkerThread, PriorityParameterMapping) {
-  EXPECT_EQ(WorkerThread::platformPriority(15000000), 0);
-  EXPECT_EQ(WorkerThread::platformPriority(17000000), 2);
-  EXPECT_EQ(WorkerThread::platformPriority(29000000), 14);
-  EXPECT_EQ(WorkerThread::platformPriority(29000001), 14);
-  WorkerThread t(1024, 17000000, [](WorkerThread&) {});
-  EXPECT_EQ(t.priority(), 2);
-}
-
 TEST(WorkerThread, CreatedSuspendedRunsAfterResumeAndSeesItselfInTheSlot) {
   WorkerThread::allocateSlot();
   std::atomic<bool> ran{false};
@@ -142,50 +131,6 @@ TEST(WorkerThread, DestroyingANeverStartedThreadDoesNotRunItsBody) {
   std::atomic<bool> ran{false};
   { WorkerThread t(20000, 15000000, [&](WorkerThread&) { ran = true; }); }
   EXPECT_FALSE(ran.load());
-}
-
-namespace {
-// A stream over a fixed buffer that follows the failed-stream contract.
-class MemoryStream : public ByteStream {
- public:
-  explicit MemoryStream(std::string data) : data_(std::move(data)) {}
-  using ByteStream::read;
-  using ByteStream::write;
-  bool failed() const override { return failed_; }
-  void read(void* buffer, size_t length, int) override {
-    if (failed_) return;
-    if (pos_ + length > data_.size()) {
-      abort();
-      return;
-    }
-    std::memcpy(buffer, data_.data() + pos_, length);
-    pos_ += length;
-  }
-  void write(const void*, size_t, int) override {}
-  void flush() override {}
-  void abort() override { failed_ = true; }
-  void reset() override { failed_ = false; }
-
- private:
-  std::string data_;
-  size_t pos_ = 0;
-  bool failed_ = false;
-};
-}  // namespace
-
-TEST(ByteStream, AFailedStreamIgnoresReadsUntilReset) {
-  MemoryStream s("abcdef");
-  char buf[8] = {'x', 'x', 'x', 'x'};
-  s.read(buf, 2);
-  EXPECT_EQ(std::string(buf, 2), "ab");
-  s.read(buf, 8);  // runs past the end: the stream fails
-  EXPECT_TRUE(s.failed());
-  std::memset(buf, 'x', sizeof buf);
-  s.read(buf, 2);
-  EXPECT_EQ(std::string(buf, 4), "xxxx") << "a failed stream leaves the buffer untouched";
-  s.reset();
-  s.read(buf, 2);
-  EXPECT_EQ(std::string(buf, 2), "cd");
 }
 
 TEST(Sync, EventWaitTimesOutAndAutoResets) {
