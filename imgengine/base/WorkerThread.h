@@ -12,6 +12,11 @@
 
 namespace vel {
 
+// Priority parameters of the library's threads; the platform priority is
+// (parameter / 1,000,000) - 15.
+constexpr int kPriorityNormal = 15000000;    // platform priority 0
+constexpr int kPriorityCritical = 29000000;  // platform priority 14: the link's receivers
+
 class WorkerThread {
  public:
   using Body = std::function<void(WorkerThread&)>;

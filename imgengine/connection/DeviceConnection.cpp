@@ -10,9 +10,11 @@
 namespace vel {
 
 namespace {
-constexpr int kLinkPriority = 29000000;
-constexpr int kEventReaderPriority = 15000000;
+constexpr int kLinkPriority = kPriorityCritical;
+constexpr int kEventReaderPriority = kPriorityNormal;
 constexpr size_t kEventReaderStack = 20000;
+// Time the imager is given to take the close command before the link goes.
+constexpr uint32_t kCloseSettleMs = 20;
 constexpr int kBlockSizeTimeoutMs = 5000;
 constexpr uint32_t kCheckLinkValue = 13;
 
@@ -55,7 +57,7 @@ DeviceConnection::DeviceConnection(ByteStream& transport, OperationSink* eventRe
 DeviceConnection::~DeviceConnection() {
   send(kCmdClose, nullptr, 0);
   command_->flush();
-  platform::sleepMs(20);
+  platform::sleepMs(kCloseSettleMs);
   // The abort wakes a reader blocked in its read of the event channel.
   eventReader_->stop();
   event_->abort();

@@ -8,7 +8,7 @@ namespace vel {
 
 namespace {
 constexpr size_t kUsbWatcherStackBytes = 10000;
-constexpr int kUsbWatcherPriority = 15000000;
+constexpr int kUsbWatcherPriority = kPriorityNormal;
 }  // namespace
 
 LibraryState::LibraryState()

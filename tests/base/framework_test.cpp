@@ -17,7 +17,7 @@ TEST(BoundedQueue, AcceptsCapacityPutsAndBlocksTheNextUntilATake) {
   EXPECT_FALSE(q.putBack(&items[3], 50)) << "fourth put must wait for a free slot";
 
   std::atomic<bool> putDone{false};
-  WorkerThread putter(20000, 15000000, [&](WorkerThread&) {
+  WorkerThread putter(20000, kPriorityNormal, [&](WorkerThread&) {
     q.putBack(&items[3]);
     putDone = true;
   });
@@ -66,7 +66,7 @@ TEST(BoundedQueue, NullMarkerIsTakenLikeAnItemAndWakesABlockedTaker) {
   BoundedQueue<int> q(2);
   std::atomic<int> wakeups{0};
   int* got = reinterpret_cast<int*>(1);
-  WorkerThread taker(20000, 15000000, [&](WorkerThread&) {
+  WorkerThread taker(20000, kPriorityNormal, [&](WorkerThread&) {
     q.takeFront(&got);
     ++wakeups;
   });
@@ -96,7 +96,7 @@ TEST(WorkerThread, CreatedSuspendedRunsAfterResumeAndSeesItselfInTheSlot) {
   WorkerThread::allocateSlot();
   std::atomic<bool> ran{false};
   WorkerThread* seen = nullptr;
-  WorkerThread t(20000, 15000000, [&](WorkerThread& self) {
+  WorkerThread t(20000, kPriorityNormal, [&](WorkerThread& self) {
     seen = WorkerThread::current();
     ran = &self == seen;
   });
@@ -111,7 +111,7 @@ TEST(WorkerThread, CreatedSuspendedRunsAfterResumeAndSeesItselfInTheSlot) {
 
 TEST(WorkerThread, StopEndsARunLoopWaitingOnTheStopEvent) {
   std::atomic<int> turns{0};
-  WorkerThread t(20000, 29000000, [&](WorkerThread& self) {
+  WorkerThread t(20000, kPriorityCritical, [&](WorkerThread& self) {
     while (!self.stopRequested()) {
       ++turns;
       self.stopEvent().wait();
@@ -129,7 +129,7 @@ TEST(WorkerThread, StopEndsARunLoopWaitingOnTheStopEvent) {
 
 TEST(WorkerThread, DestroyingANeverStartedThreadDoesNotRunItsBody) {
   std::atomic<bool> ran{false};
-  { WorkerThread t(20000, 15000000, [&](WorkerThread&) { ran = true; }); }
+  { WorkerThread t(20000, kPriorityNormal, [&](WorkerThread&) { ran = true; }); }
   EXPECT_FALSE(ran.load());
 }
 
@@ -153,7 +153,7 @@ TEST(Sync, MutexIsReentrantAndTryLockSeesOtherHolders) {
   EXPECT_TRUE(m.tryLock());  // the holder may take it again
   m.unlock();
   std::atomic<int> otherGot{-1};
-  WorkerThread t(20000, 15000000, [&](WorkerThread&) {
+  WorkerThread t(20000, kPriorityNormal, [&](WorkerThread&) {
     const bool got = m.tryLock();
     otherGot = got;
     if (got) m.unlock();

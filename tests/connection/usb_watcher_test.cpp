@@ -64,7 +64,7 @@ class WatcherTest : public ::testing::Test {
   }
   void start() {
     watcher = std::make_unique<vel::WorkerThread>(
-        10000, 15000000, [this](vel::WorkerThread& self) { vel::runUsbWatcher(self, targets, rescan); });
+        10000, vel::kPriorityNormal, [this](vel::WorkerThread& self) { vel::runUsbWatcher(self, targets, rescan); });
     watcher->resume();
   }
   vel::platform::Window window = nullptr;

@@ -78,10 +78,11 @@ std::string serialPath(int number) {
 }
 
 // Waits for fd readiness in short slices so that a cancel is seen promptly.
+constexpr int kCancelPollMs = 10;
 bool waitReady(int fd, short events, const IoOperation* op) {
   while (!op->cancel) {
     pollfd p{fd, events, 0};
-    const int r = ::poll(&p, 1, 10);
+    const int r = ::poll(&p, 1, kCancelPollMs);
     if (r > 0) return (p.revents & (POLLERR | POLLNVAL)) == 0;
     if (r < 0 && errno != EINTR) return false;
   }

@@ -14,6 +14,9 @@ namespace vel::platform {
 
 namespace {
 
+// Line events are looked for in slices this long, so that a cancel is seen promptly.
+constexpr useconds_t kLinePollMicroseconds = 5000;
+
 #ifdef __linux__
 struct LineCounts {
   int cts, dsr, brk, err;
@@ -86,11 +89,11 @@ IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op) {
     LineCounts before{}, now{};
     if (!lineCounts(fd, &before)) {
       // A line without event counters (a pseudo-terminal) reports nothing.
-      while (!o->cancel) ::usleep(5000);
+      while (!o->cancel) ::usleep(kLinePollMicroseconds);
       return false;
     }
     while (!o->cancel) {
-      ::usleep(5000);
+      ::usleep(kLinePollMicroseconds);
       if (!lineCounts(fd, &now)) return false;
       uint32_t bits = 0;
       if (now.cts != before.cts) bits |= kLineCts;
@@ -108,7 +111,7 @@ IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op) {
     (void)fd;
     (void)mask;
     (void)wanted;
-    while (!o->cancel) ::usleep(5000);
+    while (!o->cancel) ::usleep(kLinePollMicroseconds);
 #endif
     return false;
   });

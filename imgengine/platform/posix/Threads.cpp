@@ -35,7 +35,8 @@ NativeThread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t st
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   // The library's small stack sizes are Windows commit sizes; POSIX needs more room.
-  pthread_attr_setstacksize(&attr, std::max<size_t>(stackBytes, 256 * 1024));
+  constexpr size_t kMinimumStackBytes = 256 * 1024;
+  pthread_attr_setstacksize(&attr, std::max(stackBytes, kMinimumStackBytes));
   const int rc = pthread_create(&t->handle, &attr, threadMain, t);
   pthread_attr_destroy(&attr);
   if (rc != 0) {

@@ -56,8 +56,11 @@ bool deviceResult(NativeFile* f, IoOperation* op, uint32_t* transferred) {
 void deviceCancel(NativeFile* f) { CancelIo(fileHandle(f)); }
 
 void ioSettle(NativeFile*, IoOperation* op) {
-  // A cancelled request still completes on its own time; its buffer is the caller's until then.
-  for (int i = 0; i < 5000 && !HasOverlappedIoCompleted(&op->ov); ++i) Sleep(1);
+  // A cancelled request still completes on its own time; its buffer is the caller's
+  // until then. A driver that never completes it is given up on after this many
+  // one-millisecond sleeps (at least five seconds).
+  constexpr int kSettlePolls = 5000;
+  for (int i = 0; i < kSettlePolls && !HasOverlappedIoCompleted(&op->ov); ++i) Sleep(1);
 }
 
 }  // namespace vel::platform
