@@ -12,7 +12,7 @@ template <typename Command>
 int exchange(Command command) {
   vel::LibraryState& state = vel::library();
   vel::ScopedLock lock(state.commandLock);
-  vel::DeviceConnection* connection = state.connection.get();
+  vel::DeviceConnection* connection = state.connection();
   if (!connection) return 0;
   command(*connection, vel::deviceConfiguration());
   return connection->errorFlag() ? 0 : 1;

@@ -6,13 +6,11 @@
 extern "C" {
 
 void VEL_API VelRegisterUsbReadyStatusNotifyWindow(VelWindow window) {
-  vel::library().usbWatch.window = reinterpret_cast<vel::platform::Window>(window);
-  vel::library().startUsbWatcher();
+  vel::library().registerUsbReadyWindow(reinterpret_cast<vel::platform::Window>(window));
 }
 
 void VEL_API VelRegisterUsbReadyStatusNotifyThread(unsigned int threadId) {
-  vel::library().usbWatch.thread = threadId;
-  vel::library().startUsbWatcher();
+  vel::library().registerUsbReadyThread(threadId);
 }
 
 }  // extern "C"

@@ -3,7 +3,8 @@
 
 #include <stdexcept>
 
-#include "platform/Platform.h"
+#include "platform/SyncObjects.h"
+#include "platform/Time.h"
 
 namespace vel {
 
@@ -21,7 +22,7 @@ class Mutex {
   void unlock() { platform::mutexUnlock(m_); }
 
  private:
-  platform::Mutex* m_;
+  platform::NativeMutex* m_;
 };
 
 // Unlocks its mutex on every way out of the scope.
@@ -49,12 +50,12 @@ class Event {
   void set() { platform::eventSet(e_); }
   void reset() { platform::eventReset(e_); }
   void wait() { platform::eventWait(e_, platform::kInfinite); }
-  // Answers whether the wait timed out; a negative timeout waits without limit.
-  bool waitTimedOut(int timeoutMs) { return !platform::eventWait(e_, platform::waitMs(timeoutMs)); }
-  platform::Event* native() { return e_; }
+  // Answers whether the event was signalled within timeoutMs (negative: no limit).
+  bool wait(int timeoutMs) { return platform::eventWait(e_, platform::waitMs(timeoutMs)); }
+  platform::NativeEvent* native() { return e_; }
 
  private:
-  platform::Event* e_;
+  platform::NativeEvent* e_;
 };
 
 class Semaphore {
@@ -70,7 +71,7 @@ class Semaphore {
   void release() { platform::semaphoreRelease(s_, 1); }
 
  private:
-  platform::Semaphore* s_;
+  platform::NativeSemaphore* s_;
 };
 
 }  // namespace vel

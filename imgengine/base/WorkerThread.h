@@ -8,9 +8,14 @@
 #include <functional>
 
 #include "base/Sync.h"
-#include "platform/Platform.h"
+#include "platform/Threads.h"
 
 namespace vel {
+
+// Priority parameters of the library's threads; the platform priority is
+// (parameter / 1,000,000) - 15.
+constexpr int kPriorityNormal = 15000000;    // platform priority 0
+constexpr int kPriorityCritical = 29000000;  // platform priority 14: the link's receivers
 
 class WorkerThread {
  public:
@@ -47,7 +52,7 @@ class WorkerThread {
   Event stopEvent_{false};
   std::atomic<bool> stopFlag_{false};
   Body body_;
-  platform::Thread* thread_ = nullptr;
+  platform::NativeThread* thread_ = nullptr;
   int priority_;
   bool resumed_ = false;
   bool joined_ = false;

@@ -4,23 +4,11 @@
 #include <cstring>
 
 #include "base/ByteStream.h"
+#include "base/LittleEndian.h"
 
 namespace vel {
 
 namespace {
-
-// Little-endian field access on wire buffers.
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 uint8_t bitByte(uint32_t word, int bit) { return testBit(word, bit) ? 1 : 0; }
 
@@ -126,26 +114,26 @@ size_t EncodeTag(const DeviceConfiguration& r, int tag, uint8_t* p) {
   const uint16_t o = r.optionFlags;
   const uint8_t c = r.imageCorrectionFlags;
   switch (tag) {
-    case 0: put32(p, r.barcodeEnableLow); put32(p + 4, r.barcodeEnableHigh); return 8;
+    case 0: putLe32(p, r.barcodeEnableLow); putLe32(p + 4, r.barcodeEnableHigh); return 8;
     case 1:
       p[0] = r.maxNumberOfBarcodes;
       p[1] = r.numberOfBarcodesMustDecode;
-      put16(p + 2, r.decoderTimeout);
+      putLe16(p + 2, r.decoderTimeout);
       return 4;
     case 2:
-      put16(p, r.windowX); put16(p + 2, r.windowY); put16(p + 4, r.windowWidth); put16(p + 6, r.windowHeight);
+      putLe16(p, r.windowX); putLe16(p + 2, r.windowY); putLe16(p + 4, r.windowWidth); putLe16(p + 6, r.windowHeight);
       return 8;
     case 3: p[0] = r.log2SubsamplingFactor; return 1;
-    case 4: put16(p, r.gain); put16(p + 2, r.integrationTime); p[4] = r.illuminationSetting; return 5;
+    case 4: putLe16(p, r.gain); putLe16(p + 2, r.integrationTime); p[4] = r.illuminationSetting; return 5;
     case 5:
       p[0] = bitByte(o, kOptAutoExposure);
       p[1] = bitByte(o, kOptAutoExposureRegion);
       p[2] = bitByte(o, kOptAutoExposureFastConverge);
-      put16(p + 3, r.maximumAutoExposureGain);
-      put16(p + 5, r.maximumAutoExposureIntegrationTime);
+      putLe16(p + 3, r.maximumAutoExposureGain);
+      putLe16(p + 5, r.maximumAutoExposureIntegrationTime);
       p[7] = r.maximumAutoExposureIlluminationLevel;
-      put16(p + 8, r.aeRegionX); put16(p + 10, r.aeRegionY);
-      put16(p + 12, r.aeRegionWidth); put16(p + 14, r.aeRegionHeight);
+      putLe16(p + 8, r.aeRegionX); putLe16(p + 10, r.aeRegionY);
+      putLe16(p + 12, r.aeRegionWidth); putLe16(p + 14, r.aeRegionHeight);
       return 16;
     case 6:
       p[0] = r.noiseLevel; p[1] = r.lowExtremeIndex; p[2] = r.highExtremeIndex;
@@ -195,19 +183,19 @@ size_t EncodeTag(const DeviceConfiguration& r, int tag, uint8_t* p) {
     }
     case 15: p[0] = bitByte(o, kOptConstantIllumination); return 1;
     case 16: p[0] = bitByte(o, kOptAdaptiveWindow); return 1;
-    case 17: put16(p, r.imageRotationDegree); return 2;
+    case 17: putLe16(p, r.imageRotationDegree); return 2;
     case 18: p[0] = r.imageSoftwareSubsampling; return 1;
     case 19: p[0] = bitByte(o, kOptTriggerCameraMode); return 1;
     case 20:
       p[0] = bitByte(c, kCorrHistogram); p[1] = r.histogramMode; p[2] = r.histogramLowBound;
       p[3] = r.histogramHighBound; p[4] = r.histogramBrightness; p[5] = r.histogramContrast;
       return 6;
-    case 21: p[0] = bitByte(c, kCorrSharpen); put32(p + 1, r.sharpenImageWeight); return 5;
+    case 21: p[0] = bitByte(c, kCorrSharpen); putLe32(p + 1, r.sharpenImageWeight); return 5;
     case 22:
       p[0] = bitByte(c, kCorrHsv);
-      put16(p + 1, static_cast<uint16_t>(r.hsvHueAdjust));
-      put16(p + 3, r.hsvSaturationAdjust);
-      put16(p + 5, r.hsvValueAdjust);
+      putLe16(p + 1, static_cast<uint16_t>(r.hsvHueAdjust));
+      putLe16(p + 3, r.hsvSaturationAdjust);
+      putLe16(p + 5, r.hsvValueAdjust);
       return 7;
     case 23: p[0] = bitByte(o, kOptAutoExposureBuiltInSensor); return 1;
     case 24:
@@ -217,7 +205,7 @@ size_t EncodeTag(const DeviceConfiguration& r, int tag, uint8_t* p) {
       p[0] = r.timestampEnabled & 1; p[1] = r.timestampDateFormat; p[2] = r.timestampDateOnly & 1;
       p[3] = r.timestampOption & 1; p[4] = r.timestampParameter; p[5] = r.timestampColor;
       p[6] = r.timestampLocation;
-      put16(p + 7, r.timestampAnchorX); put16(p + 9, r.timestampAnchorY);
+      putLe16(p + 7, r.timestampAnchorX); putLe16(p + 9, r.timestampAnchorY);
       return 11;
     default: return 0;
   }
@@ -229,20 +217,20 @@ void DecodeTag(DeviceConfiguration& r, int tag, size_t length, const uint8_t* p)
   uint16_t& o = r.optionFlags;
   uint8_t& c = r.imageCorrectionFlags;
   switch (tag) {
-    case 0: r.barcodeEnableLow = get32(p); r.barcodeEnableHigh = get32(p + 4); break;
-    case 1: r.maxNumberOfBarcodes = p[0]; r.numberOfBarcodesMustDecode = p[1]; r.decoderTimeout = get16(p + 2); break;
-    case 2: r.windowX = get16(p); r.windowY = get16(p + 2); r.windowWidth = get16(p + 4); r.windowHeight = get16(p + 6); break;
+    case 0: r.barcodeEnableLow = getLe32(p); r.barcodeEnableHigh = getLe32(p + 4); break;
+    case 1: r.maxNumberOfBarcodes = p[0]; r.numberOfBarcodesMustDecode = p[1]; r.decoderTimeout = getLe16(p + 2); break;
+    case 2: r.windowX = getLe16(p); r.windowY = getLe16(p + 2); r.windowWidth = getLe16(p + 4); r.windowHeight = getLe16(p + 6); break;
     case 3: r.log2SubsamplingFactor = p[0]; break;
-    case 4: r.gain = get16(p); r.integrationTime = get16(p + 2); r.illuminationSetting = p[4]; break;
+    case 4: r.gain = getLe16(p); r.integrationTime = getLe16(p + 2); r.illuminationSetting = p[4]; break;
     case 5:
       putBit(o, kOptAutoExposure, p[0]);
       putBit(o, kOptAutoExposureRegion, p[1]);
       putBit(o, kOptAutoExposureFastConverge, p[2]);
-      r.maximumAutoExposureGain = get16(p + 3);
-      r.maximumAutoExposureIntegrationTime = get16(p + 5);
+      r.maximumAutoExposureGain = getLe16(p + 3);
+      r.maximumAutoExposureIntegrationTime = getLe16(p + 5);
       r.maximumAutoExposureIlluminationLevel = p[7];
-      r.aeRegionX = get16(p + 8); r.aeRegionY = get16(p + 10);
-      r.aeRegionWidth = get16(p + 12); r.aeRegionHeight = get16(p + 14);
+      r.aeRegionX = getLe16(p + 8); r.aeRegionY = getLe16(p + 10);
+      r.aeRegionWidth = getLe16(p + 12); r.aeRegionHeight = getLe16(p + 14);
       break;
     case 6:
       r.noiseLevel = p[0]; r.lowExtremeIndex = p[1]; r.highExtremeIndex = p[2];
@@ -280,7 +268,7 @@ void DecodeTag(DeviceConfiguration& r, int tag, size_t length, const uint8_t* p)
       break;
     case 15: putBit(o, kOptConstantIllumination, p[0]); break;
     case 16: putBit(o, kOptAdaptiveWindow, p[0]); break;
-    case 17: r.imageRotationDegree = acceptedRotation(get16(p)); break;
+    case 17: r.imageRotationDegree = acceptedRotation(getLe16(p)); break;
     case 18: r.imageSoftwareSubsampling = p[0]; break;
     case 19: putBit(o, kOptTriggerCameraMode, p[0]); break;
     case 20:
@@ -288,12 +276,12 @@ void DecodeTag(DeviceConfiguration& r, int tag, size_t length, const uint8_t* p)
       r.histogramMode = p[1]; r.histogramLowBound = p[2]; r.histogramHighBound = p[3];
       r.histogramBrightness = p[4]; r.histogramContrast = p[5];
       break;
-    case 21: putBit(c, kCorrSharpen, p[0]); r.sharpenImageWeight = get32(p + 1); break;
+    case 21: putBit(c, kCorrSharpen, p[0]); r.sharpenImageWeight = getLe32(p + 1); break;
     case 22:
       putBit(c, kCorrHsv, p[0]);
-      r.hsvHueAdjust = static_cast<int16_t>(get16(p + 1));
-      r.hsvSaturationAdjust = get16(p + 3);
-      r.hsvValueAdjust = get16(p + 5);
+      r.hsvHueAdjust = static_cast<int16_t>(getLe16(p + 1));
+      r.hsvSaturationAdjust = getLe16(p + 3);
+      r.hsvValueAdjust = getLe16(p + 5);
       break;
     case 23: putBit(o, kOptAutoExposureBuiltInSensor, p[0]); break;
     case 24:
@@ -309,8 +297,8 @@ void DecodeTag(DeviceConfiguration& r, int tag, size_t length, const uint8_t* p)
       r.timestampParameter = p[4];
       r.timestampColor = p[5];
       r.timestampLocation = (p[6] >= 1 && p[6] <= 3) ? p[6] : 4;
-      r.timestampAnchorX = get16(p + 7);
-      r.timestampAnchorY = get16(p + 9);
+      r.timestampAnchorX = getLe16(p + 7);
+      r.timestampAnchorY = getLe16(p + 9);
       break;
   }
 }
@@ -323,13 +311,13 @@ constexpr size_t kFixedEntryBytes = 28;
 
 void ToFixedBlock(const DeviceConfiguration& r, uint8_t* b) {
   std::memset(b, 0, kFixedBlockBytes);
-  put16(b, r.windowX); put16(b + 2, r.windowY); put16(b + 4, r.windowWidth); put16(b + 6, r.windowHeight);
-  put16(b + 8, r.integrationTime); put16(b + 10, r.gain);
+  putLe16(b, r.windowX); putLe16(b + 2, r.windowY); putLe16(b + 4, r.windowWidth); putLe16(b + 6, r.windowHeight);
+  putLe16(b + 8, r.integrationTime); putLe16(b + 10, r.gain);
   b[12] = r.log2SubsamplingFactor; b[13] = r.illuminationSetting; b[14] = r.noiseLevel;
   b[15] = r.lowExtremeIndex; b[16] = r.highExtremeIndex; b[17] = static_cast<uint8_t>(r.thresholdBias);
-  put16(b + 18, r.optionFlags & kFixedOptionMask);
-  put16(b + 20, r.aeRegionX); put16(b + 22, r.aeRegionY); put16(b + 24, r.aeRegionWidth); put16(b + 26, r.aeRegionHeight);
-  put16(b + 28, r.maximumAutoExposureGain); put16(b + 30, r.maximumAutoExposureIntegrationTime);
+  putLe16(b + 18, r.optionFlags & kFixedOptionMask);
+  putLe16(b + 20, r.aeRegionX); putLe16(b + 22, r.aeRegionY); putLe16(b + 24, r.aeRegionWidth); putLe16(b + 26, r.aeRegionHeight);
+  putLe16(b + 28, r.maximumAutoExposureGain); putLe16(b + 30, r.maximumAutoExposureIntegrationTime);
   b[32] = r.maximumAutoExposureIlluminationLevel;
   b[33] = r.maxNumberOfBarcodes; b[34] = r.numberOfBarcodesMustDecode; b[35] = r.maxNumberOfCapturesOnTriggerDown;
   const uint8_t c = r.imageCorrectionFlags;
@@ -338,7 +326,7 @@ void ToFixedBlock(const DeviceConfiguration& r, uint8_t* b) {
   b[40] = r.noiseFilterPass1Threshold; b[41] = r.noiseFilterPass2Threshold;
   b[43] = r.presentationModeCycleTime;
   std::memcpy(b + 44, r.barcodeTypeOrderList, kFixedEntries);
-  put16(b + 66, r.orderingFlags & 0x3F);
+  putLe16(b + 66, r.orderingFlags & 0x3F);
   for (int i = 0; i < kFixedEntries; ++i) {
     const PrefixSuffixEntry& e = r.prefixSuffix[i];
     uint8_t* q = b + 68 + i * kFixedEntryBytes;
@@ -350,18 +338,18 @@ void ToFixedBlock(const DeviceConfiguration& r, uint8_t* b) {
     std::memcpy(q + 4, e.prefix, pl);
     std::memcpy(q + 16, e.suffix, sl);
   }
-  put32(b + 600, r.barcodeEnableLow);
-  put32(b + 604, r.barcodeEnableHigh);
+  putLe32(b + 600, r.barcodeEnableLow);
+  putLe32(b + 604, r.barcodeEnableHigh);
 }
 
 void FromFixedBlock(const uint8_t* b, DeviceConfiguration& r) {
-  r.windowX = get16(b); r.windowY = get16(b + 2); r.windowWidth = get16(b + 4); r.windowHeight = get16(b + 6);
-  r.integrationTime = get16(b + 8); r.gain = get16(b + 10);
+  r.windowX = getLe16(b); r.windowY = getLe16(b + 2); r.windowWidth = getLe16(b + 4); r.windowHeight = getLe16(b + 6);
+  r.integrationTime = getLe16(b + 8); r.gain = getLe16(b + 10);
   r.log2SubsamplingFactor = b[12]; r.illuminationSetting = b[13]; r.noiseLevel = b[14];
   r.lowExtremeIndex = b[15]; r.highExtremeIndex = b[16]; r.thresholdBias = static_cast<int8_t>(b[17]);
-  r.optionFlags = static_cast<uint16_t>((r.optionFlags & ~kFixedOptionMask) | (get16(b + 18) & kFixedOptionMask));
-  r.aeRegionX = get16(b + 20); r.aeRegionY = get16(b + 22); r.aeRegionWidth = get16(b + 24); r.aeRegionHeight = get16(b + 26);
-  r.maximumAutoExposureGain = get16(b + 28); r.maximumAutoExposureIntegrationTime = get16(b + 30);
+  r.optionFlags = static_cast<uint16_t>((r.optionFlags & ~kFixedOptionMask) | (getLe16(b + 18) & kFixedOptionMask));
+  r.aeRegionX = getLe16(b + 20); r.aeRegionY = getLe16(b + 22); r.aeRegionWidth = getLe16(b + 24); r.aeRegionHeight = getLe16(b + 26);
+  r.maximumAutoExposureGain = getLe16(b + 28); r.maximumAutoExposureIntegrationTime = getLe16(b + 30);
   r.maximumAutoExposureIlluminationLevel = b[32];
   r.maxNumberOfBarcodes = b[33]; r.numberOfBarcodesMustDecode = b[34]; r.maxNumberOfCapturesOnTriggerDown = b[35];
   putBit(r.imageCorrectionFlags, kCorrGauss, b[36] & 1);
@@ -372,7 +360,7 @@ void FromFixedBlock(const uint8_t* b, DeviceConfiguration& r) {
   r.presentationModeCycleTime = b[43];
   std::memcpy(r.barcodeTypeOrderList, b + 44, kFixedEntries);
   std::memset(r.barcodeTypeOrderList + kFixedEntries, 0, kBarcodeTypeCount - kFixedEntries);
-  r.orderingFlags = get16(b + 66) & 0x3F;
+  r.orderingFlags = getLe16(b + 66) & 0x3F;
   // Entry i of the block belongs to type id i, whatever its id byte says.
   for (int i = 0; i < kFixedEntries; ++i) {
     const uint8_t* q = b + 68 + i * kFixedEntryBytes;
@@ -383,8 +371,8 @@ void FromFixedBlock(const uint8_t* b, DeviceConfiguration& r) {
     std::memcpy(e.prefix, q + 4, e.prefixLength);
     std::memcpy(e.suffix, q + 16, e.suffixLength);
   }
-  r.barcodeEnableLow = get32(b + 600);
-  r.barcodeEnableHigh = get32(b + 604);
+  r.barcodeEnableLow = getLe32(b + 600);
+  r.barcodeEnableHigh = getLe32(b + 604);
 }
 
 void ApplyTaggedPayload(DeviceConfiguration& r, const uint8_t* p, size_t length) {
@@ -393,7 +381,7 @@ void ApplyTaggedPayload(DeviceConfiguration& r, const uint8_t* p, size_t length)
   while (pos < length) {
     const uint8_t tag = p[pos++];
     if (tag == kEndTag || length - pos < 2) return;
-    const size_t itemLength = get16(p + pos);
+    const size_t itemLength = getLe16(p + pos);
     pos += 2;
     if (itemLength > length - pos) return;  // item cut short
     DecodeTag(r, tag, itemLength, p + pos);
@@ -455,7 +443,7 @@ bool ReadTaggedConfiguration(ByteStream& s, DeviceConfiguration& r) {
     uint8_t lengthBytes[2] = {};
     s.read(lengthBytes, 2);
     if (s.failed()) break;
-    const size_t length = get16(lengthBytes);
+    const size_t length = getLe16(lengthBytes);
     if (length > sizeof payload) {
       // Too long for any defined tag: consume it so the stream stays in step.
       for (size_t left = length; left > 0 && !s.failed();) {
@@ -476,7 +464,7 @@ bool ReadTaggedConfiguration(ByteStream& s, DeviceConfiguration& r) {
 bool ReadFixedConfiguration(ByteStream& s, DeviceConfiguration& r) {
   uint8_t lengthBytes[2] = {};
   s.read(lengthBytes, 2);
-  if (s.failed() || get16(lengthBytes) != kFixedBlockBytes) return !s.failed();
+  if (s.failed() || getLe16(lengthBytes) != kFixedBlockBytes) return !s.failed();
   uint8_t block[kFixedBlockBytes];
   s.read(block, sizeof block);
   if (!s.failed()) FromFixedBlock(block, r);
@@ -489,7 +477,7 @@ bool WriteTaggedConfiguration(ByteStream& s, const DeviceConfiguration& r) {
     const size_t length = EncodeTag(r, tag, payload);
     const uint8_t tagByte = static_cast<uint8_t>(tag);
     uint8_t lengthBytes[2];
-    put16(lengthBytes, static_cast<uint16_t>(length));
+    putLe16(lengthBytes, static_cast<uint16_t>(length));
     s.write(&tagByte, 1);
     s.write(lengthBytes, 2);
     s.write(payload, length);
@@ -503,7 +491,7 @@ bool WriteFixedConfiguration(ByteStream& s, const DeviceConfiguration& r) {
   uint8_t block[kFixedBlockBytes];
   ToFixedBlock(r, block);
   uint8_t lengthBytes[2];
-  put16(lengthBytes, static_cast<uint16_t>(kFixedBlockBytes));
+  putLe16(lengthBytes, static_cast<uint16_t>(kFixedBlockBytes));
   s.write(lengthBytes, 2);
   s.write(block, sizeof block);
   s.flush();

@@ -4,16 +4,38 @@
 
 #include "config/ImagerIdentity.h"
 #include "config/DeviceConfiguration.h"
-#include "platform/Platform.h"
+#include "base/LittleEndian.h"
+#include "platform/Time.h"
 
 namespace vel {
 
 namespace {
-constexpr int kLinkPriority = 29000000;
-constexpr int kEventReaderPriority = 15000000;
+constexpr int kLinkPriority = kPriorityCritical;
+constexpr int kEventReaderPriority = kPriorityNormal;
 constexpr size_t kEventReaderStack = 20000;
+// Time the imager is given to take the close command before the link goes.
+constexpr uint32_t kCloseSettleMs = 20;
 constexpr int kBlockSizeTimeoutMs = 5000;
 constexpr uint32_t kCheckLinkValue = 13;
+
+// Multi-byte fields and answers, little-endian on the channel.
+void writeLe16(ByteStream& s, uint16_t value) {
+  uint8_t bytes[2];
+  putLe16(bytes, value);
+  s.write(bytes, sizeof bytes);
+}
+void writeLe32(ByteStream& s, uint32_t value) {
+  uint8_t bytes[4];
+  putLe32(bytes, value);
+  s.write(bytes, sizeof bytes);
+}
+// A failed read leaves the bytes zero.
+uint32_t readLe32(ByteStream& s, int timeoutMs) {
+  uint8_t bytes[4] = {};
+  s.read(bytes, sizeof bytes, timeoutMs);
+  return getLe32(bytes);
+}
+uint32_t readLe32(ByteStream& s) { return readLe32(s, s.defaultTimeout()); }
 }  // namespace
 
 DeviceConnection::DeviceConnection(ByteStream& transport, OperationSink* eventReceiver, LinkKind kind)
@@ -24,22 +46,18 @@ DeviceConnection::DeviceConnection(ByteStream& transport, OperationSink* eventRe
   command_ = link_->openPortPair(0, 1);
   event_ = link_->openPortPair(2, 3);
 
-  const uint8_t code = kCmdGetBlockSize;
-  command_->write(&code, 1);
-  int32_t size = -1;
-  command_->read(&size, sizeof size, kBlockSizeTimeoutMs);
-  if (finish()) size = -1;
-  blockSize_ = size;
+  send(kCmdGetBlockSize, nullptr, 0);
+  const auto size = static_cast<int32_t>(readLe32(*command_, kBlockSizeTimeoutMs));
+  blockSize_ = finish() ? size : -1;
 
   eventReader_->resume();
   if (transport.failed()) setError();
 }
 
 DeviceConnection::~DeviceConnection() {
-  const uint8_t close = kCmdClose;
-  command_->write(&close, 1);
+  send(kCmdClose, nullptr, 0);
   command_->flush();
-  platform::sleepMs(20);
+  platform::sleepMs(kCloseSettleMs);
   // The abort wakes a reader blocked in its read of the event channel.
   eventReader_->stop();
   event_->abort();
@@ -56,9 +74,9 @@ void DeviceConnection::setChannelTimeouts(int timeoutMs) {
 }
 
 bool DeviceConnection::finish() {
-  if (!command_->failed()) return false;
+  if (!command_->failed()) return true;
   setError();
-  return true;
+  return false;
 }
 
 void DeviceConnection::runEventReader(WorkerThread& self) {
@@ -78,69 +96,64 @@ void DeviceConnection::runEventReader(WorkerThread& self) {
 }
 
 bool DeviceConnection::flushed(CommandCode code, const uint8_t* fields, size_t count) {
-  const uint8_t c = code;
-  command_->write(&c, 1);
-  for (size_t i = 0; i < count; ++i) command_->write(&fields[i], 1);
+  send(code, fields, count);
   command_->flush();
   return finish();
 }
 
-template <typename T>
-bool DeviceConnection::query(CommandCode code, const uint8_t* fields, size_t count, T& answer) {
+void DeviceConnection::send(CommandCode code, const uint8_t* fields, size_t count) {
   const uint8_t c = code;
   command_->write(&c, 1);
   for (size_t i = 0; i < count; ++i) command_->write(&fields[i], 1);
-  command_->read(&answer, sizeof answer);
+}
+
+bool DeviceConnection::query(CommandCode code, const uint8_t* fields, size_t count, uint8_t& answer) {
+  send(code, fields, count);
+  command_->read(&answer, 1);
   return finish();
 }
 
 bool DeviceConnection::checkLink(bool& passed) {
-  const uint8_t code = kCmdCheckLink;
-  const uint32_t value = kCheckLinkValue;
-  command_->write(&code, 1);
-  command_->write(&value, sizeof value);
-  uint32_t level = 0;
+  send(kCmdCheckLink, nullptr, 0);
+  writeLe32(*command_, kCheckLinkValue);
+  const uint32_t level = readLe32(*command_);
   uint8_t flag = 0;
-  command_->read(&level, sizeof level);
   command_->read(&flag, 1);
-  if (finish()) {
+  if (!finish()) {
     passed = false;
-    return true;
+    return false;
   }
   if (level == 17) fixedConfiguration_ = true;
   passed = level == 17 || level == 18 || flag != 0;
-  return false;
+  return true;
 }
 
 bool DeviceConnection::getVersions(VersionRecord& v) {
-  const uint8_t code = kCmdGetVersions;
-  command_->write(&code, 1);
+  send(kCmdGetVersions, nullptr, 0);
   uint32_t values[4] = {};
-  for (uint32_t& value : values) command_->read(&value, sizeof value);
+  for (uint32_t& value : values) value = readLe32(*command_);
   uint8_t length = 0;
   command_->read(&length, 1);
   char text[255];
   command_->read(text, length);
-  if (finish()) return true;
+  if (!finish()) return false;
   v.visionProcessor = values[0];
   v.imageSensor = values[1];
   v.illuminationBoard = values[2];
   v.reserved = values[3];
   v.firmwareLength = length;
   std::memcpy(v.firmware, text, length);
-  return false;
+  return true;
 }
 
 bool DeviceConnection::getConfiguration(DeviceConfiguration& record) {
-  const uint8_t code = kCmdGetConfiguration;
-  command_->write(&code, 1);
+  send(kCmdGetConfiguration, nullptr, 0);
   ReadConfiguration(*command_, record, fixedConfiguration_);
   return finish();
 }
 
 bool DeviceConnection::setConfiguration(const DeviceConfiguration& record, bool permanent) {
-  const uint8_t code = permanent ? kCmdSetPermanentConfiguration : kCmdSetTemporaryConfiguration;
-  command_->write(&code, 1);
+  send(permanent ? kCmdSetPermanentConfiguration : kCmdSetTemporaryConfiguration, nullptr, 0);
   WriteConfiguration(*command_, record, fixedConfiguration_);
   return finish();
 }
@@ -151,11 +164,11 @@ bool DeviceConnection::setSensorRegister(uint8_t reg, uint8_t value) {
 }
 bool DeviceConnection::getSensorRegister(uint8_t reg, uint8_t& value) {
   value = 0;
-  if (query(kCmdGetSensorRegister, &reg, 1, value)) {
+  if (!query(kCmdGetSensorRegister, &reg, 1, value)) {
     value = 0;
-    return true;
+    return false;
   }
-  return false;
+  return true;
 }
 bool DeviceConnection::calibrateBlackLevels(uint8_t value) { return flushed(kCmdCalibrateBlackLevels, &value, 1); }
 bool DeviceConnection::setDefaultBlackLevels(uint8_t value) { return flushed(kCmdSetDefaultBlackLevels, &value, 1); }
@@ -175,35 +188,33 @@ bool DeviceConnection::firmwareErase() { return flushed(kCmdFirmwareErase, nullp
 bool DeviceConnection::triggerStatus(uint8_t status) { return flushed(kCmdTriggerStatus, &status, 1); }
 bool DeviceConnection::sleep() { return flushed(kCmdSleep, nullptr, 0); }
 bool DeviceConnection::imageStandardDeviation(int32_t& value) {
-  value = -1;
-  return query(kCmdImageStandardDeviation, nullptr, 0, value);
+  send(kCmdImageStandardDeviation, nullptr, 0);
+  const auto answer = static_cast<int32_t>(readLe32(*command_));
+  const bool ok = finish();
+  value = ok ? answer : -1;
+  return ok;
 }
 
 bool DeviceConnection::capture(uint8_t flags, OperationSink& sink) {
-  const uint8_t code = kCmdCapture;
-  command_->write(&code, 1);
-  command_->write(&flags, 1);
+  send(kCmdCapture, &flags, 1);
   sink.beginCapture(*command_, flags, blockSize_);
   return finish();
 }
 
 bool DeviceConnection::captureGrey(OperationSink& sink) {
-  const uint8_t code = kCmdCaptureGrey;
-  command_->write(&code, 1);
+  send(kCmdCaptureGrey, nullptr, 0);
   sink.beginCapture(*command_, 0x04, blockSize_);
   return finish();
 }
 
 bool DeviceConnection::previousBinaryImage(OperationSink& sink) {
-  const uint8_t code = kCmdPreviousBinaryImage;
-  command_->write(&code, 1);
+  send(kCmdPreviousBinaryImage, nullptr, 0);
   sink.beginPreviousBinary(*command_, blockSize_);
   return finish();
 }
 
 bool DeviceConnection::previousGreyImage(OperationSink& sink, bool extended, bool compressed) {
-  const uint8_t code = kCmdPreviousGreyImage;
-  command_->write(&code, 1);
+  send(kCmdPreviousGreyImage, nullptr, 0);
   if (extended)
     sink.beginPreviousGreyEx(*command_, blockSize_, compressed);
   else
@@ -212,10 +223,8 @@ bool DeviceConnection::previousGreyImage(OperationSink& sink, bool extended, boo
 }
 
 bool DeviceConnection::windowedPreviousGreyImage(uint8_t b, const uint16_t window[4], OperationSink& sink) {
-  const uint8_t code = kCmdWindowedPreviousGreyImage;
-  command_->write(&code, 1);
-  command_->write(&b, 1);
-  for (int i = 0; i < 4; ++i) command_->write(&window[i], sizeof window[i]);
+  send(kCmdWindowedPreviousGreyImage, &b, 1);
+  for (int i = 0; i < 4; ++i) writeLe16(*command_, window[i]);
   sink.beginPreviousGrey(*command_, blockSize_);
   return finish();
 }

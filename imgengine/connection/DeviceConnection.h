@@ -70,7 +70,8 @@ class DeviceConnection {
   PortPair& eventChannel() { return *event_; }
   void setChannelTimeouts(int timeoutMs);
 
-  // Each command answers whether its channel failed (and then sets the error flag).
+  // Each command answers true when its channel is still good; a failure sets the
+  // error flag and answers false.
   // Link check: passed = level 17, level 18, or another level with a non-zero flag.
   bool checkLink(bool& passed);
   bool getVersions(VersionRecord& versions);
@@ -99,14 +100,15 @@ class DeviceConnection {
   bool previousGreyImage(OperationSink& sink, bool extended, bool compressed);
   bool windowedPreviousGreyImage(uint8_t b, const uint16_t window[4], OperationSink& sink);
 
-  // Ends a command: tests the channel once and sets the error flag on failure.
+  // Ends a command: tests the channel once; false (and the error flag set) on failure.
   bool finish();
 
  private:
   void runEventReader(WorkerThread& self);
+  // Writes the code and its one-byte fields, one write each.
+  void send(CommandCode code, const uint8_t* fields, size_t count);
   bool flushed(CommandCode code, const uint8_t* fields, size_t count);
-  template <typename T>
-  bool query(CommandCode code, const uint8_t* fields, size_t count, T& answer);
+  bool query(CommandCode code, const uint8_t* fields, size_t count, uint8_t& answer);
 
   std::atomic<int32_t> error_{0};
   int32_t blockSize_ = -1;

@@ -22,12 +22,19 @@ void notify(UsbWatchTargets& targets, intptr_t status) {
 }
 }  // namespace
 
-void runUsbWatcher(WorkerThread& self, UsbWatchTargets& targets) {
-  using Rescan = void (*)();
-  platform::Library* pnp = platform::libraryLoad(kPnpLibraryName);
-  auto rescan = reinterpret_cast<Rescan>(platform::libraryEntry(pnp, kPnpRescanEntry));
+PnpRescan::PnpRescan()
+    : library_(platform::libraryLoad(kPnpLibraryName)),
+      entry_(reinterpret_cast<Entry>(platform::libraryEntry(library_, kPnpRescanEntry))) {}
+
+PnpRescan::~PnpRescan() { platform::libraryFree(library_); }
+
+void PnpRescan::operator()() const {
+  if (entry_) entry_();
+}
+
+void runUsbWatcher(WorkerThread& self, UsbWatchTargets& targets, const PnpRescan& rescan) {
   while (!self.stopRequested()) {
-    if (!self.stopEvent().waitTimedOut(kUsbWatchPeriodMs) || self.stopRequested()) break;
+    if (self.stopEvent().wait(kUsbWatchPeriodMs) || self.stopRequested()) break;
     if (usbDevicePresent()) {
       if (!targets.present.load()) {
         targets.present = 1;
@@ -36,11 +43,10 @@ void runUsbWatcher(WorkerThread& self, UsbWatchTargets& targets) {
     } else if (targets.present.load()) {
       targets.present = 0;
       notify(targets, 0);
-    } else if (rescan) {
+    } else {
       rescan();
     }
   }
-  platform::libraryFree(pnp);
 }
 
 }  // namespace vel

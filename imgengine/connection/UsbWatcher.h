@@ -7,7 +7,8 @@
 #include <cstdint>
 
 #include "base/WorkerThread.h"
-#include "platform/Platform.h"
+#include "platform/Messages.h"
+#include "platform/Modules.h"
 
 namespace vel {
 
@@ -23,8 +24,27 @@ struct UsbWatchTargets {
   std::atomic<uint8_t> present{0};
 };
 
+// The plug-and-play library's rescan entry, held while the library is loaded. The
+// thread that starts the watcher loads it and the owner frees it once the watcher
+// has ended: the watcher itself never loads or frees a library, which would wait
+// for the loader that a thread unloading ImgEngine holds while it joins the watcher.
+class PnpRescan {
+ public:
+  PnpRescan();  // without the library, or its entry, rescans do nothing
+  ~PnpRescan();
+  PnpRescan(const PnpRescan&) = delete;
+  PnpRescan& operator=(const PnpRescan&) = delete;
+
+  void operator()() const;
+
+ private:
+  using Entry = void (*)();
+  platform::Library* library_;
+  Entry entry_;
+};
+
 // The watcher's run loop, until the thread's stop flag is set.
-void runUsbWatcher(WorkerThread& self, UsbWatchTargets& targets);
+void runUsbWatcher(WorkerThread& self, UsbWatchTargets& targets, const PnpRescan& rescan);
 
 // True when any of "\\.\CorvidUsbDriverDevice0".."127" answers a presence probe.
 bool usbDevicePresent();

@@ -1,10 +1,13 @@
 // The library's static objects, in their construction order; unload destroys them
-// in reverse. Keeping them in one translation unit fixes the order.
+// in reverse. Keeping them in one translation unit fixes the order: the library
+// state goes first, stopping its threads while everything they use still exists.
+// Statics elsewhere are constant-initialised and have no destructor.
 #include "core/LibraryState.h"
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
 #include "image/TimestampRecord.h"
 #include "operations/ResultStore.h"
+#include "transport/DeviceSeam.h"
 
 namespace vel {
 
@@ -17,13 +20,20 @@ DeviceConfiguration g_configuration;
 // The published decode results: empty from load on.
 SharedResults g_sharedResults;
 
-LibraryState g_state;
+// The timestamp snapshot of the last capture or auto-save.
 TimestampStore g_timestamp;
 
+// The thread-local slot every library thread stores itself in.
 struct WorkerSlot {
   WorkerSlot() { WorkerThread::allocateSlot(); }
   ~WorkerSlot() { WorkerThread::freeSlot(); }
 } g_workerSlot;
+
+// The devices the transports and the USB watcher reach when no simulator is installed.
+devices::PlatformProvider g_platformProvider;
+
+// Built last, destroyed first: its destructor stops the USB watcher and closes the connection.
+LibraryState g_state;
 
 }  // namespace
 
@@ -32,5 +42,6 @@ const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 TimestampStore& timestampStore() { return g_timestamp; }
 SharedResults& sharedResults() { return g_sharedResults; }
+devices::PlatformProvider& devices::defaultProvider() { return g_platformProvider; }
 
 }  // namespace vel

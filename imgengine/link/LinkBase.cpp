@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 namespace vel {
 

@@ -1,5 +1,6 @@
 // The resynchronisation handshake shared by both link kinds.
 #include "link/LinkBase.h"
+#include "platform/Time.h"
 
 namespace vel {
 

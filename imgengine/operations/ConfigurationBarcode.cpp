@@ -1,7 +1,7 @@
 #include "operations/ConfigurationBarcode.h"
 
 #include "base/Crc16.h"
-#include "operations/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace vel {
 
@@ -39,7 +39,7 @@ bool ApplyConfigurationBarcode(DeviceConfiguration& host, int type, const uint8_
   const size_t payloadLength = length - affixes.prefix - kCheckBytes - affixes.suffix;
   if (payloadLength == 0) return false;  // no form byte
   const uint8_t* payload = data + affixes.prefix + kCheckBytes;
-  if (crc16(payload, payloadLength) != le::get16(data + affixes.prefix)) return false;
+  if (crc16(payload, payloadLength) != getLe16(data + affixes.prefix)) return false;
   return applyPayload(host, payload, payloadLength);
 }
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "operations/LittleEndian.h"
+#include "base/LittleEndian.h"
 
 namespace vel {
 
@@ -41,16 +41,16 @@ bool readBarcodeFields(ByteStream& s, ResultSlots& slots, std::vector<uint8_t>& 
   uint8_t cornerBytes[2 * kCornerValues];
   if (!readBytes(s, cornerBytes, sizeof cornerBytes)) return false;
   int32_t corners[kCornerValues];
-  for (int i = 0; i < kCornerValues; ++i) corners[i] = static_cast<int16_t>(le::get16(cornerBytes + 2 * i));
+  for (int i = 0; i < kCornerValues; ++i) corners[i] = static_cast<int16_t>(getLe16(cornerBytes + 2 * i));
   slots.resultCorners(corners);
 
   uint8_t ticks[4];
   if (!readBytes(s, ticks, sizeof ticks)) return false;
-  slots.resultTime(le::get32(ticks));
+  slots.resultTime(getLe32(ticks));
 
   uint8_t lengthBytes[2];
   if (!readBytes(s, lengthBytes, sizeof lengthBytes)) return false;
-  const size_t length = le::get16(lengthBytes);
+  const size_t length = getLe16(lengthBytes);
   if (length == 0) return true;
   data.resize(length);
   if (!readBytes(s, data.data(), length)) return false;
@@ -72,8 +72,8 @@ bool readBarcodeRecord(ByteStream& s, ResultSlots& slots, std::vector<uint8_t>& 
 bool readTimingRecord(ByteStream& s, ResultSlots& slots) {
   uint8_t bytes[16];
   if (!readBytes(s, bytes, sizeof bytes)) return false;
-  const uint32_t t0 = le::get32(bytes), t1 = le::get32(bytes + 4);
-  const uint32_t t2 = le::get32(bytes + 8), t3 = le::get32(bytes + 12);
+  const uint32_t t0 = getLe32(bytes), t1 = getLe32(bytes + 4);
+  const uint32_t t2 = getLe32(bytes + 8), t3 = getLe32(bytes + 12);
   slots.timings(t2 - t0, t1 - t2, t3);
   return true;
 }

@@ -17,7 +17,7 @@ namespace {
 template <typename Base>
 class PlatformFile : public Base {
  public:
-  explicit PlatformFile(platform::DeviceFile* f) : f_(f) {}
+  explicit PlatformFile(platform::NativeFile* f) : f_(f) {}
   ~PlatformFile() override { platform::deviceClose(f_); }
 
   IoStart read(void* buffer, uint32_t length, Operation& op) override {
@@ -35,7 +35,7 @@ class PlatformFile : public Base {
   }
 
  protected:
-  platform::DeviceFile* f_;
+  platform::NativeFile* f_;
 };
 
 class PlatformSerial : public PlatformFile<SerialLine> {
@@ -56,29 +56,27 @@ class PlatformDevice : public PlatformFile<DriverDevice> {
   }
 };
 
-class PlatformProvider : public Provider {
- public:
-  std::unique_ptr<SerialLine> openSerial(const char* name) override {
-    platform::DeviceFile* f = platform::deviceOpen(name);
-    return f ? std::make_unique<PlatformSerial>(f) : nullptr;
-  }
-  std::unique_ptr<DriverDevice> openDevice(const char* name) override {
-    platform::DeviceFile* f = platform::deviceOpen(name);
-    return f ? std::make_unique<PlatformDevice>(f) : nullptr;
-  }
-  bool probeDevice(const char* name) override { return platform::deviceProbe(name); }
-};
-
-PlatformProvider g_platform;
 std::atomic<Provider*> g_installed{nullptr};
 
 }  // namespace
+
+std::unique_ptr<SerialLine> PlatformProvider::openSerial(const char* name) {
+  platform::NativeFile* f = platform::deviceOpen(name);
+  return f ? std::make_unique<PlatformSerial>(f) : nullptr;
+}
+
+std::unique_ptr<DriverDevice> PlatformProvider::openDevice(const char* name) {
+  platform::NativeFile* f = platform::deviceOpen(name);
+  return f ? std::make_unique<PlatformDevice>(f) : nullptr;
+}
+
+bool PlatformProvider::probeDevice(const char* name) { return platform::deviceProbe(name); }
 
 void setProvider(Provider* p) { g_installed.store(p); }
 
 Provider& provider() {
   Provider* p = g_installed.load();
-  return p ? *p : g_platform;
+  return p ? *p : defaultProvider();
 }
 
 }  // namespace vel::devices

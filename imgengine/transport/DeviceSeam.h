@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "base/Sync.h"
-#include "platform/Platform.h"
+#include "platform/Serial.h"
 
 namespace vel::devices {
 
@@ -76,6 +76,17 @@ class Provider {
   // Presence probe without access rights; never conflicts with an exclusive open.
   virtual bool probeDevice(const char* name) = 0;
 };
+
+// The provider over the platform layer. Its one instance is a library static
+// (core/LibraryStatics.cpp), in an order that keeps it alive until every library
+// thread that probes or opens devices has ended.
+class PlatformProvider : public Provider {
+ public:
+  std::unique_ptr<SerialLine> openSerial(const char* name) override;
+  std::unique_ptr<DriverDevice> openDevice(const char* name) override;
+  bool probeDevice(const char* name) override;
+};
+PlatformProvider& defaultProvider();
 
 // Installs a provider (null restores the platform's). The provider must outlive
 // every device it opened.

@@ -33,7 +33,7 @@ bool OverlappedTransport::settle(IoStart started, devices::Operation& op, int ti
   // look at the fault flag has lost its wake-up and is seen only here. The caller
   // cancels the request.
   if (failed()) return false;
-  if (op.event().waitTimedOut(timeoutMs)) abort();
+  if (!op.event().wait(timeoutMs)) abort();
   if (failed()) return false;
   return file_->result(op, transferred);
 }

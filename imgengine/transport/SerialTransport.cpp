@@ -79,7 +79,7 @@ void SerialTransport::reset() {
   for (int attempt = 1;; ++attempt) {
     line_->setBreak(true);
     platform::sleepMs(kBreakSettleMs);
-    if (!breakSeen_.waitTimedOut(kBreakWaitMs)) break;
+    if (breakSeen_.wait(kBreakWaitMs)) break;
     if (attempt == attempts) return;  // still failed, the break condition stays set
     line_->setBreak(false);
     platform::sleepMs(kBreakSettleMs);

@@ -46,7 +46,7 @@ void UsbStreamBase::reset() {
       leftEarly = true;
       break;
     }
-    control.event().waitTimedOut(kControlWaitMs);
+    control.event().wait(kControlWaitMs);
     uint32_t n = 0;
     if (dev_->result(control, &n)) {
       dropReadAhead();

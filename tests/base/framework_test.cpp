@@ -1,13 +1,12 @@
-// Framework: bounded queue, worker threads and the byte-stream contract.
+// Base: bounded queue, worker threads, events and mutexes, little-endian fields.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 
 #include "base/BoundedQueue.h"
-#include "base/ByteStream.h"
+#include "base/LittleEndian.h"
 #include "base/WorkerThread.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 using namespace vel;
 
@@ -18,7 +17,7 @@ TEST(BoundedQueue, AcceptsCapacityPutsAndBlocksTheNextUntilATake) {
   EXPECT_FALSE(q.putBack(&items[3], 50)) << "fourth put must wait for a free slot";
 
   std::atomic<bool> putDone{false};
-  WorkerThread putter(20000, 15000000, [&](WorkerThread&) {
+  WorkerThread putter(20000, kPriorityNormal, [&](WorkerThread&) {
     q.putBack(&items[3]);
     putDone = true;
   });
@@ -67,7 +66,7 @@ TEST(BoundedQueue, NullMarkerIsTakenLikeAnItemAndWakesABlockedTaker) {
   BoundedQueue<int> q(2);
   std::atomic<int> wakeups{0};
   int* got = reinterpret_cast<int*>(1);
-  WorkerThread taker(20000, 15000000, [&](WorkerThread&) {
+  WorkerThread taker(20000, kPriorityNormal, [&](WorkerThread&) {
     q.takeFront(&got);
     ++wakeups;
   });
@@ -93,20 +92,11 @@ TEST(BoundedQueue, HasItemDoesNotConsume) {
   EXPECT_FALSE(q.takeBack(&x, 0));
 }
 
-TEST(WorkerThread, PriorityParameterMapping) {
-  EXPECT_EQ(WorkerThread::platformPriority(15000000), 0);
-  EXPECT_EQ(WorkerThread::platformPriority(17000000), 2);
-  EXPECT_EQ(WorkerThread::platformPriority(29000000), 14);
-  EXPECT_EQ(WorkerThread::platformPriority(29000001), 14);
-  WorkerThread t(1024, 17000000, [](WorkerThread&) {});
-  EXPECT_EQ(t.priority(), 2);
-}
-
 TEST(WorkerThread, CreatedSuspendedRunsAfterResumeAndSeesItselfInTheSlot) {
   WorkerThread::allocateSlot();
   std::atomic<bool> ran{false};
   WorkerThread* seen = nullptr;
-  WorkerThread t(20000, 15000000, [&](WorkerThread& self) {
+  WorkerThread t(20000, kPriorityNormal, [&](WorkerThread& self) {
     seen = WorkerThread::current();
     ran = &self == seen;
   });
@@ -121,10 +111,10 @@ TEST(WorkerThread, CreatedSuspendedRunsAfterResumeAndSeesItselfInTheSlot) {
 
 TEST(WorkerThread, StopEndsARunLoopWaitingOnTheStopEvent) {
   std::atomic<int> turns{0};
-  WorkerThread t(20000, 29000000, [&](WorkerThread& self) {
+  WorkerThread t(20000, kPriorityCritical, [&](WorkerThread& self) {
     while (!self.stopRequested()) {
       ++turns;
-      self.stopEvent().waitTimedOut(-1);
+      self.stopEvent().wait();
     }
   });
   t.resume();
@@ -139,66 +129,22 @@ TEST(WorkerThread, StopEndsARunLoopWaitingOnTheStopEvent) {
 
 TEST(WorkerThread, DestroyingANeverStartedThreadDoesNotRunItsBody) {
   std::atomic<bool> ran{false};
-  { WorkerThread t(20000, 15000000, [&](WorkerThread&) { ran = true; }); }
+  { WorkerThread t(20000, kPriorityNormal, [&](WorkerThread&) { ran = true; }); }
   EXPECT_FALSE(ran.load());
-}
-
-namespace {
-// A stream over a fixed buffer that follows the failed-stream contract.
-class MemoryStream : public ByteStream {
- public:
-  explicit MemoryStream(std::string data) : data_(std::move(data)) {}
-  using ByteStream::read;
-  using ByteStream::write;
-  bool failed() const override { return failed_; }
-  void read(void* buffer, size_t length, int) override {
-    if (failed_) return;
-    if (pos_ + length > data_.size()) {
-      abort();
-      return;
-    }
-    std::memcpy(buffer, data_.data() + pos_, length);
-    pos_ += length;
-  }
-  void write(const void*, size_t, int) override {}
-  void flush() override {}
-  void abort() override { failed_ = true; }
-  void reset() override { failed_ = false; }
-
- private:
-  std::string data_;
-  size_t pos_ = 0;
-  bool failed_ = false;
-};
-}  // namespace
-
-TEST(ByteStream, AFailedStreamIgnoresReadsUntilReset) {
-  MemoryStream s("abcdef");
-  char buf[8] = {'x', 'x', 'x', 'x'};
-  s.read(buf, 2);
-  EXPECT_EQ(std::string(buf, 2), "ab");
-  s.read(buf, 8);  // runs past the end: the stream fails
-  EXPECT_TRUE(s.failed());
-  std::memset(buf, 'x', sizeof buf);
-  s.read(buf, 2);
-  EXPECT_EQ(std::string(buf, 4), "xxxx") << "a failed stream leaves the buffer untouched";
-  s.reset();
-  s.read(buf, 2);
-  EXPECT_EQ(std::string(buf, 2), "cd");
 }
 
 TEST(Sync, EventWaitTimesOutAndAutoResets) {
   Event e(false);
-  EXPECT_TRUE(e.waitTimedOut(10));
+  EXPECT_FALSE(e.wait(10));
   e.set();
-  EXPECT_FALSE(e.waitTimedOut(10));
-  EXPECT_TRUE(e.waitTimedOut(10)) << "an auto-reset event is consumed by one wait";
+  EXPECT_TRUE(e.wait(10));
+  EXPECT_FALSE(e.wait(10)) << "an auto-reset event is consumed by one wait";
   Event m(true);
   m.set();
-  EXPECT_FALSE(m.waitTimedOut(0));
-  EXPECT_FALSE(m.waitTimedOut(0)) << "a manual-reset event stays set";
+  EXPECT_TRUE(m.wait(0));
+  EXPECT_TRUE(m.wait(0)) << "a manual-reset event stays set";
   m.reset();
-  EXPECT_TRUE(m.waitTimedOut(0));
+  EXPECT_FALSE(m.wait(0));
 }
 
 TEST(Sync, MutexIsReentrantAndTryLockSeesOtherHolders) {
@@ -207,7 +153,7 @@ TEST(Sync, MutexIsReentrantAndTryLockSeesOtherHolders) {
   EXPECT_TRUE(m.tryLock());  // the holder may take it again
   m.unlock();
   std::atomic<int> otherGot{-1};
-  WorkerThread t(20000, 15000000, [&](WorkerThread&) {
+  WorkerThread t(20000, kPriorityNormal, [&](WorkerThread&) {
     const bool got = m.tryLock();
     otherGot = got;
     if (got) m.unlock();
@@ -216,4 +162,21 @@ TEST(Sync, MutexIsReentrantAndTryLockSeesOtherHolders) {
   t.join();
   EXPECT_EQ(otherGot.load(), 0);
   m.unlock();
+}
+
+TEST(LittleEndian, LowByteFirstWhateverTheHost) {
+  uint8_t b[4] = {};
+  putLe16(b, 0xA1B2);
+  EXPECT_EQ(b[0], 0xB2);
+  EXPECT_EQ(b[1], 0xA1);
+  EXPECT_EQ(getLe16(b), 0xA1B2);
+  putLe32(b, 0x89ABCDEFu);
+  EXPECT_EQ(b[0], 0xEF);
+  EXPECT_EQ(b[1], 0xCD);
+  EXPECT_EQ(b[2], 0xAB);
+  EXPECT_EQ(b[3], 0x89);
+  EXPECT_EQ(getLe32(b), 0x89ABCDEFu) << "the top byte's high bit does not spread";
+  const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(getLe16(ones), 0xFFFF);
+  EXPECT_EQ(getLe32(ones), 0xFFFFFFFFu);
 }

@@ -44,19 +44,19 @@ class ExchangeTest : public ::testing::TestWithParam<Form> {
     auto connection = std::make_unique<vel::DeviceConnection>(line.host(), nullptr, GetParam().kind);
     connection->setChannelTimeouts(2000);
     bool passed = false;
-    ASSERT_FALSE(connection->checkLink(passed));
+    ASSERT_TRUE(connection->checkLink(passed));
     ASSERT_TRUE(passed);
-    vel::library().connection = std::move(connection);
+    vel::library().attachConnection(std::move(connection), nullptr);  // the line is the test's
     vel::ApplyFactoryDefaults(vel::deviceConfiguration());
   }
   // Waits until the imager has taken everything sent so far: a set is flushed
   // without an answer, a query after it is answered only once the set was read.
   void sync() {
     uint8_t status = 0;
-    ASSERT_FALSE(vel::library().connection->getCalibrationStatus(status));
+    ASSERT_TRUE(vel::library().connection()->getCalibrationStatus(status));
   }
   void TearDown() override {
-    vel::library().connection.reset();
+    vel::library().closeConnection();
     imager.reset();
   }
 };
@@ -103,7 +103,7 @@ TEST_P(ExchangeTest, TheImagersOwnChangesReachTheRecord) {
 
 TEST_P(ExchangeTest, AFailedExchangeAnswersZeroFromThenOn) {
   imager->commands.setSilent(true);
-  vel::library().connection->setChannelTimeouts(200);
+  vel::library().connection()->setChannelTimeouts(200);
   const int gain = VelGetGain();
   EXPECT_EQ(VelGetDeviceConfiguration(), 0);
   EXPECT_EQ(VelGetGain(), gain) << "nothing arrived, nothing changed";
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, ExchangeTest,
                          });
 
 TEST(ExchangeWithoutConnection, AllThreeAnswerZeroAndLeaveTheRecord) {
-  ASSERT_EQ(vel::library().connection, nullptr);
+  ASSERT_EQ(vel::library().connection(), nullptr);
   vel::ApplyFactoryDefaults(vel::deviceConfiguration());
   VelSetGain(1234);
   EXPECT_EQ(VelGetDeviceConfiguration(), 0);

@@ -8,7 +8,10 @@
 #include "ImgEngine.h"
 #include "core/LibraryState.h"
 #include "connection/UsbWatcher.h"
-#include "platform/Platform.h"
+#include "platform/Messages.h"
+#include "platform/Modules.h"
+#include "platform/Threads.h"
+#include "platform/Time.h"
 
 namespace {
 
@@ -60,12 +63,13 @@ class WatcherTest : public ::testing::Test {
     vel::platform::messageWindowDestroy(window);
   }
   void start() {
-    watcher = std::make_unique<vel::WorkerThread>(10000, 15000000,
-                                                  [this](vel::WorkerThread& self) { vel::runUsbWatcher(self, targets); });
+    watcher = std::make_unique<vel::WorkerThread>(
+        10000, vel::kPriorityNormal, [this](vel::WorkerThread& self) { vel::runUsbWatcher(self, targets, rescan); });
     watcher->resume();
   }
   vel::platform::Window window = nullptr;
   vel::UsbWatchTargets targets;
+  vel::PnpRescan rescan;
   std::unique_ptr<vel::WorkerThread> watcher;
 };
 
@@ -139,9 +143,9 @@ TEST_F(WatcherTest, RescansWhileNoDeviceIsPresent) {
 }
 
 TEST_F(WatcherTest, RegistrationExportsStartTheLibraryWatcher) {
-  EXPECT_EQ(vel::library().watcherStarted.load(), 0);
+  EXPECT_FALSE(vel::library().usbWatcherStarted());
   VelRegisterUsbReadyStatusNotifyThread(vel::platform::currentThreadId());
-  EXPECT_EQ(vel::library().watcherStarted.load(), 1);
+  EXPECT_TRUE(vel::library().usbWatcherStarted());
   devices().plugUsb(sim::UsbDriver::kFirst, 1);
   Message m{};
   ASSERT_TRUE(nextReady(&m, 1000));

@@ -12,7 +12,9 @@
 #include "transport/SerialTransport.h"
 #include "base/Sync.h"
 #include "transport/UsbTransport.h"
-#include "platform/Platform.h"
+#include "platform/Messages.h"
+#include "platform/Serial.h"
+#include "platform/Threads.h"
 
 namespace {
 
@@ -41,7 +43,7 @@ class PtyTest : public ::testing::Test {
 };
 
 TEST_F(PtyTest, OverlappedReadsAndWritesOnAnExclusiveLine) {
-  p::DeviceFile* f = p::deviceOpen(port.c_str());
+  p::NativeFile* f = p::deviceOpen(port.c_str());
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(p::deviceOpen(port.c_str()), nullptr);  // held
   p::SerialSettings settings;

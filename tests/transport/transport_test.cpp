@@ -11,7 +11,7 @@
 #include "devices/DeviceSim.h"
 #include "transport/SerialTransport.h"
 #include "transport/UsbTransport.h"
-#include "platform/Platform.h"
+#include "platform/Time.h"
 
 namespace {
 

@@ -1,193 +1,42 @@
-// POSIX threads, synchronisation objects, time and thread-local storage.
-#include "platform/Platform.h"
+// POSIX threads, thread ids and thread-local storage.
+#include "platform/Threads.h"
 
 #include <pthread.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
+
+#include "platform/SyncObjects.h"
 
 namespace vel::platform {
 
-namespace {
-
-// Absolute CLOCK_MONOTONIC deadline ms from now.
-timespec deadlineAfter(uint32_t ms) {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  ts.tv_sec += ms / 1000;
-  ts.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-  if (ts.tv_nsec >= 1000000000L) {
-    ts.tv_sec += 1;
-    ts.tv_nsec -= 1000000000L;
-  }
-  return ts;
-}
-
-void initMonotonicCond(pthread_cond_t* cond) {
-  pthread_condattr_t attr;
-  pthread_condattr_init(&attr);
-  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  pthread_cond_init(cond, &attr);
-  pthread_condattr_destroy(&attr);
-}
-
-// Waits on cond until ready() or the time is up; the caller holds lock.
-template <typename Ready>
-bool waitUntil(pthread_cond_t* cond, pthread_mutex_t* lock, uint32_t ms, Ready ready) {
-  if (ms == kInfinite) {
-    while (!ready()) pthread_cond_wait(cond, lock);
-    return true;
-  }
-  const timespec deadline = deadlineAfter(ms);
-  while (!ready()) {
-    if (pthread_cond_timedwait(cond, lock, &deadline) == ETIMEDOUT) return ready();
-  }
-  return true;
-}
-
-}  // namespace
-
-uint32_t tickCount() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
-}
-
-void sleepMs(uint32_t ms) {
-  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
-  }
-}
-
 uint32_t currentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 
-struct Mutex {
-  pthread_mutex_t m;
-};
-
-Mutex* mutexCreate() {
-  auto* m = new Mutex;
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(&m->m, &attr);
-  pthread_mutexattr_destroy(&attr);
-  return m;
-}
-void mutexDestroy(Mutex* m) {
-  if (!m) return;
-  pthread_mutex_destroy(&m->m);
-  delete m;
-}
-void mutexLock(Mutex* m) { pthread_mutex_lock(&m->m); }
-bool mutexTryLock(Mutex* m) { return pthread_mutex_trylock(&m->m) == 0; }
-void mutexUnlock(Mutex* m) { pthread_mutex_unlock(&m->m); }
-
-struct Event {
-  pthread_mutex_t lock;
-  pthread_cond_t cond;
-  bool manualReset;
-  bool set;
-};
-
-Event* eventCreate(bool manualReset, bool initiallySet) {
-  auto* e = new Event;
-  pthread_mutex_init(&e->lock, nullptr);
-  initMonotonicCond(&e->cond);
-  e->manualReset = manualReset;
-  e->set = initiallySet;
-  return e;
-}
-void eventDestroy(Event* e) {
-  if (!e) return;
-  pthread_cond_destroy(&e->cond);
-  pthread_mutex_destroy(&e->lock);
-  delete e;
-}
-void eventSet(Event* e) {
-  pthread_mutex_lock(&e->lock);
-  e->set = true;
-  if (e->manualReset)
-    pthread_cond_broadcast(&e->cond);
-  else
-    pthread_cond_signal(&e->cond);
-  pthread_mutex_unlock(&e->lock);
-}
-void eventReset(Event* e) {
-  pthread_mutex_lock(&e->lock);
-  e->set = false;
-  pthread_mutex_unlock(&e->lock);
-}
-bool eventWait(Event* e, uint32_t ms) {
-  pthread_mutex_lock(&e->lock);
-  const bool signalled = waitUntil(&e->cond, &e->lock, ms, [e] { return e->set; });
-  if (signalled && !e->manualReset) e->set = false;
-  pthread_mutex_unlock(&e->lock);
-  return signalled;
-}
-
-struct Semaphore {
-  pthread_mutex_t lock;
-  pthread_cond_t cond;
-  long count;
-  long maximum;
-};
-
-Semaphore* semaphoreCreate(long initial, long maximum) {
-  auto* s = new Semaphore;
-  pthread_mutex_init(&s->lock, nullptr);
-  initMonotonicCond(&s->cond);
-  s->count = initial;
-  s->maximum = maximum;
-  return s;
-}
-void semaphoreDestroy(Semaphore* s) {
-  if (!s) return;
-  pthread_cond_destroy(&s->cond);
-  pthread_mutex_destroy(&s->lock);
-  delete s;
-}
-bool semaphoreWait(Semaphore* s, uint32_t ms) {
-  pthread_mutex_lock(&s->lock);
-  const bool taken = waitUntil(&s->cond, &s->lock, ms, [s] { return s->count > 0; });
-  if (taken) --s->count;
-  pthread_mutex_unlock(&s->lock);
-  return taken;
-}
-void semaphoreRelease(Semaphore* s, long count) {
-  pthread_mutex_lock(&s->lock);
-  s->count = std::min(s->maximum, s->count + count);
-  pthread_cond_broadcast(&s->cond);
-  pthread_mutex_unlock(&s->lock);
-}
-
 // A created thread waits on its start gate until it is resumed.
-struct Thread {
+struct NativeThread {
   pthread_t handle;
   ThreadEntry entry;
   void* argument;
-  Event* startGate;
+  NativeEvent* startGate;
 };
 
 namespace {
 void* threadMain(void* p) {
-  auto* t = static_cast<Thread*>(p);
+  auto* t = static_cast<NativeThread*>(p);
   eventWait(t->startGate, kInfinite);
   t->entry(t->argument);
   return nullptr;
 }
 }  // namespace
 
-Thread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes) {
-  auto* t = new Thread{{}, entry, argument, eventCreate(true, false)};
+NativeThread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackBytes) {
+  auto* t = new NativeThread{{}, entry, argument, eventCreate(true, false)};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   // The library's small stack sizes are Windows commit sizes; POSIX needs more room.
-  pthread_attr_setstacksize(&attr, std::max<size_t>(stackBytes, 256 * 1024));
+  constexpr size_t kMinimumStackBytes = 256 * 1024;
+  pthread_attr_setstacksize(&attr, std::max(stackBytes, kMinimumStackBytes));
   const int rc = pthread_create(&t->handle, &attr, threadMain, t);
   pthread_attr_destroy(&attr);
   if (rc != 0) {
@@ -200,15 +49,17 @@ Thread* threadCreateSuspended(ThreadEntry entry, void* argument, size_t stackByt
 
 // Threads run at the default priority on Linux: raising it needs privileges the
 // library does not ask for, and the call's result is not checked by callers.
-bool threadSetPriority(Thread*, int) { return false; }
+bool threadSetPriority(NativeThread*, int) { return false; }
 
-void threadResume(Thread* t) { eventSet(t->startGate); }
-void threadJoin(Thread* t) { pthread_join(t->handle, nullptr); }
-void threadDestroy(Thread* t) {
+void threadResume(NativeThread* t) { eventSet(t->startGate); }
+void threadJoin(NativeThread* t) { pthread_join(t->handle, nullptr); }
+void threadDestroy(NativeThread* t) {
   if (!t) return;
   eventDestroy(t->startGate);
   delete t;
 }
+
+bool processEnding() { return false; }
 
 struct TlsSlot {
   pthread_key_t key;

@@ -1,0 +1,29 @@
+// Serial lines: a device file (platform/DeviceFiles.h) opened by a COM port name,
+// with line settings, purge, break and line events.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/DeviceFiles.h"
+
+namespace vel::platform {
+
+// Serial line settings written when a port opens; the rest of the port state stays.
+struct SerialSettings {
+  uint32_t inQueue = 65536, outQueue = 65536;
+  uint32_t baudRate = 115200;
+  uint32_t extraEventMask = 0;  // added to the mask the port already has
+};
+// Line events (the system's own bit values).
+constexpr uint32_t kLineCts = 0x0008, kLineDsr = 0x0010, kLineBreak = 0x0040, kLineError = 0x0080;
+
+// Queue sizes; port state; purge; timeouts; event mask.
+bool serialConfigure(NativeFile* f, const SerialSettings& s);
+bool serialSetBaudRate(NativeFile* f, uint32_t baud);
+bool serialPurge(NativeFile* f);  // both pending operations and both buffers
+bool serialSetBreak(NativeFile* f, bool on);
+// Overlapped wait for a line event; *mask receives the bits on completion and
+// must stay valid until then.
+IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op);
+
+}  // namespace vel::platform

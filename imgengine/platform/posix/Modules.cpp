@@ -1,0 +1,27 @@
+// Run-time libraries through dlopen.
+#include "platform/Modules.h"
+
+#include <dlfcn.h>
+
+#include <string>
+
+namespace vel::platform {
+
+Library* libraryLoad(const char* name) {
+  std::string n(name ? name : "");
+  // "X.dll" is the shared object libX.so here.
+  if (n.size() > 4 && n.compare(n.size() - 4, 4, ".dll") == 0) n = "lib" + n.substr(0, n.size() - 4) + ".so";
+  return static_cast<Library*>(dlopen(n.c_str(), RTLD_NOW | RTLD_LOCAL));
+}
+
+void* libraryEntry(Library* lib, const char* entry) { return lib ? dlsym(lib, entry) : nullptr; }
+
+void libraryFree(Library* lib) {
+  if (lib) dlclose(lib);
+}
+
+void* modulePin() { return nullptr; }
+void moduleUnpin(void*) {}
+void threadExitReleasingModule(void*) {}
+
+}  // namespace vel::platform

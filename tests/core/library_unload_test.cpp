@@ -1,0 +1,87 @@
+// libImgEngine.so loaded and unloaded at run time while the process goes on: the
+// USB watcher started by a ready registration ends before the library's code is
+// unmapped, and unloading neither hangs nor leaves a thread behind.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using RegisterThread = void (*)(unsigned int);
+using RegisterWindow = void (*)(void*);
+
+// Threads of this process.
+int threadCount() {
+  int n = 0;
+  DIR* d = opendir("/proc/self/task");
+  if (!d) return -1;
+  while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+  closedir(d);
+  return n;
+}
+
+// The threads that remain once every thread the library started has ended: a
+// thread ending is seen in /proc shortly after its join.
+bool threadsSettleAt(int expected) {
+  for (int i = 0; i < 200 && threadCount() != expected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return threadCount() == expected;
+}
+
+void* load() { return dlopen(VEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL); }
+
+bool loaded() {
+  void* again = dlopen(VEL_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
+  if (again) dlclose(again);
+  return again != nullptr;
+}
+
+template <typename Entry>
+Entry entry(void* library, const char* name) {
+  return reinterpret_cast<Entry>(dlsym(library, name));
+}
+
+TEST(LibraryUnload, UnloadWithoutRegistrationLeavesNothingBehind) {
+  const int before = threadCount();
+  void* library = load();
+  ASSERT_NE(library, nullptr) << dlerror();
+  EXPECT_EQ(dlclose(library), 0);
+  EXPECT_FALSE(loaded());
+  EXPECT_TRUE(threadsSettleAt(before));
+}
+
+TEST(LibraryUnload, UnloadStopsAndJoinsARunningUsbWatcher) {
+  const int before = threadCount();
+  void* library = load();
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto registerThread = entry<RegisterThread>(library, "VelRegisterUsbReadyStatusNotifyThread");
+  auto registerWindow = entry<RegisterWindow>(library, "VelRegisterUsbReadyStatusNotifyWindow");
+  ASSERT_NE(registerThread, nullptr);
+  ASSERT_NE(registerWindow, nullptr);
+  registerThread(static_cast<unsigned int>(gettid()));
+  registerWindow(nullptr);
+  EXPECT_EQ(threadCount(), before + 1) << "the first registration starts the watcher";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the watcher polls a few times
+  EXPECT_EQ(dlclose(library), 0);
+  EXPECT_FALSE(loaded());
+  EXPECT_TRUE(threadsSettleAt(before)) << "the watcher ended with the library";
+}
+
+TEST(LibraryUnload, UnloadRightAfterTheWatcherStartsDoesNotHang) {
+  const int before = threadCount();
+  for (int round = 0; round < 50; ++round) {
+    void* library = load();
+    ASSERT_NE(library, nullptr) << dlerror();
+    entry<RegisterThread>(library, "VelRegisterUsbReadyStatusNotifyThread")(1);
+    // Unload at a different moment of the watcher's start each round.
+    std::this_thread::sleep_for(std::chrono::microseconds(20 * round));
+    EXPECT_EQ(dlclose(library), 0);
+    ASSERT_FALSE(loaded()) << "round " << round;
+  }
+  EXPECT_TRUE(threadsSettleAt(before));
+}
+
+}  // namespace
