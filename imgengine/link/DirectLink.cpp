@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/LittleEndian.h"
+
 namespace vel {
 
 namespace {
@@ -43,7 +45,7 @@ void DirectLink::sendMessage(int port, const uint8_t* data, size_t length) {
     uint32_t seq = (g_messageCounter.fetch_add(1) + 1) & 3;
     uint32_t header = (n << 6) | (seq << 4) | static_cast<uint32_t>(port & 0xF);
     uint8_t local[kHeaderBytes + kSingleWritePayload];
-    for (size_t i = 0; i < kHeaderBytes; ++i) local[i] = static_cast<uint8_t>(header >> (8 * i));
+    putLe32(local, header);
     if (n <= kSingleWritePayload) {
       std::memcpy(local + kHeaderBytes, data, n);
       transport_.write(local, kHeaderBytes + n, -1);
@@ -69,7 +71,7 @@ void DirectLink::receiverRun(WorkerThread& self) {
       resynchronise();
       continue;
     }
-    uint32_t header = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<uint32_t>(h[3]) << 24);
+    uint32_t header = getLe32(h);
     uint32_t length = header >> 6;
     if (length == 0) continue;
     InUseMark mark(inUse_);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/Crc16.h"
+#include "base/LittleEndian.h"
 
 namespace vel {
 
@@ -15,8 +16,8 @@ struct Packet {
   uint32_t generation;
   uint8_t wire[kPacketHeaderBytes + kPacketPayloadMax];
 
-  uint16_t header() const { return static_cast<uint16_t>(wire[2] | (wire[3] << 8)); }
-  uint16_t crc() const { return static_cast<uint16_t>(wire[0] | (wire[1] << 8)); }
+  uint16_t header() const { return getLe16(wire + 2); }
+  uint16_t crc() const { return getLe16(wire); }
   int port() const { return header() & 0xF; }
   int sequence() const { return (header() >> 4) & 3; }
   uint32_t length() const { return header() >> 6; }
@@ -26,12 +27,8 @@ struct Packet {
 
   // Header from port, sequence and length (at most 1,016), then the CRC over header and payload.
   void seal(int portNumber, int seq, uint32_t len) {
-    uint16_t h = static_cast<uint16_t>((len << 6) | ((seq & 3) << 4) | (portNumber & 0xF));
-    wire[2] = static_cast<uint8_t>(h);
-    wire[3] = static_cast<uint8_t>(h >> 8);
-    uint16_t c = computeCrc();
-    wire[0] = static_cast<uint8_t>(c);
-    wire[1] = static_cast<uint8_t>(c >> 8);
+    putLe16(wire + 2, static_cast<uint16_t>((len << 6) | ((seq & 3) << 4) | (portNumber & 0xF)));
+    putLe16(wire, computeCrc());
   }
   uint16_t computeCrc() const { return crc16(wire + 2, 2 + length()); }
 };

@@ -1,4 +1,5 @@
 // The resynchronisation handshake shared by both link kinds.
+#include "base/LittleEndian.h"
 #include "link/LinkBase.h"
 #include "platform/Time.h"
 
@@ -19,7 +20,7 @@ bool LinkBase::exchangeTokens(uint32_t* imagerToken) {
   transport_.reset();
   const uint8_t intro[3] = {0x00, 0x00, 0xFF};
   uint8_t token[4];
-  for (int i = 0; i < 4; ++i) token[i] = static_cast<uint8_t>(ownToken_ >> (8 * i));
+  putLe32(token, ownToken_);
   transport_.write(intro, sizeof intro, kHandshakeTimeoutMs);
   transport_.write(token, sizeof token, kHandshakeTimeoutMs);
   uint8_t b = 0;
@@ -30,7 +31,7 @@ bool LinkBase::exchangeTokens(uint32_t* imagerToken) {
   }
   transport_.read(token, sizeof token, kHandshakeTimeoutMs);
   if (transport_.failed()) return false;
-  *imagerToken = token[0] | (token[1] << 8) | (token[2] << 16) | (static_cast<uint32_t>(token[3]) << 24);
+  *imagerToken = getLe32(token);
   return true;
 }
 
