@@ -1,0 +1,39 @@
+#include "Progress.h"
+
+#include <unistd.h>
+
+namespace velcli {
+
+const char* eventName(int code) {
+  static const char* const kNames[] = {"none",          "done",           "aborted",
+                                       "results",       "binary image",   "grey image",
+                                       "results ready", "binary image ready", "grey image ready",
+                                       "done with grey image"};
+  return code >= 0 && code <= kTriggerDoneWithGreyImage ? kNames[code] : "unknown";
+}
+
+ProgressView::ProgressView(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) != 0) {}
+
+void ProgressView::show(int status) {
+  if (status == last_) return;
+  last_ = status;
+  const int code = (status >> 8) & 0xFF, percent = status & 0xFF;
+  if (!terminal_) {
+    std::fprintf(out_, "progress: %s %d%%\n", eventName(code), percent);
+    return;
+  }
+  constexpr int kWidth = 30;
+  const int filled = percent > 100 ? kWidth : percent * kWidth / 100;
+  std::fprintf(out_, "\r[%.*s%*s] %3d%% %-20s", filled, "##############################", kWidth - filled, "",
+               percent, eventName(code));
+  std::fflush(out_);
+  drawn_ = true;
+}
+
+void ProgressView::finish() {
+  if (drawn_) std::fputc('\n', out_);
+  drawn_ = false;
+  last_ = -1;
+}
+
+}  // namespace velcli
