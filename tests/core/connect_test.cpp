@@ -39,9 +39,10 @@ TEST(Connect, BeforeAnyConnectionTheOperationExportsDoNothing) {
   EXPECT_EQ(VelGetCommunicationStatus(), -4);
   SetCommunicationError();
   EXPECT_EQ(VelGetCommunicationStatus(), -4);
-  int window = 0;
-  EXPECT_EQ(VelRegisterHostOperationProgressWindow(&window), &window);
-  EXPECT_EQ(VelRegisterTriggerProgressWindow(&window), &window);
+  int target = 0;
+  const VelWindow window = reinterpret_cast<VelWindow>(&target);
+  EXPECT_EQ(VelRegisterHostOperationProgressWindow(window), window);
+  EXPECT_EQ(VelRegisterTriggerProgressWindow(window), window);
   EXPECT_EQ(VelRegisterHostOperationProgressThread(1234u), 1234u);
   EXPECT_EQ(VelRegisterTriggerProgressThread(4321u), 4321u);
   VelCancelHostInitiatedOperation();

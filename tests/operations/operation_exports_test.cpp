@@ -90,7 +90,7 @@ struct OperationTest : ::testing::TestWithParam<Target> {
 
   void registerHost() {
     if (window)
-      VelRegisterHostOperationProgressWindow(window);
+      VelRegisterHostOperationProgressWindow(static_cast<VelWindow>(window));
     else
       VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   }
@@ -376,7 +376,8 @@ TEST(Concurrency, ExportsDuringConnectAndDisconnect) {
   imager.operations().control().setAckTimeout(100);
   std::atomic<bool> stop{false};
   auto hammer = [&](int which) {
-    int window = 0;
+    int target = 0;
+    const VelWindow window = reinterpret_cast<VelWindow>(&target);  // no window: posts to it fail
     while (!stop) {
       switch (which) {
         case 0:
@@ -389,7 +390,7 @@ TEST(Concurrency, ExportsDuringConnectAndDisconnect) {
           VelGetHostInitiatedOperationStatus();
           break;
         default:
-          VelRegisterHostOperationProgressWindow(&window);
+          VelRegisterHostOperationProgressWindow(window);
           VelRegisterTriggerProgressThread(0);
           VelCancelTriggerOperation();
           VelGetTriggerOperationStatus();
