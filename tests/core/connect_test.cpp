@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -179,3 +181,30 @@ TEST(Connect, AStatusCheckThatGetsNoAnswerMarksTheConnectionFailed) {
   EXPECT_EQ(VelGetCommunicationStatus(), -3) << "the failure is sticky";
   EXPECT_EQ(VelGetDeviceConfiguration(), 0);
 }
+
+#if GTEST_HAS_DEATH_TEST
+// A process that ends while connected, with a trigger transfer stalled, tears
+// the connection down on its way out: the imager gets the close command and the
+// process ends rather than hanging on the transfer (no channel timeout).
+TEST(ConnectDeathTest, EndingTheProcessWhileConnectedClosesTheConnection) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        auto* imager = new SimulatedImager(Line::Usb2);  // outlives the library's own teardown
+        imager->operations().setScene(sim::Scene{});
+        if (imager->connect(-1) != 1) std::_Exit(3);
+        imager->operations().control().stall(sim::Channel::Event, 1, -1);
+        std::thread([imager] { imager->operations().pullTrigger(0x01); }).detach();
+        // The transfer announces its result section, then waits on the stall.
+        for (int i = 0; i < 5000 && VelGetTriggerOperationStatus() == 0; ++i) vel::platform::sleepMs(1);
+        if (VelGetTriggerOperationStatus() != 0x0300) std::_Exit(4);
+        std::thread([imager] {
+          while (!imager->commands().closed()) vel::platform::sleepMs(1);
+          std::fprintf(stderr, "the imager was closed\n");
+          std::fflush(stderr);
+        }).detach();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "the imager was closed");
+}
+#endif

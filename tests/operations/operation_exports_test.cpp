@@ -7,12 +7,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "SimulatedImager.h"
+#include "image/TimestampRecord.h"
 #include "operations/CancelWatchdog.h"
 
 using simimager::configurationChanged;
@@ -237,6 +239,32 @@ TEST(HostOperation, ACaptureWithAnImageSectionIsAbandoned) {
   VelCaptureImage(1, 0, 1, 0);
   EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(0, 3), progress(0, 6), progress(100, 2)}));
   EXPECT_EQ(VelGetCommunicationStatus(), -3);
+}
+
+// Images saved after a capture carry its time: the timestamp record is taken
+// before host captures (argument 1) and before trigger transfers (argument: the
+// trigger grey-image-read setting).
+TEST(Operations, CapturesRefreshTheTimestampRecord) {
+  SimulatedImager imager(Line::Usb2);
+  imager.operations().setScene(resultsScene({"t"}));
+  ASSERT_EQ(imager.connect(), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  VelRegisterTriggerProgressThread(thisThreadWithQueue());
+  VelSetTriggerGrayImageReadEnabled(0);
+  vel::timestampStore().publish(vel::TimestampRecord{});
+  VelCaptureImage(1, 0, 0, 0);
+  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  vel::TimestampRecord record = vel::timestampStore().snapshot();
+  EXPECT_EQ(std::strlen(record.timestamp), 19u) << record.timestamp;
+  EXPECT_EQ(record.refreshArgument, 1);
+  EXPECT_EQ(record.fixedValue, 3);
+
+  vel::timestampStore().publish(vel::TimestampRecord{});
+  imager.operations().pullTrigger(kDecodeFirst);
+  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  record = vel::timestampStore().snapshot();
+  EXPECT_EQ(std::strlen(record.timestamp), 19u) << record.timestamp;
+  EXPECT_EQ(record.refreshArgument, 0);
 }
 
 TEST(TriggerOperation, ATriggerTransferPostsToTheRegisteredThread) {
