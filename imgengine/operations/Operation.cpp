@@ -35,23 +35,21 @@ void Operation::beginCapture(ByteStream& stream, uint8_t flags, int32_t blockSiz
 }
 
 void Operation::beginPreviousBinary(ByteStream& stream, int32_t blockSize) {
-  accept(Request{RequestKind::PreviousBinary, &stream, kOpBinaryImage, blockSize, false});
+  accept(Request{RequestKind::PreviousBinary, &stream, 0, blockSize, false});
 }
 
 void Operation::beginPreviousGrey(ByteStream& stream, int32_t blockSize) {
-  accept(Request{RequestKind::PreviousGrey, &stream, kOpGreyImage, blockSize, false});
+  accept(Request{RequestKind::PreviousGrey, &stream, 0, blockSize, false});
 }
 
 void Operation::beginPreviousGreyEx(ByteStream& stream, int32_t blockSize, bool compressed) {
-  accept(Request{RequestKind::PreviousGreyEx, &stream, kOpGreyImage, blockSize, compressed});
+  accept(Request{RequestKind::PreviousGreyEx, &stream, 0, blockSize, compressed});
 }
 
 void Operation::setClassification(int processorType, int sensorType) {
   receiver_.setProcessorType(processorType);
   images_->setSensorType(sensorType);
 }
-
-void Operation::postConfigurationChanged(ConfigurationChange reason) { progress_.postConfigurationChanged(reason); }
 
 void Operation::exposureReport(uint16_t gain, uint16_t integrationTime, uint8_t illumination) {
   {

@@ -33,7 +33,7 @@ enum class RequestKind { Capture, PreviousBinary, PreviousGrey, PreviousGreyEx }
 struct Request {
   RequestKind kind = RequestKind::Capture;
   ByteStream* stream = nullptr;
-  uint8_t flags = 0;
+  uint8_t flags = 0;  // Capture: the operation flags of the response
   int32_t blockSize = 0;
   bool compressed = false;  // PreviousGreyEx: the compressed-grey flag to set first
 };
@@ -47,7 +47,6 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   Operation(const Operation&) = delete;
   Operation& operator=(const Operation&) = delete;
 
-  OperationKind kind() const { return kind_; }
   void setProgressWindow(platform::Window window) { progress_.setWindow(window); }
   void setProgressThread(uint32_t threadId) { progress_.setThread(threadId); }
   uint16_t status() const { return progress_.status(); }
@@ -68,7 +67,7 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   void beginPreviousGreyEx(ByteStream& stream, int32_t blockSize, bool compressed) final;
 
   void postProgress(int percent, OperationEvent event) override { progress_.postProgress(percent, event); }
-  void postConfigurationChanged(ConfigurationChange reason) override;
+  void postConfigurationChanged(ConfigurationChange reason) override { progress_.postConfigurationChanged(reason); }
 
   void exposureReport(uint16_t gain, uint16_t integrationTime, uint8_t illumination) override;
   void presentationMode(bool on) override;
