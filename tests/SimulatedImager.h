@@ -90,6 +90,7 @@ class SimulatedImager {
   sim::ImagerCommands& commands() { return *commands_; }
   sim::ImagerOperations& operations() { return *operations_; }
   sim::ImagerLink& link() { return *link_; }
+  sim::SimSerialLine* serialLine() { return serial_.get(); }  // null on USB
 
  private:
   Line line_;

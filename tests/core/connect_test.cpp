@@ -99,6 +99,14 @@ TEST(Connect, ASecondConnectReplacesTheFirstConnection) {
   EXPECT_EQ(VelGetCommunicationStatus(), 1);
 }
 
+TEST(Connect, TheSerialLineRunsAtTheBaudRateAsked) {
+  SimulatedImager imager(Line::Serial);
+  ASSERT_EQ(VelDeviceConnectEx(simimager::kSerialPort, 2000, 57600), 1);
+  EXPECT_EQ(imager.serialLine()->lastBaudRate(), 57600u);
+  ASSERT_EQ(VelDeviceConnect(simimager::kSerialPort, 2000), 1);
+  EXPECT_EQ(imager.serialLine()->lastBaudRate(), 115200u);
+}
+
 TEST(Connect, TheConfigurationIsReadInTheFormTheLinkLevelChooses) {
   for (uint32_t level : {17u, 18u}) {
     sim::ImagerIdentity id;
