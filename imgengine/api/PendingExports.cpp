@@ -9,8 +9,6 @@ char g_emptyText[] = "";
 
 extern "C" {
 
-int VEL_API VelDeviceConnect(int, int) { return -2; }
-void VEL_API VelDeviceDisconnect(void) {}
 int VEL_API VelCalibrateBlackLevels(int) { return 0; }
 int VEL_API VelSetDefaultBlackLevels(int) { return 0; }
 int VEL_API VelGetCalibrationStatus(void) { return 0; }
@@ -18,16 +16,6 @@ int VEL_API VelSetTerminalModeOutput(void) { return 0; }
 int VEL_API VelSetIoPinConfiguration(int, int) { return 0; }
 int VEL_API VelSetIoPinValue(int, int) { return 0; }
 int VEL_API VelGetIoPinValue(int) { return -1; }
-int VEL_API VelDeviceConnectEx(int, int, int) { return -2; }
-void VEL_API VelCancelTriggerOperation(void) {}
-void VEL_API VelCancelHostInitiatedOperation(void) {}
-int VEL_API VelGetTriggerOperationStatus(void) { return 0; }
-int VEL_API VelGetHostInitiatedOperationStatus(void) { return 0; }
-VelWindow VEL_API VelRegisterTriggerProgressWindow(VelWindow window) { return window; }
-unsigned int VEL_API VelRegisterTriggerProgressThread(unsigned int threadId) { return threadId; }
-VelWindow VEL_API VelRegisterHostOperationProgressWindow(VelWindow window) { return window; }
-unsigned int VEL_API VelRegisterHostOperationProgressThread(unsigned int threadId) { return threadId; }
-void VEL_API VelCaptureImage(int, int, int, int) {}
 void VEL_API VelGetPreviousBinaryImage(void) {}
 void VEL_API VelGetPreviousGreyImage(void) {}
 void VEL_API VelCaptureGreyImage(void) {}
@@ -49,10 +37,8 @@ int VEL_API VelSaveGreyImageAsBmpFile(const char*, int) { return -1; }
 int VEL_API VelSaveBinaryImageAsBmpFile(const char*, int) { return -1; }
 int VEL_API VelSaveGreyImageAsJpegFile(const char*, int) { return -2; }
 int VEL_API VelSaveBinaryImageAsJpegFile(const char*, int) { return -1; }
-void VEL_API SetCommunicationError(void) {}
 VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC, int*, int*) { return nullptr; }
 unsigned char* VEL_API VelGetCurDisplayBuffer(void) { return nullptr; }
-int VEL_API VelGetCommunicationStatus(void) { return -4; }
 int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }
 void VEL_API VelGetPreviousGreyImageEx(void) {}
 int VEL_API VelGetTimestampColor(void) { return 0; }
@@ -71,7 +57,6 @@ int VEL_API VelGetImageStandardDeviation(void) { return -1; }
 int VEL_API VelLoadAndDeployConfigurations(const char*) { return 0; }
 int VEL_API VelGetPerspectiveCorrectionEnabled(void) { return 0; }
 int VEL_API VelSetPerspectiveCorrectionEnabled(int) { return 0; }
-int VEL_API VelOutputProgress(int, int) { return -1; }
 int VEL_API VelGetImageCompressedEnabled(void) { return 0; }
 int VEL_API VelSetImageCompressedEnabled(int) { return 0; }
 int VEL_API VelGetImageCompressedQuality(void) { return 0; }

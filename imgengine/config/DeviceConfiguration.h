@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/Sync.h"
+
 namespace vel {
 
 class ByteStream;
@@ -173,6 +175,10 @@ inline bool WriteConfiguration(ByteStream& stream, const DeviceConfiguration& re
 
 // The library's one record (all zero until defaults are applied).
 DeviceConfiguration& deviceConfiguration();
+// The record's lock. The operation threads change the record on a copy that they
+// assign under it in one step; the configuration exchanges with the imager copy
+// or replace the record under it. The setters take no lock.
+Mutex& configurationLock();
 
 // Timestamp anchors that go with a location (other locations count as 4).
 void SetTimestampLocation(DeviceConfiguration& record, int location);

@@ -49,6 +49,7 @@ DeviceConnection::DeviceConnection(ByteStream& transport, OperationSink* eventRe
   send(kCmdGetBlockSize, nullptr, 0);
   const auto size = static_cast<int32_t>(readLe32(*command_, kBlockSizeTimeoutMs));
   blockSize_ = finish() ? size : -1;
+  if (blockSize_ <= 0) setError();  // no answer, or pieces of no length
 
   eventReader_->resume();
   if (transport.failed()) setError();
@@ -58,14 +59,18 @@ DeviceConnection::~DeviceConnection() {
   send(kCmdClose, nullptr, 0);
   command_->flush();
   platform::sleepMs(kCloseSettleMs);
-  // The abort wakes a reader blocked in its read of the event channel.
-  eventReader_->stop();
-  event_->abort();
-  eventReader_->join();
+  stopEventReader();
   event_.reset();
   command_->abort();
   command_.reset();
   link_.reset();
+}
+
+void DeviceConnection::stopEventReader() {
+  // The abort wakes a reader blocked in its read of the event channel.
+  eventReader_->stop();
+  event_->abort();
+  eventReader_->join();
 }
 
 void DeviceConnection::setChannelTimeouts(int timeoutMs) {

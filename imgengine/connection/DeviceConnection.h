@@ -54,7 +54,8 @@ class DeviceConnection {
  public:
   // Builds the link of the given kind over the transport (not owned), opens both
   // channels, asks the block size and starts the event reader. Failures show in
-  // errorFlag(). eventReceiver may be null (trigger transfers are then skipped).
+  // errorFlag(), a block size that is not positive among them. eventReceiver may
+  // be null (trigger transfers are then skipped).
   DeviceConnection(ByteStream& transport, OperationSink* eventReceiver, LinkKind kind);
   // Sends CmdClose, stops the event reader and tears the link down.
   ~DeviceConnection();
@@ -69,6 +70,10 @@ class DeviceConnection {
   PortPair& commandChannel() { return *command_; }
   PortPair& eventChannel() { return *event_; }
   void setChannelTimeouts(int timeoutMs);
+  // Stops the event reader and waits for it: the event channel is aborted, which
+  // ends a trigger transfer being read, and the event receiver is not called
+  // again. The command channel stays in service.
+  void stopEventReader();
 
   // Each command answers true when its channel is still good; a failure sets the
   // error flag and answers false.

@@ -16,21 +16,59 @@ LibraryState::LibraryState()
       displayCopy(kGreyImageBufferBytes),
       binaryImage(kBinaryImageBufferBytes) {}
 
+Session::~Session() {
+  stopTransfers();
+  trigger.reset();
+  host.reset();
+  connection.reset();
+  transport.reset();
+}
+
+void Session::stopTransfers() {
+  if (connection) connection->stopEventReader();
+  if (trigger) trigger->abortTransfers();
+  if (host) host->abortTransfers();
+}
+
 LibraryState::~LibraryState() {
   stopUsbWatcher();
+  if (platform::processEnding()) {
+    // The system has ended the connection's threads with the process; joining
+    // them could hang. Nothing runs after this.
+    session_.release();
+    return;
+  }
   closeConnection();
+}
+
+void LibraryState::attachSession(std::unique_ptr<Session> session) {
+  ScopedLock serial(connectLock);
+  closeConnection();
+  CommandHold command(commandLock);
+  ScopedLock hold(sessionLock_);
+  session_ = std::move(session);
 }
 
 void LibraryState::attachConnection(std::unique_ptr<DeviceConnection> connection,
                                     std::unique_ptr<ByteStream> transport) {
-  closeConnection();
-  transport_ = std::move(transport);
-  connection_ = std::move(connection);
+  auto session = std::make_unique<Session>();
+  session->transport = std::move(transport);
+  session->connection = std::move(connection);
+  attachSession(std::move(session));
 }
 
 void LibraryState::closeConnection() {
-  connection_.reset();
-  transport_.reset();
+  ScopedLock serial(connectLock);
+  if (!session_) return;
+  // A stalled transfer would keep the command lock from the removal below.
+  session_->stopTransfers();
+  std::unique_ptr<Session> closing;
+  {
+    CommandHold command(commandLock);
+    ScopedLock hold(sessionLock_);
+    closing = std::move(session_);
+  }
+  closing.reset();
 }
 
 void LibraryState::registerUsbReadyWindow(platform::Window window) {

@@ -1,6 +1,6 @@
-// The one library-wide record: the connection, versions, classification, locks and
-// the shared image buffers, and the USB watcher. Built at library load, destroyed
-// at unload.
+// The one library-wide record: the connection with its operations, versions,
+// classification, locks, the cancel watchdog and the shared image buffers, and
+// the USB watcher. Built at library load, destroyed at unload.
 #pragma once
 
 #include <atomic>
@@ -13,11 +13,34 @@
 #include "base/WorkerThread.h"
 #include "config/DeviceConfiguration.h"
 #include "config/ImagerIdentity.h"
+#include "connection/CommandLock.h"
 #include "connection/UsbWatcher.h"
+#include "operations/CancelWatchdog.h"
+#include "operations/HostOperation.h"
+#include "operations/TriggerOperation.h"
 
 namespace vel {
 
 class DeviceConnection;
+
+// The objects of one connection. Destruction tears them down in their order: the
+// event reader is stopped and running transfers are aborted (nothing waits for
+// a stalled imager), then the trigger operation, the host operation, the
+// connection (which still sends its close command) and the transport go.
+struct Session {
+  Session() = default;
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Stops the event reader and aborts the operations' running transfers.
+  void stopTransfers();
+
+  std::unique_ptr<ByteStream> transport;  // null when the caller owns the line
+  std::unique_ptr<HostOperation> host;
+  std::unique_ptr<TriggerOperation> trigger;
+  std::unique_ptr<DeviceConnection> connection;
+};
 
 constexpr size_t kGreyImageBufferBytes = 3932214;  // 1280 x 1024 x 3 + 54
 constexpr size_t kBinaryImageBufferBytes = 164352;
@@ -25,17 +48,29 @@ constexpr size_t kBinaryImageBufferBytes = 164352;
 class LibraryState {
  public:
   LibraryState();
-  // Stops the USB watcher, then closes the connection and its transport.
+  // Stops the USB watcher, then closes the connection (when the process is
+  // ending its threads are gone and it is only forgotten).
   ~LibraryState();
   LibraryState(const LibraryState&) = delete;
   LibraryState& operator=(const LibraryState&) = delete;
 
-  // The open connection; null when not connected.
-  DeviceConnection* connection() const { return connection_.get(); }
-  // Takes over an open connection and, when the state is to own it, its transport;
-  // a previous connection is closed first.
+  // The open connection; null when not connected. Read it holding the command
+  // lock or inside withSession: it is removed under both.
+  DeviceConnection* connection() const { return session_ ? session_->connection.get() : nullptr; }
+  // The host operation of the open connection, or null; under the command lock.
+  HostOperation* hostOperation() const { return session_ ? session_->host.get() : nullptr; }
+  // Runs use(session or null) under the session lock, which is only ever held briefly.
+  template <typename Use>
+  auto withSession(Use use) {
+    ScopedLock hold(sessionLock_);
+    return use(session_.get());
+  }
+  // Makes a built session the open connection; an earlier one is closed first.
+  void attachSession(std::unique_ptr<Session> session);
+  // A session of an open connection and its transport (null: the caller owns the line).
   void attachConnection(std::unique_ptr<DeviceConnection> connection, std::unique_ptr<ByteStream> transport);
-  // Closes the connection, then its transport.
+  // Stops the open connection's transfers, removes it under the command lock and
+  // the session lock and tears it down outside them.
   void closeConnection();
 
   // USB ready notification: WM_USB_READY_STATUS goes to the window and the thread
@@ -50,15 +85,18 @@ class LibraryState {
   int sensorType = kSensorStandard;
   int channelTimeout = -1;
 
-  Mutex commandLock;
+  // Held by connect and disconnect for their whole run.
+  Mutex connectLock;
+  CommandLock commandLock;
   Mutex transferLock;
+  CancelWatchdog watchdog;
 
   // Shared image targets, allocated once.
   std::vector<uint8_t> greyImage;
   std::vector<uint8_t> displayCopy;
   std::vector<uint8_t> binaryImage;
   uint32_t greyDataSize = 0;
-  uint8_t compressedGrey = 0;
+  std::atomic<uint8_t> compressedGrey{0};
   uint8_t* displayBuffer = nullptr;
   uint8_t lastCaptureFlags = 0;
 
@@ -68,9 +106,8 @@ class LibraryState {
   void startUsbWatcher();
   void stopUsbWatcher();
 
-  // The connection is destroyed before the transport it runs over.
-  std::unique_ptr<ByteStream> transport_;
-  std::unique_ptr<DeviceConnection> connection_;
+  Mutex sessionLock_;
+  std::unique_ptr<Session> session_;
 
   // The watcher is created and started by the first ready registration (a thread
   // created at load but never started could not be ended inside the platform's

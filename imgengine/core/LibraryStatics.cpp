@@ -17,6 +17,7 @@ namespace {
 Crc16Table g_crc16Table;
 // Plain data, all zero from load until factory defaults are applied.
 DeviceConfiguration g_configuration;
+Mutex g_configurationLock;
 // The published decode results: empty from load on.
 SharedResults g_sharedResults;
 
@@ -40,6 +41,7 @@ LibraryState g_state;
 LibraryState& library() { return g_state; }
 const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
+Mutex& configurationLock() { return g_configurationLock; }
 TimestampStore& timestampStore() { return g_timestamp; }
 SharedResults& sharedResults() { return g_sharedResults; }
 devices::PlatformProvider& devices::defaultProvider() { return g_platformProvider; }

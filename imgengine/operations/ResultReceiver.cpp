@@ -38,8 +38,13 @@ void ResultReceiver::resultTime(uint32_t ticks) { scaleInto(current_.processingT
 
 void ResultReceiver::resultData(const uint8_t* bytes, size_t length) {
   current_.setData(bytes, length);
-  if (configurationMark_ && ApplyConfigurationBarcode(configuration_, current_.type, bytes, length))
-    callbacks_.postConfigurationChanged(kChangedSettings);
+  if (!configurationMark_) return;
+  bool applied = false;
+  {
+    ScopedLock hold(configurationLock());
+    applied = ApplyConfigurationBarcode(configuration_, current_.type, bytes, length);
+  }
+  if (applied) callbacks_.postConfigurationChanged(kChangedSettings);
 }
 
 void ResultReceiver::resultEnd() {

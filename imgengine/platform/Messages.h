@@ -1,5 +1,6 @@
-// Window and thread messages. A window is the system's window handle on win32; on
-// posix a handle to a message queue owned by the thread that created it.
+// Window and thread messages, and timers that fire on the thread that started
+// them. A window is the system's window handle on win32; on posix a handle to a
+// message queue owned by the thread that created it.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,22 @@ bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, in
 Window messageWindowCreate();
 void messageWindowDestroy(Window w);
 // Takes the next posted message of the calling thread (window and thread messages);
-// waits at most ms (kInfinite = no limit, platform/Time.h). Creates the thread's
-// queue on first use.
+// waits at most ms (kInfinite = no limit, platform/Time.h) and runs the thread's
+// timers that fall due meanwhile. Creates the thread's queue on first use.
 bool messageTake(Message* out, uint32_t ms);
+// Takes the calling thread's oldest posted message with this number if one is
+// waiting; never waits, runs no timer and leaves every other message in place.
+bool messagePeek(Message* out, uint32_t message);
+// Hands a message taken by messagePeek to its window: translated and dispatched
+// on win32; nothing on posix, whose windows have no procedures.
+void messageDispatch(const Message& message);
+
+// A timer fires once, on the thread that started it: the first time that thread
+// takes its messages (messageTake, or its own message loop on win32) after ms
+// milliseconds. The callback gets the context and the timer's id, which is never
+// 0 and not given to another timer of the process. Answers 0 when no timer
+// could be had.
+using TimerCallback = void (*)(void* context, uintptr_t timer);
+uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context);
 
 }  // namespace vel::platform

@@ -1,12 +1,16 @@
 // Message queues: one per thread, created on first use; a window names a queue.
+// A thread's timers live in its queue and run while it takes messages.
 #include "platform/Messages.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/Threads.h"
 #include "platform/Time.h"
@@ -15,10 +19,20 @@ namespace vel::platform {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+struct Timer {
+  uintptr_t id;
+  Clock::time_point due;
+  TimerCallback callback;
+  void* context;
+};
+
 struct Queue {
   std::mutex m;
   std::condition_variable cv;
   std::deque<Message> items;
+  std::vector<Timer> timers;  // touched by the owning thread only, under m
 };
 
 struct Registry {
@@ -31,6 +45,8 @@ Registry& registry() {
   static Registry* r = new Registry;  // outlives every thread's queue holder
   return *r;
 }
+
+std::atomic<uintptr_t> g_lastTimer{0};
 
 struct ThreadQueue {
   std::shared_ptr<Queue> q;
@@ -59,6 +75,26 @@ bool post(const std::shared_ptr<Queue>& q, const Message& msg) {
   q->items.push_back(msg);
   q->cv.notify_all();
   return true;
+}
+
+// Takes one timer that is due; the caller holds the queue's lock.
+bool takeDueTimer(Queue& q, Timer* out) {
+  const auto now = Clock::now();
+  auto due = std::find_if(q.timers.begin(), q.timers.end(), [&](const Timer& t) { return t.due <= now; });
+  if (due == q.timers.end()) return false;
+  *out = *due;
+  q.timers.erase(due);
+  return true;
+}
+
+// Runs the due timers, each outside the lock (a callback may post or start timers).
+void runDueTimers(Queue& q, std::unique_lock<std::mutex>& lock) {
+  Timer t;
+  while (takeDueTimer(q, &t)) {
+    lock.unlock();
+    t.callback(t.context, t.id);
+    lock.lock();
+  }
 }
 
 }  // namespace
@@ -102,16 +138,44 @@ void messageWindowDestroy(Window w) {
 
 bool messageTake(Message* out, uint32_t ms) {
   auto q = ownQueue();
+  const bool limited = ms != kInfinite;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? ms : 0);
   std::unique_lock<std::mutex> lock(q->m);
-  auto ready = [&] { return !q->items.empty(); };
-  if (ms == kInfinite) {
-    q->cv.wait(lock, ready);
-  } else if (!q->cv.wait_for(lock, std::chrono::milliseconds(ms), ready)) {
-    return false;
+  for (;;) {
+    runDueTimers(*q, lock);
+    if (!q->items.empty()) break;
+    auto wakeAt = Clock::time_point::max();
+    if (limited) wakeAt = deadline;
+    for (const Timer& t : q->timers) wakeAt = std::min(wakeAt, t.due);
+    if (limited && Clock::now() >= deadline) return false;
+    if (wakeAt == Clock::time_point::max())
+      q->cv.wait(lock);
+    else
+      q->cv.wait_until(lock, wakeAt);
   }
   *out = q->items.front();
   q->items.pop_front();
   return true;
+}
+
+bool messagePeek(Message* out, uint32_t message) {
+  auto q = ownQueue();
+  std::lock_guard<std::mutex> g(q->m);
+  auto it = std::find_if(q->items.begin(), q->items.end(), [&](const Message& m) { return m.message == message; });
+  if (it == q->items.end()) return false;
+  *out = *it;
+  q->items.erase(it);
+  return true;
+}
+
+void messageDispatch(const Message&) {}
+
+uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context) {
+  auto q = ownQueue();
+  const uintptr_t id = ++g_lastTimer;
+  std::lock_guard<std::mutex> g(q->m);
+  q->timers.push_back(Timer{id, Clock::now() + std::chrono::milliseconds(ms), callback, context});
+  return id;
 }
 
 }  // namespace vel::platform

@@ -1,0 +1,151 @@
+// A simulated imager behind the library's device seam, reached through the real
+// exports, connection, links and transports: a serial line on COM4, or a device
+// of the first or second USB driver, with the imager's link (packet or direct
+// framing), command set, configuration store and long transfers. Also the
+// notifications a test thread receives from the operations.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ImgEngine.h"
+#include "devices/DeviceSim.h"
+#include "imager/ImagerCommands.h"
+#include "imager/ImagerConfigStore.h"
+#include "imager/ImagerLink.h"
+#include "imager/ImagerOperations.h"
+#include "platform/Messages.h"
+#include "platform/Threads.h"
+#include "platform/Time.h"
+
+namespace simimager {
+
+enum class Line {
+  Serial,     // COM4, packet link
+  Usb,        // port 0, direct link
+  UsbPacket,  // port 0 with an imager on the packet link: the connection falls back to it
+  Usb2,       // port 100, direct link
+};
+
+constexpr int kSerialPort = 4;
+
+inline int portOf(Line line) {
+  switch (line) {
+    case Line::Serial: return kSerialPort;
+    case Line::Usb2: return 100;
+    default: return 0;
+  }
+}
+
+inline std::string lineName(const ::testing::TestParamInfo<Line>& info) {
+  switch (info.param) {
+    case Line::Serial: return "Serial";
+    case Line::Usb: return "UsbDirect";
+    case Line::UsbPacket: return "UsbPacket";
+    default: return "Usb2Direct";
+  }
+}
+
+// The imager on its line; the library is disconnected when it goes.
+class SimulatedImager {
+ public:
+  SimulatedImager(Line line, sim::ImagerIdentity identity = {}, bool packetFraming = false) : line_(line) {
+    devices_.install();
+    sim::ImagerLine* imagerLine = nullptr;
+    if (line == Line::Serial) {
+      serial_ = devices_.addSerialLine(kSerialPort);
+      imagerLine = serial_.get();
+    } else {
+      usb_ = devices_.plugUsb(line == Line::Usb2 ? sim::UsbDriver::kSecond : sim::UsbDriver::kFirst, 0);
+      imagerLine = usb_.get();
+    }
+    const bool packet = packetFraming || line == Line::Serial || line == Line::UsbPacket;
+    link_ = std::make_unique<sim::ImagerLink>(*imagerLine, packet ? sim::Framing::Packet : sim::Framing::Direct,
+                                              0x13572468);
+    if (serial_) link_->setLineEventHandler([this] { serial_->injectLineEvent(vel::devices::kLineBreak); });
+    commands_ = std::make_unique<sim::ImagerCommands>(*link_, identity, &store_);
+    operations_ = std::make_unique<sim::ImagerOperations>(*commands_);
+  }
+  ~SimulatedImager() {
+    VelDeviceDisconnect();
+    shutDown();
+    operations_.reset();
+    commands_.reset();
+    link_.reset();
+  }
+  SimulatedImager(const SimulatedImager&) = delete;
+  SimulatedImager& operator=(const SimulatedImager&) = delete;
+
+  int connect(int channelTimeoutMs = 3000) { return VelDeviceConnectEx(portOf(line_), channelTimeoutMs, 115200); }
+  // Ends the imager's transfers and link: a host still waiting on it fails.
+  void shutDown() {
+    operations_->control().shutDown();
+    link_->shutdown();
+  }
+
+  sim::ImagerConfigStore& store() { return store_; }
+  sim::ImagerCommands& commands() { return *commands_; }
+  sim::ImagerOperations& operations() { return *operations_; }
+  sim::ImagerLink& link() { return *link_; }
+  sim::SimSerialLine* serialLine() { return serial_.get(); }  // null on USB
+
+ private:
+  Line line_;
+  sim::DeviceSim devices_;
+  std::shared_ptr<sim::SimSerialLine> serial_;
+  std::shared_ptr<sim::UsbDevice> usb_;
+  sim::ImagerConfigStore store_;
+  std::unique_ptr<sim::ImagerLink> link_;
+  std::unique_ptr<sim::ImagerCommands> commands_;
+  std::unique_ptr<sim::ImagerOperations> operations_;
+};
+
+// A message posted to the calling thread or one of its windows.
+struct Note {
+  uint32_t message;
+  uintptr_t wParam;
+  intptr_t lParam;
+  bool operator==(const Note& o) const { return message == o.message && wParam == o.wParam && lParam == o.lParam; }
+};
+
+constexpr uint32_t kProgress = WM_OPERATION_PROGRESS;
+constexpr uint32_t kConfigurationChanged = WM_CONFIGURATION_CHANGED;
+
+inline Note progress(uintptr_t percent, intptr_t event) { return Note{kProgress, percent, event}; }
+inline Note configurationChanged(uintptr_t reason) { return Note{kConfigurationChanged, reason, 0}; }
+
+// The calling thread's id, with its message queue made so that posts reach it;
+// what earlier tests left in the queue is dropped.
+inline unsigned int thisThreadWithQueue() {
+  vel::platform::Message m;
+  while (vel::platform::messageTake(&m, 0)) {
+  }
+  return vel::platform::currentThreadId();
+}
+
+inline bool endsRun(const Note& n) { return n.message == kProgress && (n.lParam == 1 || n.lParam == 2 || n.lParam == 9); }
+
+// Takes the calling thread's messages until one ends a run (event 1, 2 or 9) or
+// timeoutMs have passed; the thread's timers run meanwhile.
+inline std::vector<Note> takeRun(uint32_t timeoutMs = 10000) {
+  std::vector<Note> notes;
+  const uint32_t start = vel::platform::tickCount();
+  for (;;) {
+    const uint32_t elapsed = vel::platform::tickCount() - start;
+    if (elapsed >= timeoutMs) return notes;
+    vel::platform::Message m;
+    if (!vel::platform::messageTake(&m, timeoutMs - elapsed)) continue;
+    if (m.message != kProgress && m.message != kConfigurationChanged) continue;
+    notes.push_back(Note{m.message, m.wParam, m.lParam});
+    if (endsRun(notes.back())) return notes;
+  }
+}
+
+inline void PrintTo(const Note& n, std::ostream* os) {
+  *os << (n.message == kProgress ? "progress(" : "changed(") << n.wParam << "," << n.lParam << ")";
+}
+
+}  // namespace simimager

@@ -1,0 +1,87 @@
+// The platform's thread timers and the filtered message peek, on the calling
+// thread's own queue (posix queues of the library, win32 thread messages).
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/Messages.h"
+#include "platform/Threads.h"
+#include "platform/Time.h"
+
+namespace p = vel::platform;
+
+namespace {
+
+constexpr uint32_t kFirst = 0x0400 + 300;
+constexpr uint32_t kSecond = 0x0400 + 301;
+
+struct Fired {
+  std::vector<uintptr_t> timers;
+  std::vector<uint32_t> threads;
+};
+
+void record(void* context, uintptr_t timer) {
+  auto* fired = static_cast<Fired*>(context);
+  fired->timers.push_back(timer);
+  fired->threads.push_back(p::currentThreadId());
+}
+
+void drain() {
+  p::Message m;
+  while (p::messageTake(&m, 0)) {
+  }
+}
+
+}  // namespace
+
+TEST(ThreadTimers, FireOnceOnTheStartingThreadWhileItTakesMessages) {
+  drain();
+  Fired fired;
+  const uintptr_t late = p::timerStart(120, record, &fired);
+  const uintptr_t early = p::timerStart(40, record, &fired);
+  ASSERT_NE(late, 0u);
+  ASSERT_NE(early, 0u);
+  EXPECT_NE(late, early);
+  p::sleepMs(200);
+  EXPECT_TRUE(fired.timers.empty()) << "a timer runs only when its thread takes messages";
+  p::Message m;
+  EXPECT_FALSE(p::messageTake(&m, 300));
+  ASSERT_EQ(fired.timers.size(), 2u);
+  EXPECT_TRUE((fired.timers == std::vector<uintptr_t>{early, late}) || (fired.timers == std::vector<uintptr_t>{late, early}));
+  EXPECT_EQ(fired.threads, (std::vector<uint32_t>(2, p::currentThreadId())));
+  EXPECT_FALSE(p::messageTake(&m, 200));
+  EXPECT_EQ(fired.timers.size(), 2u) << "each fires once";
+}
+
+void postToSelf(void*, uintptr_t timer) { p::postThreadMessage(p::currentThreadId(), kFirst, 0, static_cast<intptr_t>(timer)); }
+
+// The callback posts a message: the wait returns it rather than timing out.
+TEST(ThreadTimers, AWaitForMessagesWakesForATimer) {
+  drain();
+  const uintptr_t timer = p::timerStart(50, postToSelf, nullptr);
+  p::Message m{};
+  ASSERT_TRUE(p::messageTake(&m, 20000));
+  EXPECT_EQ(m.message, kFirst);
+  EXPECT_EQ(static_cast<uintptr_t>(m.lParam), timer);
+}
+
+TEST(MessagePeek, TakesOnlyTheGivenMessageAndNeverWaits) {
+  drain();
+  const uint32_t me = p::currentThreadId();
+  ASSERT_TRUE(p::postThreadMessage(me, kSecond, 1, 10));
+  ASSERT_TRUE(p::postThreadMessage(me, kFirst, 2, 20));
+  ASSERT_TRUE(p::postThreadMessage(me, kFirst, 3, 30));
+  Fired fired;
+  p::timerStart(0, record, &fired);
+  p::sleepMs(20);
+  p::Message m;
+  ASSERT_TRUE(p::messagePeek(&m, kFirst));
+  EXPECT_EQ(m.lParam, 20);
+  ASSERT_TRUE(p::messagePeek(&m, kFirst));
+  EXPECT_EQ(m.lParam, 30);
+  EXPECT_FALSE(p::messagePeek(&m, kFirst));
+  EXPECT_TRUE(fired.timers.empty()) << "a peek runs no timer";
+  ASSERT_TRUE(p::messageTake(&m, 0));
+  EXPECT_EQ(m.message, kSecond) << "other messages stay in order";
+  drain();
+}
