@@ -14,7 +14,7 @@ Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 }  // namespace
 
-SimulatedImager::SimulatedImager(int port, ImagerIdentity identity) : port_(port) {
+SimulatedImager::SimulatedImager(int port, ImagerIdentity identity, bool packetFraming) : port_(port) {
   devices_.install();
   ImagerLine* line = nullptr;
   Framing framing = Framing::Direct;
@@ -26,6 +26,7 @@ SimulatedImager::SimulatedImager(int port, ImagerIdentity identity) : port_(port
     line = serial_.get();
     framing = Framing::Packet;
   }
+  if (packetFraming) framing = Framing::Packet;
   link_ = std::make_unique<ImagerLink>(*line, framing, kLinkToken);
   // The imager answers the host's break with its own.
   if (serial_) link_->setLineEventHandler([this] { serial_->injectLineEvent(vel::devices::kLineBreak); });
@@ -33,9 +34,14 @@ SimulatedImager::SimulatedImager(int port, ImagerIdentity identity) : port_(port
   operations_ = std::make_unique<ImagerOperations>(*commands_);
 }
 
+void SimulatedImager::shutDown() {
+  operations_->control().shutDown();
+  link_->shutdown();
+}
+
 SimulatedImager::~SimulatedImager() {
   // A transfer blocked in a link write ends only when the link shuts down.
-  link_->shutdown();
+  shutDown();
   operations_.reset();
   commands_.reset();
   link_.reset();

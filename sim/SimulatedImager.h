@@ -19,7 +19,9 @@ namespace sim {
 
 class SimulatedImager {
  public:
-  explicit SimulatedImager(int port, ImagerIdentity identity = {});
+  // The imager speaks the packet framing on a serial line and the direct framing on
+  // USB unless packetFraming asks for packets there too (a host then falls back).
+  explicit SimulatedImager(int port, ImagerIdentity identity = {}, bool packetFraming = false);
   ~SimulatedImager();
   SimulatedImager(const SimulatedImager&) = delete;
   SimulatedImager& operator=(const SimulatedImager&) = delete;
@@ -28,6 +30,10 @@ class SimulatedImager {
   ImagerCommands& commands() { return *commands_; }
   ImagerOperations& operations() { return *operations_; }
   ImagerConfigStore& store() { return store_; }
+  ImagerLink& link() { return *link_; }
+  SimSerialLine* serialLine() { return serial_.get(); }  // null on USB
+  // Ends the imager's transfers and its link: a host still waiting on it fails.
+  void shutDown();
   void setScene(Scene scene) { operations_->setScene(std::move(scene)); }
   // Sends a trigger transfer with the given operation flags; returns when it ended.
   TransferReport pullTrigger(uint8_t flags) { return operations_->pullTrigger(flags); }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "SimulatedImager.h"
+#include "SimulatedImagerFixture.h"
 #include "config/DeviceConfiguration.h"
 
 using simimager::Line;

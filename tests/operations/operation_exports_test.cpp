@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "SimulatedImager.h"
+#include "SimulatedImagerFixture.h"
 #include "image/TimestampRecord.h"
 #include "operations/CancelWatchdog.h"
 

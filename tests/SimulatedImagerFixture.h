@@ -12,11 +12,7 @@
 #include <vector>
 
 #include "ImgEngine.h"
-#include "devices/DeviceSim.h"
-#include "imager/ImagerCommands.h"
-#include "imager/ImagerConfigStore.h"
-#include "imager/ImagerLink.h"
-#include "imager/ImagerOperations.h"
+#include "SimulatedImager.h"
 #include "platform/Messages.h"
 #include "platform/Threads.h"
 #include "platform/Time.h"
@@ -52,55 +48,27 @@ inline std::string lineName(const ::testing::TestParamInfo<Line>& info) {
 // The imager on its line; the library is disconnected when it goes.
 class SimulatedImager {
  public:
-  SimulatedImager(Line line, sim::ImagerIdentity identity = {}, bool packetFraming = false) : line_(line) {
-    devices_.install();
-    sim::ImagerLine* imagerLine = nullptr;
-    if (line == Line::Serial) {
-      serial_ = devices_.addSerialLine(kSerialPort);
-      imagerLine = serial_.get();
-    } else {
-      usb_ = devices_.plugUsb(line == Line::Usb2 ? sim::UsbDriver::kSecond : sim::UsbDriver::kFirst, 0);
-      imagerLine = usb_.get();
-    }
-    const bool packet = packetFraming || line == Line::Serial || line == Line::UsbPacket;
-    link_ = std::make_unique<sim::ImagerLink>(*imagerLine, packet ? sim::Framing::Packet : sim::Framing::Direct,
-                                              0x13572468);
-    if (serial_) link_->setLineEventHandler([this] { serial_->injectLineEvent(vel::devices::kLineBreak); });
-    commands_ = std::make_unique<sim::ImagerCommands>(*link_, identity, &store_);
-    operations_ = std::make_unique<sim::ImagerOperations>(*commands_);
-  }
+  SimulatedImager(Line line, sim::ImagerIdentity identity = {}, bool packetFraming = false)
+      : line_(line), imager_(portOf(line), identity, packetFraming || line == Line::UsbPacket) {}
   ~SimulatedImager() {
     VelDeviceDisconnect();
-    shutDown();
-    operations_.reset();
-    commands_.reset();
-    link_.reset();
+    imager_.shutDown();
   }
   SimulatedImager(const SimulatedImager&) = delete;
   SimulatedImager& operator=(const SimulatedImager&) = delete;
 
   int connect(int channelTimeoutMs = 3000) { return VelDeviceConnectEx(portOf(line_), channelTimeoutMs, 115200); }
-  // Ends the imager's transfers and link: a host still waiting on it fails.
-  void shutDown() {
-    operations_->control().shutDown();
-    link_->shutdown();
-  }
+  void shutDown() { imager_.shutDown(); }
 
-  sim::ImagerConfigStore& store() { return store_; }
-  sim::ImagerCommands& commands() { return *commands_; }
-  sim::ImagerOperations& operations() { return *operations_; }
-  sim::ImagerLink& link() { return *link_; }
-  sim::SimSerialLine* serialLine() { return serial_.get(); }  // null on USB
+  sim::ImagerConfigStore& store() { return imager_.store(); }
+  sim::ImagerCommands& commands() { return imager_.commands(); }
+  sim::ImagerOperations& operations() { return imager_.operations(); }
+  sim::ImagerLink& link() { return imager_.link(); }
+  sim::SimSerialLine* serialLine() { return imager_.serialLine(); }
 
  private:
   Line line_;
-  sim::DeviceSim devices_;
-  std::shared_ptr<sim::SimSerialLine> serial_;
-  std::shared_ptr<sim::UsbDevice> usb_;
-  sim::ImagerConfigStore store_;
-  std::unique_ptr<sim::ImagerLink> link_;
-  std::unique_ptr<sim::ImagerCommands> commands_;
-  std::unique_ptr<sim::ImagerOperations> operations_;
+  sim::SimulatedImager imager_;
 };
 
 // A message posted to the calling thread or one of its windows.
