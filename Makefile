@@ -1,6 +1,6 @@
 # make test   installs what is missing, builds every preset, runs every test that this
 #             machine can run (see README: the Windows targets)
-# make demo   installs what is missing, builds, and runs the main job with velcli
+# make demo   installs what is missing, builds, and runs velcli against a simulated imager
 # make fast   the native preset's tests only (no setup)
 # VEL_NO_32BIT=1 make test   takes the path of a machine that cannot run 32-bit programs
 PRESETS := native native-asan native-release win32 win64
@@ -23,10 +23,14 @@ test:
 fast: native
 	ctest --preset native
 
+# A conversation with a simulated imager inside velcli: connect, a host capture with
+# decoding, two trigger captures.
 demo:
 	./scripts/setup
 	$(MAKE) --no-print-directory native
-	./build/native/bin/velcli versions
+	./build/native/bin/velcli --simulate connect
+	./build/native/bin/velcli --simulate capture --decode
+	./build/native/bin/velcli --simulate watch --pull 2 --seconds 10
 
 clean:
 	rm -rf $(addprefix build/,$(PRESETS))
