@@ -17,7 +17,6 @@ namespace {
 
 constexpr int kSerialPort = 6;
 constexpr int kUsbPort = 0;
-constexpr int kResultsReady = 6;
 
 unsigned int ownThreadId() { return static_cast<unsigned int>(syscall(SYS_gettid)); }
 
@@ -34,7 +33,7 @@ sim::Scene twentyBarcodes() {
 // Takes this thread's progress messages until the results are published.
 bool awaitResults() {
   for (int i = 0; i < 5000; ++i)
-    if (VelOutputProgress(0, 0) == kResultsReady) return true;
+    if (VelOutputProgress(0, 0) == VEL_EVENT_RESULTS_READY) return true;
   return false;
 }
 

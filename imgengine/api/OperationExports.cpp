@@ -9,6 +9,17 @@
 #include "platform/Messages.h"
 #include "platform/Time.h"
 
+// The public event constants are the operations' own codes.
+static_assert(VEL_EVENT_DONE == vel::kEventDone && VEL_EVENT_ABORTED == vel::kEventAborted &&
+                  VEL_EVENT_RESULTS_PROGRESS == vel::kEventResultsProgress &&
+                  VEL_EVENT_BINARY_IMAGE_PROGRESS == vel::kEventBinaryImageProgress &&
+                  VEL_EVENT_GREY_IMAGE_PROGRESS == vel::kEventGreyImageProgress &&
+                  VEL_EVENT_RESULTS_READY == vel::kEventResultsReady &&
+                  VEL_EVENT_BINARY_IMAGE_READY == vel::kEventBinaryImageReady &&
+                  VEL_EVENT_GREY_IMAGE_READY == vel::kEventGreyImageReady &&
+                  VEL_EVENT_TRIGGER_DONE_WITH_GREY_IMAGE == vel::kEventTriggerDoneWithGreyImage,
+              "event codes of the public header");
+
 using vel::Operation;
 using vel::OperationKind;
 

@@ -69,6 +69,17 @@ typedef void* VelBitmap;
 #define WM_CONFIGURATION_CHANGED (WM_USER + 259)
 #define WM_USB_READY_STATUS (WM_USER + 260)
 
+/* The events of WM_OPERATION_PROGRESS (its lParam, and the high byte of a status). */
+#define VEL_EVENT_DONE 1
+#define VEL_EVENT_ABORTED 2
+#define VEL_EVENT_RESULTS_PROGRESS 3
+#define VEL_EVENT_BINARY_IMAGE_PROGRESS 4
+#define VEL_EVENT_GREY_IMAGE_PROGRESS 5
+#define VEL_EVENT_RESULTS_READY 6
+#define VEL_EVENT_BINARY_IMAGE_READY 7
+#define VEL_EVENT_GREY_IMAGE_READY 8
+#define VEL_EVENT_TRIGGER_DONE_WITH_GREY_IMAGE 9
+
 #ifdef __cplusplus
 extern "C" {
 #endif

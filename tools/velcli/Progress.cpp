@@ -9,7 +9,7 @@ const char* eventName(int code) {
                                        "results",       "binary image",   "grey image",
                                        "results ready", "binary image ready", "grey image ready",
                                        "done with grey image"};
-  return code >= 0 && code <= kTriggerDoneWithGreyImage ? kNames[code] : "unknown";
+  return code >= 0 && code <= VEL_EVENT_TRIGGER_DONE_WITH_GREY_IMAGE ? kNames[code] : "unknown";
 }
 
 ProgressView::ProgressView(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) != 0) {}

@@ -4,24 +4,16 @@
 
 #include <cstdio>
 
+#include "ImgEngine.h"
+
 namespace velcli {
 
-// The library's operation event codes.
-enum Event : int {
-  kDone = 1,
-  kAborted = 2,
-  kResultsProgress = 3,
-  kBinaryImageProgress = 4,
-  kGreyImageProgress = 5,
-  kResultsReady = 6,
-  kBinaryImageReady = 7,
-  kGreyImageReady = 8,
-  kTriggerDoneWithGreyImage = 9,
-};
-
+// Names of the library's VEL_EVENT_* codes.
 const char* eventName(int code);
 // Done, Aborted or the trigger's done-with-grey-image: the run is over.
-inline bool endsRun(int code) { return code == kDone || code == kAborted || code == kTriggerDoneWithGreyImage; }
+inline bool endsRun(int code) {
+  return code == VEL_EVENT_DONE || code == VEL_EVENT_ABORTED || code == VEL_EVENT_TRIGGER_DONE_WITH_GREY_IMAGE;
+}
 
 class ProgressView {
  public:

@@ -171,9 +171,9 @@ int runCapture(const Options& o) {
   view.finish();
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   std::printf("capture:               %s in %lld us\n", eventName(end), static_cast<long long>(us.count()));
-  if (end == kDone) printBarcodes();
+  if (end == VEL_EVENT_DONE) printBarcodes();
   VelDeviceDisconnect();
-  return end == kDone ? 0 : 1;
+  return end == VEL_EVENT_DONE ? 0 : 1;
 }
 
 int runWatch(const Options& o, sim::SimulatedImager* imager) {
@@ -197,7 +197,7 @@ int runWatch(const Options& o, sim::SimulatedImager* imager) {
     const int word = VelGetTriggerOperationStatus();
     if (word != lastStatus) view.show(word);
     lastStatus = word;
-    if (code == kResultsReady) {
+    if (code == VEL_EVENT_RESULTS_READY) {
       view.finish();
       std::printf("trigger capture %d:\n", ++captures);
       printBarcodes();
