@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/HostSettings.h"
 
@@ -30,19 +31,19 @@ int writeSwitch(const char* name, int value) {
   return platform::hostSettingsWriteDword(name, static_cast<uint32_t>(value & 0xFF));
 }
 
-const char* imageSourceFolder() {
+std::string readImageSourceFolder() {
   char read[kFolderReadBytes];
   const int n = platform::hostSettingsReadString(kAutoSaveFolder, read, sizeof read);
-  if (n < 0) {
-    std::memcpy(g_folder, ".\\", 3);
-    return g_folder;
-  }
+  if (n < 0) return ".\\";
   // The stored text may or may not carry its own terminating NUL.
-  const size_t length = strnlen(read, static_cast<size_t>(n));
-  std::memcpy(g_folder, read, length);
-  size_t end = length;
-  if (end == 0 || g_folder[end - 1] != '\\') g_folder[end++] = '\\';
-  g_folder[end] = '\0';
+  std::string folder(read, strnlen(read, static_cast<size_t>(n)));
+  if (folder.empty() || folder.back() != '\\') folder += '\\';
+  return folder;
+}
+
+const char* imageSourceFolder() {
+  const std::string folder = readImageSourceFolder();
+  std::memcpy(g_folder, folder.c_str(), folder.size() + 1);
   return g_folder;
 }
 

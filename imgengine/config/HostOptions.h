@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace vel::hostoptions {
 
@@ -17,8 +18,10 @@ int readSwitch(const char* name);
 int writeSwitch(const char* name, int value);
 
 // The auto-save folder, always ending in a backslash: the stored text (at most
-// 259 characters) or ".\". The pointer stays valid; the text changes at the next
-// read or write.
+// 259 characters) or ".\".
+std::string readImageSourceFolder();
+// The same in the buffer that callers of the export keep a pointer to; it changes
+// at the next read or write.
 const char* imageSourceFolder();
 // Stores path (cut to 259 characters) with a backslash appended when missing;
 // false when the store refused it.

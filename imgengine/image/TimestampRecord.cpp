@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "config/HostOptions.h"
 
@@ -63,9 +64,11 @@ TimestampRecord TimestampStore::snapshot() {
 }
 
 void refreshTimestampRecord(uint8_t argument) {
+  // A folder of its own: the export's shared buffer belongs to the caller's thread.
+  const std::string folder = hostoptions::readImageSourceFolder();
   const HostImageOptions host{hostoptions::readSwitch(hostoptions::kAutoSaved) != 0,
                               hostoptions::readSwitch(hostoptions::kHostPerspectiveCorrection) != 0,
-                              hostoptions::imageSourceFolder()};
+                              folder.c_str()};
   timestampStore().publish(makeTimestampRecord(deviceConfiguration(), host, argument, platform::localTimeNow()));
 }
 
