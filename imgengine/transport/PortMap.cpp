@@ -60,11 +60,13 @@ PortTarget parseUrl(const std::string& rest) {
   }
   // An optional trailing slash, nothing else after the port (no options, no path).
   if (!port.empty() && port.back() == '/') port.pop_back();
-  if (host.empty() || !parsePort(port, &target.port)) return target;
+  uint16_t number = 0;
+  if (host.empty() || !parsePort(port, &number)) return target;
   for (char c : host) {
     if (std::isspace(static_cast<unsigned char>(c)) || c == '/' || c == '@') return target;
   }
   target.host = host;
+  target.port = number;
   target.kind = PortTarget::Kind::kNetwork;
   return target;
 }
