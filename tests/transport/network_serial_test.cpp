@@ -62,13 +62,19 @@ TEST(NetworkSerial, TheBreakHandshakeRecoversTheLineAndEveryByteValueGoesThrough
   expectEcho(transport);
 }
 
-TEST(NetworkSerial, LineEventsFailTheTransportAsOnAComPort) {
+// COM7 over the network to an echo line, opened and recovered.
+class EchoPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    transport.reset();
+    ASSERT_FALSE(transport.failed());
+  }
   EchoLine echo;
-  Served served(echo.line());
-  SerialTransport transport(kMappedPort);
-  transport.reset();
-  ASSERT_FALSE(transport.failed());
+  Served served{echo.line()};
+  SerialTransport transport{kMappedPort};
+};
 
+TEST_F(EchoPort, LineEventsFailTheTransportAsOnAComPort) {
   served.line().injectLineEvent(vel::devices::kLineError);
   ASSERT_TRUE(eventually([&] { return transport.failed(); }));
   EXPECT_EQ(transport.lineState(), SerialTransport::kLineBreakOrError);
@@ -82,13 +88,7 @@ TEST(NetworkSerial, LineEventsFailTheTransportAsOnAComPort) {
   expectEcho(transport);
 }
 
-TEST(NetworkSerial, ALostConnectionFailsTheTransportAndResetConnectsAgain) {
-  EchoLine echo;
-  Served served(echo.line());
-  SerialTransport transport(kMappedPort);
-  transport.reset();
-  ASSERT_FALSE(transport.failed());
-
+TEST_F(EchoPort, ALostConnectionFailsTheTransportAndResetConnectsAgain) {
   served.server().dropClient();
   ASSERT_TRUE(eventually([&] { return transport.failed(); })) << "no read was pending: the watcher saw the loss";
   transport.reset();
