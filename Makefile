@@ -3,7 +3,7 @@
 # make demo   installs what is missing, builds, and runs velcli against a simulated imager
 # make fast   the native preset's tests only (no setup)
 # VEL_NO_32BIT=1 make test   takes the path of a machine that cannot run 32-bit programs
-PRESETS := native native-asan native-release win32 win64
+PRESETS := native native-asan native-tsan native-release win32 win64
 .PHONY: all setup $(PRESETS) test fast demo clean
 
 all: $(PRESETS)
