@@ -13,7 +13,7 @@
 namespace {
 
 // Polls status until its event code ends a run; answers that code, 0 on timeout.
-int waitForEnd(int (*status)(), int timeoutMs) {
+int waitForEnd(int(VEL_API* status)(), int timeoutMs) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < until) {
     const int event = status() >> 8;
