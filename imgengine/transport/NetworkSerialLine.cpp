@@ -1,6 +1,7 @@
 #include "transport/NetworkSerialLine.h"
 
 #include <algorithm>
+#include <exception>
 
 #include "platform/Threads.h"
 
@@ -57,7 +58,12 @@ bool NetworkSerialLine::connect() {
     telnet::appendNegotiation(offer, telnet::kWill, telnet::kOptionComPort);
     queue(offer);
   }
-  helper_ = std::make_unique<WorkerThread>(kHelperStack, kPriorityCritical, [this](WorkerThread& self) { serve(self); });
+  try {
+    helper_ = std::make_unique<WorkerThread>(kHelperStack, kPriorityCritical, [this](WorkerThread& self) { serve(self); });
+  } catch (const std::exception&) {
+    disconnect();  // no thread to be had: the line stays closed, as when the server is not reached
+    return false;
+  }
   helper_->resume();
   negotiated_.wait(static_cast<int>(kNegotiationTimeoutMs));
   bool usable = false;
