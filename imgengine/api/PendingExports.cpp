@@ -54,7 +54,6 @@ void VEL_API VelExecuteFirmwareErase(void) {}
 int VEL_API VelSetTriggerStatusCommand(int) { return -1; }
 int VEL_API VelPutDeviceToSleepCommand(void) { return -1; }
 int VEL_API VelGetImageStandardDeviation(void) { return -1; }
-int VEL_API VelLoadAndDeployConfigurations(const char*) { return 0; }
 int VEL_API VelGetPerspectiveCorrectionEnabled(void) { return 0; }
 int VEL_API VelSetPerspectiveCorrectionEnabled(int) { return 0; }
 int VEL_API VelGetImageCompressedEnabled(void) { return 0; }
@@ -68,7 +67,6 @@ char* VEL_API VelGetCaptureTimestampStringInASCII(void) { return g_emptyText; }
 char* VEL_API VelGetAutoSaveFileFullPathName(void) { return g_emptyText; }
 int VEL_API VelExecuteDecompression(const char*, const char*) { return 0; }
 int VEL_API VelExecuteCompression(const char*, const char*) { return 0; }
-int VEL_API VelSaveCurrentConfigurations(const char*) { return 0; }
 int VEL_API VelSaveJepgImageAsJpegFile(const char*, int) { return -1; }
 int VEL_API VelSetTimestampColor(int) { return 0; }
 int VEL_API VelSetTimestampDateFormat(int) { return 0; }
