@@ -254,16 +254,17 @@ void readKey(const ini::Document& file, DeviceConfiguration& r, const Key& k) {
   }
 }
 
-// The folder without its trailing backslash, quoted when a reader would
-// otherwise lose part of it: an inline comment sign, blanks at either end, or a
-// leading quote.
-std::string folderText(std::string folder) {
-  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  if (folder.empty()) return folder;
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  const bool quote = folder.find_first_of(";#") != std::string::npos || blank(folder.front()) ||
-                     blank(folder.back()) || folder.front() == '"' || folder.front() == '\'';
-  if (!quote) return folder;
+// The folder without its trailing backslash, so that no reader joins the next
+// line to it. Where a reader would lose part of that text (an inline comment
+// sign, blanks at either end, a leading quote, a second trailing backslash) the
+// whole folder is written in quotes instead, its backslash included.
+std::string folderText(const std::string& folder) {
+  std::string bare = folder;
+  if (!bare.empty() && bare.back() == '\\') bare.pop_back();
+  if (bare.empty()) return bare;
+  const bool quote = bare.back() == '\\' || bare.find_first_of(";#") != std::string::npos ||
+                     ini::blank(bare.front()) || ini::blank(bare.back()) || bare.front() == '"' || bare.front() == '\'';
+  if (!quote) return bare;
   const char mark = folder.find('"') == std::string::npos ? '"' : '\'';
   return mark + folder + mark;
 }

@@ -6,9 +6,9 @@
 
 namespace vel::ini {
 
-namespace {
-
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+namespace {
 
 std::string_view strip(std::string_view s) {
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);

@@ -38,6 +38,9 @@ class Document {
   std::map<std::string, std::string> entries_;  // "section:key", lower case
 };
 
+// The blanks that lines, keys and bare values lose at their ends.
+bool blank(char c);
+
 // Decimal in the manner of atoi: leading blanks, an optional sign, digits; the
 // rest is ignored and text without digits is 0. Out of the int range it stays at
 // the nearest end.

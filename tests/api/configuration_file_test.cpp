@@ -354,7 +354,8 @@ TEST_F(ConfigurationFile, HostSettingsMissingFromTheFileKeepTheirCurrentValues) 
 }
 
 TEST_F(ConfigurationFile, FoldersRoundTripThroughAnyReader) {
-  for (const char* folder : {"D:\\a;b#c  \\", " lead\\", "'quoted\\", "C:\\plain\\", "\\", ".\\"}) {
+  for (const char* folder : {"D:\\a;b#c  \\", " lead\\", "'quoted\\", "C:\\plain\\", "\\", ".\\", "C:\\two\\\\",
+                             "\\\\", "tab\t\\"}) {
     ASSERT_EQ(VelSetImageSourceFolder(folder, 0), 1);
     ASSERT_EQ(VelSaveCurrentConfigurations(kFile), 0);
     ASSERT_EQ(VelSetImageSourceFolder("X:\\other", 0), 1);
