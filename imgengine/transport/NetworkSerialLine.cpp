@@ -197,10 +197,10 @@ void NetworkSerialLine::lostLocked() {
 void NetworkSerialLine::sendSettingsLocked() {
   using namespace telnet;
   std::vector<uint8_t> out;
-  appendBaudRate(out, baud_);
-  appendComCommand(out, kSetDataSize, 8);
-  appendComCommand(out, kSetParity, kParityNone);
-  appendComCommand(out, kSetStopSize, kStopBitsOne);
+  appendBaudRate(out, format_.baudRate);
+  appendComCommand(out, kSetDataSize, format_.dataBits);
+  appendComCommand(out, kSetParity, format_.parityBit ? kParityEven : kParityNone);
+  appendComCommand(out, kSetStopSize, format_.stopBits == 2 ? kStopBitsTwo : kStopBitsOne);
   appendComCommand(out, kSetLineStateMask, kLineBreakDetect | kLineErrors);
   appendComCommand(out, kSetModemStateMask, kModemCtsChanged | kModemDsrChanged);
   queue(out);
@@ -251,15 +251,24 @@ void NetworkSerialLine::cancel(Operation&) {
 
 bool NetworkSerialLine::configure(const devices::SerialSettings& settings) {
   ScopedLock hold(m_);
-  baud_ = settings.baudRate;
+  format_ = devices::LineFormat();
+  format_.baudRate = settings.baudRate;
   configured_ = true;
   sendSettingsLocked();
   return purge();
 }
 
+bool NetworkSerialLine::setLineFormat(const devices::LineFormat& format) {
+  ScopedLock hold(m_);
+  format_ = format;
+  configured_ = true;
+  sendSettingsLocked();
+  return connected_;
+}
+
 bool NetworkSerialLine::setBaudRate(uint32_t baud) {
   ScopedLock hold(m_);
-  baud_ = baud;
+  format_.baudRate = baud;
   std::vector<uint8_t> out;
   appendBaudRate(out, baud);
   return queue(out);

@@ -46,6 +46,7 @@ class NetworkSerialLine : public devices::SerialLine, private telnet::Parser::Ha
   void cancel(devices::Operation& op) override;
   bool configure(const devices::SerialSettings& settings) override;
   bool setBaudRate(uint32_t baud) override;
+  bool setLineFormat(const devices::LineFormat& format) override;
   bool purge() override;
   bool setBreak(bool on) override;
   devices::IoStart waitEvent(uint32_t* mask, devices::Operation& op) override;
@@ -91,7 +92,7 @@ class NetworkSerialLine : public devices::SerialLine, private telnet::Parser::Ha
   Event negotiated_{true, false};
   bool answered_[256] = {};
   uint32_t roundTripMs_ = 0;
-  uint32_t baud_ = 0;
+  devices::LineFormat format_;  // what a reconnected line is set to again
   bool configured_ = false;
   std::deque<uint8_t> received_;
   std::vector<uint8_t> outgoing_;

@@ -5,6 +5,7 @@
 
 #include "platform/Environment.h"
 #include "platform/HostSettings.h"
+#include "transport/NetworkSerialLine.h"
 
 namespace vel {
 
@@ -120,6 +121,13 @@ PortTarget portTarget(int portNumber) {
   target.kind = PortTarget::Kind::kDevice;
   target.device = comPortName(portNumber);
   return target;
+}
+
+std::unique_ptr<devices::SerialLine> openPortLine(int portNumber) {
+  const PortTarget target = portTarget(portNumber);
+  if (target.kind == PortTarget::Kind::kNetwork) return NetworkSerialLine::open(target.host, target.port);
+  if (target.kind == PortTarget::Kind::kDevice) return devices::provider().openSerial(target.device.c_str());
+  return nullptr;
 }
 
 }  // namespace vel

@@ -6,7 +6,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "transport/DeviceSeam.h"
 
 namespace vel {
 
@@ -24,5 +27,8 @@ std::string comPortName(int portNumber);
 PortTarget parsePortMapping(const std::string& text);
 // The target of port number 1..99 (kNone for any other number or a malformed mapping).
 PortTarget portTarget(int portNumber);
+// Opens the serial line port number 1..99 names: a network serial port, or a
+// device through the device seam. Null when it does not open.
+std::unique_ptr<devices::SerialLine> openPortLine(int portNumber);
 
 }  // namespace vel

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "transport/NetworkSerialLine.h"
 #include "transport/PortMap.h"
 
 namespace vel {
@@ -31,12 +30,7 @@ class SerialTransport::LineWatcher : public WorkerThread {
 
 SerialTransport::SerialTransport(int portNumber) : OverlappedTransport(kPiece, ShortWrites::kFail) {
   watcher_ = std::make_unique<LineWatcher>(*this);
-  const PortTarget target = portTarget(portNumber);
-  if (target.kind == PortTarget::Kind::kNetwork) {
-    line_ = NetworkSerialLine::open(target.host, target.port);
-  } else if (target.kind == PortTarget::Kind::kDevice) {
-    line_ = devices::provider().openSerial(target.device.c_str());
-  }
+  line_ = openPortLine(portNumber);
   if (!line_) return;
   attach(line_.get());
   devices::SerialSettings settings;

@@ -28,7 +28,8 @@ enum ComCommand : uint8_t {
   kPurgeData = 12,
 };
 constexpr uint8_t kServerOffset = 100;
-constexpr uint8_t kParityNone = 1, kStopBitsOne = 1, kControlBreakOn = 5, kControlBreakOff = 6, kPurgeBoth = 3;
+constexpr uint8_t kParityNone = 1, kParityEven = 3, kStopBitsOne = 1, kStopBitsTwo = 2;
+constexpr uint8_t kControlBreakOn = 5, kControlBreakOff = 6, kPurgeBoth = 3;
 // Line state bits: break detect and the receive errors (framing, parity, overrun).
 constexpr uint8_t kLineBreakDetect = 0x10, kLineErrors = 0x08 | 0x04 | 0x02;
 // Modem state bits: the changes of CTS and DSR, and their levels.
