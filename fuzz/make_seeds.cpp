@@ -174,6 +174,8 @@ void telnetSeeds() {
   const uint8_t data[] = {0x00, 0xFF, 0x41};
   t::appendData(stream, data, sizeof data);
   writeSeed("telnet_fuzz", "server", {6}, stream);
+}
+
 // Configuration files: one as the library saves the factory settings, and one
 // with the reader's harder lines.
 void iniSeeds() {
