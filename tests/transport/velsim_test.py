@@ -4,9 +4,12 @@
 connects to COM7 mapped by VEL_SERIAL_PORT_7 to velsim on the loopback
 interface, captures with decoding and then sees the trigger capture velsim sends
 when told to; natively also with
-the mapping in the host settings file, and velcli's recipe from the README.
+the mapping in the host settings file, and velcli's recipe from the README. An
+application that loads the library at run time and unloads it while connected gets
+its unload back promptly, with the connection closed and the library gone.
 
-  velsim_test.py --velsim VELSIM --client CLIENT [--wine WINE_RUN --build BUILD] [--velcli VELCLI]
+  velsim_test.py --velsim VELSIM --client CLIENT [--unload-client CLIENT]
+                 [--wine WINE_RUN --build BUILD] [--velcli VELCLI]
 """
 import argparse
 import os
@@ -79,10 +82,27 @@ def expect_session(args, env, sim, what):
     print("     connect took %s ms" % values.get("connect_ms"), flush=True)
 
 
+def expect_unload_while_connected(args, env, sim):
+    command = [args.unload_client]
+    if args.wine:
+        command = [args.wine] + command
+        env = dict(env, VEL_BUILD_DIR=args.build)
+    try:
+        r = subprocess.run(command, env=dict(env, VEL_SERIAL_PORT_7=sim.url), stdin=subprocess.DEVNULL,
+                           capture_output=True, text=True, timeout=60)
+    except subprocess.TimeoutExpired:
+        check(False, "unloading the library while connected returns")
+        return
+    check(r.returncode == 0 and "connect 1" in r.stdout, "run-time loaded library connects: %r" % r.stdout)
+    check(re.search(r"unloaded 1 in \d+ ms", r.stdout) is not None,
+          "unloading while connected returns and the library is gone: %r" % r.stdout)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--velsim", required=True)
     parser.add_argument("--client", required=True)
+    parser.add_argument("--unload-client")
     parser.add_argument("--wine")
     parser.add_argument("--build")
     parser.add_argument("--velcli")
@@ -95,6 +115,8 @@ def main():
     sim = Velsim(args.velsim)
     try:
         expect_session(args, dict(env, VEL_SERIAL_PORT_7=sim.url), sim, "environment mapping")
+        if args.unload_client:
+            expect_unload_while_connected(args, env, sim)
         if not args.wine:
             with tempfile.NamedTemporaryFile("w", suffix=".settings", delete=False) as f:
                 f.write("SerialPort7=S:%s\n" % sim.url)
@@ -112,6 +134,8 @@ def main():
     finally:
         log = sim.stop()
     check("break on" in log and "baud rate 115200" in log, "velsim saw the baud rate and the break handshake")
+    if args.unload_client:
+        check(log.count("client disconnected") >= 2, "velsim saw the unloaded library's connection close")
     return 1 if failures else 0
 
 
