@@ -16,21 +16,6 @@ int VEL_API VelSetTerminalModeOutput(void) { return 0; }
 int VEL_API VelSetIoPinConfiguration(int, int) { return 0; }
 int VEL_API VelSetIoPinValue(int, int) { return 0; }
 int VEL_API VelGetIoPinValue(int) { return -1; }
-void VEL_API VelGetPreviousBinaryImage(void) {}
-void VEL_API VelGetPreviousGreyImage(void) {}
-void VEL_API VelCaptureGreyImage(void) {}
-int VEL_API VelGetGreyImageWidth(void) { return 0; }
-int VEL_API VelGetBinaryImageWidth(void) { return 0; }
-int VEL_API VelGetGreyImageHeight(void) { return 0; }
-int VEL_API VelGetBinaryImageHeight(void) { return 0; }
-int VEL_API VelGetGreyImageDataSize(void) { return 0; }
-int VEL_API VelGetBinaryImageDataSize(void) { return 0; }
-unsigned char* VEL_API VelGetGreyImageData(void) { return nullptr; }
-unsigned char* VEL_API VelGetBinaryImageData(void) { return nullptr; }
-int VEL_API VelGetGreyImageBitmapFileSize(void) { return 0; }
-int VEL_API VelGetBinaryImageBitmapFileSize(void) { return 0; }
-unsigned char* VEL_API VelGetGreyImageBitmapFileData(void) { return nullptr; }
-unsigned char* VEL_API VelGetBinaryImageBitmapFileData(void) { return nullptr; }
 VelBitmap VEL_API VelCreateGreyImageInDeviceContext(VelDC) { return nullptr; }
 VelBitmap VEL_API VelCreateBinaryImageInDeviceContext(VelDC) { return nullptr; }
 int VEL_API VelSaveGreyImageAsBmpFile(const char*, int) { return -1; }
@@ -38,9 +23,7 @@ int VEL_API VelSaveBinaryImageAsBmpFile(const char*, int) { return -1; }
 int VEL_API VelSaveGreyImageAsJpegFile(const char*, int) { return -2; }
 int VEL_API VelSaveBinaryImageAsJpegFile(const char*, int) { return -1; }
 VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC, int*, int*) { return nullptr; }
-unsigned char* VEL_API VelGetCurDisplayBuffer(void) { return nullptr; }
 int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }
-void VEL_API VelGetPreviousGreyImageEx(void) {}
 int VEL_API VelGetTimestampColor(void) { return 0; }
 int VEL_API VelGetTimestampDateFormat(void) { return 0; }
 int VEL_API VelGetTimestampDateOnly(void) { return 0; }
@@ -48,12 +31,10 @@ int VEL_API VelGetTimestampEnabled(void) { return 0; }
 int VEL_API VelGetTimestampLocation(void) { return 0; }
 int VEL_API VelGetSensorRegister(int) { return -1; }
 int VEL_API VelSetSensorRegister(int, int) { return -1; }
-void VEL_API VelGetWindowedPreviousGreyImage(int, int, int, int, int) {}
 int VEL_API VelSetTargetingLedsStatus(int) { return -1; }
 void VEL_API VelExecuteFirmwareErase(void) {}
 int VEL_API VelSetTriggerStatusCommand(int) { return -1; }
 int VEL_API VelPutDeviceToSleepCommand(void) { return -1; }
-int VEL_API VelGetImageStandardDeviation(void) { return -1; }
 int VEL_API VelLoadAndDeployConfigurations(const char*) { return 0; }
 int VEL_API VelGetPerspectiveCorrectionEnabled(void) { return 0; }
 int VEL_API VelSetPerspectiveCorrectionEnabled(int) { return 0; }
@@ -62,7 +43,6 @@ int VEL_API VelSetImageCompressedEnabled(int) { return 0; }
 int VEL_API VelGetImageCompressedQuality(void) { return 0; }
 int VEL_API VelSetImageCompressedQuality(int) { return 0; }
 int VEL_API VelSaveJpegImageAsBmpFile(const char*, int) { return 0; }
-int VEL_API VelGetGreyImageCompressedDataSize(void) { return 0; }
 int VEL_API VelExecuteAutoSaveOperation(void) { return 0; }
 char* VEL_API VelGetCaptureTimestampStringInASCII(void) { return g_emptyText; }
 char* VEL_API VelGetAutoSaveFileFullPathName(void) { return g_emptyText; }
