@@ -42,21 +42,21 @@ void BinaryRows::storeWhole(uint32_t count, uint8_t byte) {
   }
 }
 
+// Bits go into the accumulator several at a time; whole bytes are stored directly.
 void BinaryRows::run(uint32_t count, uint8_t colour) {
-  const uint32_t bit = colour & 1;
-  while (count > 0 && bits_ > 0) {
-    accumulator_ = (accumulator_ << 1) | bit;
-    --count;
-    if (++bits_ == 8) {
-      store(static_cast<uint8_t>(accumulator_));
-      bits_ = 0;
-    }
+  const uint32_t ones = colour & 1 ? 0xFFu : 0u;
+  if (bits_ > 0) {
+    const uint32_t n = std::min(count, 8 - bits_);
+    accumulator_ = (accumulator_ << n) | (ones >> (8 - n));
+    bits_ += n;
+    count -= n;
+    if (bits_ < 8) return;
+    store(static_cast<uint8_t>(accumulator_));
+    bits_ = 0;
   }
-  storeWhole(count / 8, bit ? 0xFF : 0x00);
-  for (count %= 8; count > 0; --count) {
-    accumulator_ = (accumulator_ << 1) | bit;
-    ++bits_;
-  }
+  storeWhole(count / 8, static_cast<uint8_t>(ones));
+  bits_ = count % 8;
+  accumulator_ = ones >> (8 - bits_);
 }
 
 }  // namespace vel

@@ -42,9 +42,14 @@ void adjustPixel(uint8_t* bgr, const HsvAdjustment& hsv) {
     else
       h = (r - g) / d + 240;
   }
-  // A hue shift of more than a turn is wrapped whole.
-  h = std::fmod(h + hsv.hue, 360.0);
+  h += hsv.hue;
   if (h < 0) h += 360;
+  if (h >= 360) h -= 360;
+  // A shift of more than a turn (the configuration allows 512 degrees) is wrapped whole.
+  if (h < 0 || h >= 360) {
+    h = std::fmod(h, 360.0);
+    if (h < 0) h += 360;
+  }
   s = std::min(s * hsv.saturation, 1.0);
   v = std::min(v * hsv.value, 1.0);
 
@@ -104,16 +109,54 @@ void ColourRows::begin(uint8_t* pixels, uint32_t width, uint32_t height, uint32_
 }
 
 void ColourRows::put(const uint8_t* data, size_t length) {
-  for (size_t i = 0; i < length && y_ < height_; ++i) {
-    const int phase = rowPhase_ ^ static_cast<int>(x_ & 1);
-    if (phase == 0 || phase == 3)
-      green(x_, y_, data[i]);
-    else
-      redOrBlue(x_, y_, phase == 1 ? kRed : kBlue, data[i]);
-    if (++x_ < width_) continue;
+  for (size_t i = 0; i < length && y_ < height_;) {
+    if (x_ >= 2 && x_ + 2 < width_ && interiorRow()) {
+      // The samples whose neighbours all exist, in one run.
+      const size_t n = std::min<size_t>(length - i, width_ - 2 - x_);
+      interiorSamples(data + i, n);
+      i += n;
+      x_ += static_cast<uint32_t>(n);
+    } else {
+      sample(data[i++]);
+      ++x_;
+    }
+    if (x_ < width_) continue;
     x_ = 0;
     rowPhase_ ^= 2;
     if (++y_ >= 2) adjustRows(y_ - 2);
+  }
+}
+
+void ColourRows::sample(uint8_t v) {
+  const int phase = rowPhase_ ^ static_cast<int>(x_ & 1);
+  if (phase == 0 || phase == 3)
+    green(x_, y_, v);
+  else
+    redOrBlue(x_, y_, phase == 1 ? kRed : kBlue, v);
+}
+
+// Rows 2 .. height - 3 have all neighbours of their samples 2 .. width - 3: the
+// rules below are those of green() and redOrBlue() without their edge cases.
+bool ColourRows::interiorRow() const { return y_ >= 2 && y_ + 2 < height_; }
+
+void ColourRows::interiorSamples(const uint8_t* data, size_t n) {
+  // Bitmap rows are bottom-up: received row y - 1 lies one stride above row y in memory.
+  uint8_t* row = at(x_, y_);
+  for (size_t i = 0; i < n; ++i, row += 3) {
+    const int v = data[i];
+    const int phase = rowPhase_ ^ static_cast<int>((x_ + i) & 1);
+    uint8_t* above = row + stride_;
+    uint8_t* twoAbove = above + stride_;
+    if (phase == 0 || phase == 3) {
+      row[kGreen] = static_cast<uint8_t>(v);
+      above[kGreen] = static_cast<uint8_t>((twoAbove[kGreen] + above[kGreen - 3] + above[kGreen + 3] + v) >> 2);
+      continue;
+    }
+    const int c = phase == 1 ? kRed : kBlue;
+    row[c] = static_cast<uint8_t>(v);
+    row[c - 3] = static_cast<uint8_t>((row[c - 6] + v) >> 1);
+    above[c] = static_cast<uint8_t>((twoAbove[c] + v) >> 1);
+    above[c - 3] = static_cast<uint8_t>((twoAbove[c - 6] + twoAbove[c] + row[c - 6] + v) >> 2);
   }
 }
 
@@ -163,8 +206,19 @@ void ColourRows::adjustRows(uint32_t end) {
     return;
   }
   for (; adjusted_ < end; ++adjusted_) {
+    // Neighbouring pixels often share their colour: the last one is remembered.
+    uint8_t last[3] = {0, 0, 0}, lastAdjusted[3] = {0, 0, 0};
+    adjustPixel(lastAdjusted, hsv_);
     uint8_t* p = at(0, adjusted_);
-    for (uint32_t x = 0; x < width_; ++x, p += 3) adjustPixel(p, hsv_);
+    for (uint32_t x = 0; x < width_; ++x, p += 3) {
+      if (p[0] != last[0] || p[1] != last[1] || p[2] != last[2]) {
+        std::memcpy(last, p, 3);
+        adjustPixel(p, hsv_);
+        std::memcpy(lastAdjusted, p, 3);
+      } else {
+        std::memcpy(p, lastAdjusted, 3);
+      }
+    }
   }
 }
 

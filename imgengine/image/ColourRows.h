@@ -41,6 +41,9 @@ class ColourRows {
 
  private:
   uint8_t* at(uint32_t x, uint32_t y) const { return pixels_ + size_t{height_ - 1 - y} * stride_ + 3 * size_t{x}; }
+  void sample(uint8_t v);
+  bool interiorRow() const;
+  void interiorSamples(const uint8_t* data, size_t n);
   void green(uint32_t x, uint32_t y, uint8_t v);
   void redOrBlue(uint32_t x, uint32_t y, int channel, uint8_t v);
   void adjustRows(uint32_t end);

@@ -74,7 +74,7 @@ class ImageSections : public ImageSlots {
 
   BinaryRows binary_;
   uint64_t binaryBytes_ = 0;  // bytes of the image: height x width / 8
-  uint64_t lastBinaryHalf_ = 0;
+  uint64_t nextBinaryProgress_ = 0;  // bytes stored at which the percentage reaches the next 2-percent step
 
   GreyTarget target_ = GreyTarget::Discard;
   GreyRows grey_;
@@ -88,7 +88,7 @@ class ImageSections : public ImageSlots {
 
 bool ImageSections::readBinarySection(ByteStream& s, uint16_t width, uint16_t height, int32_t blockSize) {
   callbacks_.postProgress(0, kEventBinaryImageProgress);
-  lastBinaryHalf_ = 0;
+  nextBinaryProgress_ = 0;
   if (blockSize <= 0) {
     s.abort();
     return false;
@@ -96,6 +96,7 @@ bool ImageSections::readBinarySection(ByteStream& s, uint16_t width, uint16_t he
   const bool keep = holdsPixels(width, height) && width % 8 == 0 &&
                     bitmapFileSize(PixelKind::Binary, width, height) <= kBinaryImageBufferBytes;
   binaryBytes_ = pixelsOf(width, height) / 8;
+  nextBinaryProgress_ = (2 * binaryBytes_ + 99) / 100;
   if (keep) {
     const size_t header = writeBitmapHeader(build_.data(), PixelKind::Binary, width, height);
     binary_.begin(build_.data() + header, width, height, bitmapStride(PixelKind::Binary, width));
@@ -152,11 +153,13 @@ bool ImageSections::applyRuns(ByteStream& s, const uint8_t* runs, size_t count, 
   return true;
 }
 
-// Posted when the percentage moves into another 2-percent step.
+// Posted when the percentage moves into another 2-percent step; the byte count
+// at which that happens next is worked out once per step.
 void ImageSections::binaryProgress() {
-  const uint64_t percent = uint64_t{binary_.bytesStored()} * 100 / binaryBytes_;
-  if ((percent >> 1) == lastBinaryHalf_) return;
-  lastBinaryHalf_ = percent >> 1;
+  const uint64_t stored = binary_.bytesStored();
+  if (stored < nextBinaryProgress_) return;
+  const uint64_t percent = stored * 100 / binaryBytes_;
+  nextBinaryProgress_ = (2 * ((percent >> 1) + 1) * binaryBytes_ + 99) / 100;
   callbacks_.postProgress(static_cast<int>(percent), kEventBinaryImageProgress);
 }
 

@@ -165,3 +165,68 @@ TEST(HsvAdjustment, AppliedToEveryRowOfTheImage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The interpolation rules written out on a plain (x, y) grid, one sample at a
+// time, to hold the built image to: any mosaic, any piece size.
+std::vector<Colour> referenceBuild(const Bytes& mosaic, int w, int h, int firstPhase) {
+  std::vector<std::array<int, 3>> p(size_t(w) * h, {0x5A, 0x5A, 0x5A});  // blue, green, red
+  auto K = [&](int x, int y) -> std::array<int, 3>& { return p[size_t(y) * w + x]; };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int v = mosaic[size_t(y) * w + x];
+      const int phase = firstPhase ^ ((y & 1) * 2) ^ (x & 1);
+      if (phase == 0 || phase == 3) {
+        K(x, y)[1] = v;
+        if (y >= 1) {
+          std::vector<int> n{v};
+          if (y >= 2) n.push_back(K(x, y - 2)[1]);
+          if (x >= 1) n.push_back(K(x - 1, y - 1)[1]);
+          if (x + 1 < w) n.push_back(K(x + 1, y - 1)[1]);
+          int sum = 0;
+          for (int g : n) sum += g;
+          K(x, y - 1)[1] = n.size() == 4 ? sum >> 2 : n.size() == 3 ? sum / 3 : n.size() == 2 ? sum >> 1 : sum;
+        }
+        if (y == h - 1 && h >= 3 && x >= 1)
+          K(x - 1, y)[1] = x == 1 ? (K(0, y - 1)[1] + v) >> 1 : (K(x - 1, y - 1)[1] + K(x - 2, y)[1] + v) / 3;
+        continue;
+      }
+      const int c = phase == 1 ? 2 : 0;
+      K(x, y)[c] = v;
+      if (x >= 1) K(x - 1, y)[c] = x >= 2 ? (K(x - 2, y)[c] + v) >> 1 : v;
+      if (y >= 1) K(x, y - 1)[c] = y >= 2 ? (K(x, y - 2)[c] + v) >> 1 : v;
+      if (x >= 2 && y >= 2) K(x - 1, y - 1)[c] = (K(x - 2, y - 2)[c] + K(x, y - 2)[c] + K(x - 2, y)[c] + v) >> 2;
+      else if (x >= 2 && y == 1) K(x - 1, y - 1)[c] = (K(x - 2, y)[c] + v) >> 1;
+      else if (x == 1 && y >= 2) K(x - 1, y - 1)[c] = (K(1, y - 2)[c] + v) >> 1;
+      else if (x == 1 && y == 1) K(x - 1, y - 1)[c] = v;
+      if (x == w - 2) {
+        K(x + 1, y)[c] = v;
+        if (y >= 1) K(x + 1, y - 1)[c] = v;
+      }
+      if (y == h - 2) {
+        K(x, y + 1)[c] = v;
+        if (x >= 1) K(x - 1, y + 1)[c] = K(x - 1, y)[c];
+        if (x == w - 2) K(x + 1, y + 1)[c] = v;
+      }
+    }
+  const int last = firstPhase ^ (((h - 1) & 1) * 2) ^ ((w - 1) & 1);
+  if (last == 1 || last == 2) K(w - 1, h - 1)[1] = (K(w - 1, h - 2)[1] + K(w - 2, h - 1)[1]) >> 1;
+  std::vector<Colour> out;
+  for (const auto& c : p) out.push_back(Colour{uint8_t(c[0]), uint8_t(c[1]), uint8_t(c[2])});
+  return out;
+}
+
+TEST(ColourRows, EveryPixelFollowsTheInterpolationRules) {
+  uint32_t seed = 12345;
+  for (int phase = 0; phase < 4; ++phase)
+    for (auto [w, h] : {std::pair<int, int>{9, 7}, {16, 12}, {33, 5}})
+      for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}}) {
+        Bytes mosaic(size_t(w) * h);
+        for (uint8_t& v : mosaic) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+        ASSERT_EQ(build(mosaic, w, h, phase, {}, piece), referenceBuild(mosaic, w, h, phase))
+            << "phase " << phase << " " << w << "x" << h << " pieces of " << piece;
+      }
+}
+
+}  // namespace
