@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "imager/SceneBarcodes.h"
+#include "imager/SceneJpeg.h"
 
 namespace sim {
 
@@ -13,6 +14,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr uint8_t kMaxLog2Step = 3;
 constexpr uint32_t kFirstTicks = 1200;
 constexpr uint32_t kTicksPerBarcode = 150;
+constexpr uint8_t kCompressedStatus = 0x10;
+constexpr int kDefaultQuality = 75;
 
 uint8_t clampByte(double v) { return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0)); }
 
@@ -117,6 +120,8 @@ CameraSettings cameraSettings(const ImagerSettings& s, bool colourSensor) {
   c.rotation = s.rotation;
   c.colour = colourSensor;
   c.symbologies = s.symbologies;
+  c.compressed = s.compressImages;
+  c.quality = s.compressQuality;
   return c;
 }
 
@@ -172,6 +177,9 @@ Scene captureScene(const SceneDescription& d, const RgbPicture& picture, const C
       }
   }
   scene.image = std::move(view.image);
+  // Sent when the configuration or the capture asks for compression.
+  if (camera.compressed) scene.compressedMark = kCompressedStatus;
+  scene.compressed = compressGrey(scene.image, camera.quality ? camera.quality : kDefaultQuality);
   return scene;
 }
 

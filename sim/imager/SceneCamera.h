@@ -29,6 +29,8 @@ struct CameraSettings {
   uint16_t rotation = 0;                            // 90, 180, 270 turn the image clockwise
   bool colour = false;                              // a colour sensor sends its Bayer mosaic
   uint64_t symbologies = ~uint64_t{0};              // configuration enable bits
+  bool compressed = false;                          // the imager compresses every grey image it sends
+  int quality = 0;                                  // JPEG quality (0: the imager's default)
 };
 CameraSettings cameraSettings(const ImagerSettings& settings, bool colourSensor);
 

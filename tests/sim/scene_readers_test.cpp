@@ -1,6 +1,7 @@
 // The images a scene capture delivers, checked by independent readers: zbarimg
-// decodes the grey bitmap the library received, Pillow reads the colour bitmap
-// back and compares it with the scene's pixels.
+// decodes the grey bitmap and the compressed stream the library received,
+// exiftool reads the imager's EXIF block, djpeg decodes the stream, Pillow
+// reads the colour bitmap back and compares it with the scene's pixels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -113,6 +114,35 @@ TEST(SceneCapture, TheColourImageMatchesTheSceneWithinTolerance) {
   EXPECT_LT(r, 12.0);
   EXPECT_LT(g, 12.0);
   EXPECT_LT(b, 12.0);
+}
+
+// A compressed capture is a real JPEG whose first segment is the imager's EXIF
+// block with the copyright text and the blank capture date.
+TEST(SceneCapture, ACompressedCaptureIsAJpegWithTheImagersExifBlock) {
+  SimulatedImager imager(Line::Usb);
+  imager.store().settings().symbologies |= uint64_t{1} << kQrBit;
+  imager.store().settings().compressQuality = 85;
+  imager.showScene(scene("single-qr.scene"));
+  ASSERT_EQ(imager.connect(), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  VelCaptureImage(1, 0, 1, 1);
+  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  const int size = VelGetGreyImageCompressedDataSize();
+  ASSERT_GT(size, 1000);
+  EXPECT_EQ(VelGetGreyImageDataSize(), 0);
+  const uint8_t* jpeg = VelGetGreyImageData();
+  EXPECT_EQ(std::string(jpeg, jpeg + 4), "\xFF\xD8\xFF\xE1");
+  const std::string path = temporaryPath("scene.jpg");
+  writeFile(path, jpeg, static_cast<size_t>(size));
+
+  EXPECT_EQ(run("zbarimg --quiet --raw " + path + " 2>/dev/null"), "VEL SIM 0001\n");
+  EXPECT_EQ(run("exiftool -s3 -Copyright " + path), "Copyright (c) Velmora\n");
+  EXPECT_EQ(run("exiftool -s3 -n -ExifIFD:DateTimeOriginal " + path), "\n") << "blank, as the imager leaves it";
+  const std::string head(jpeg, jpeg + 512);
+  const std::string marked = std::string("Copyright (c) Velmora") + '\0' + std::string(19, ' ') + '\0';
+  EXPECT_NE(head.find(marked), std::string::npos) << "19 blanks right after the copyright text";
+  EXPECT_EQ(run("djpeg -pnm " + path + " | head -2 | tail -1"), "640 480\n") << "the whole picture, as sent";
+  EXPECT_EQ(capturedTexts().count("VEL SIM 0001"), 1u);
 }
 
 }  // namespace
