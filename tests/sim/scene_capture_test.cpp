@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "SceneFixture.h"
 #include "SimulatedImagerFixture.h"
 #include "imager/SceneFile.h"
 
@@ -15,28 +16,13 @@ using simimager::progress;
 using simimager::SimulatedImager;
 using simimager::takeRun;
 using simimager::thisThreadWithQueue;
+using scenetest::capturedTexts;
+using scenetest::kQrBit;
+using scenetest::scene;
 
 namespace {
 
-constexpr int kQrBit = 25;
 constexpr int kCode128Bit = 2;
-
-sim::SceneDescription scene(const std::string& name) {
-  std::string error;
-  auto d = sim::loadScene(sim::sceneFolder() + "/" + name, &error);
-  EXPECT_TRUE(d.has_value()) << error;
-  return d.value_or(sim::SceneDescription{});
-}
-
-std::set<std::string> capturedTexts() {
-  std::set<std::string> texts;
-  for (int i = 0; i < VelGetNumberOfDecodedBarcodes(); ++i) {
-    unsigned char data[512] = {};
-    const int n = VelGetBarcodeData(i, sizeof data, data);
-    texts.insert(std::string(reinterpret_cast<char*>(data), n > 0 ? size_t(n) : 0));
-  }
-  return texts;
-}
 
 std::set<std::string> sceneTexts(const sim::SceneDescription& d, uint64_t enabled) {
   std::set<std::string> texts;

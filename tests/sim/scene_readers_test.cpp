@@ -10,8 +10,8 @@
 #include <set>
 #include <string>
 
+#include "SceneFixture.h"
 #include "SimulatedImagerFixture.h"
-#include "imager/SceneBarcodes.h"
 #include "imager/SceneCamera.h"
 #include "imager/SceneFile.h"
 
@@ -20,27 +20,11 @@ using simimager::progress;
 using simimager::SimulatedImager;
 using simimager::takeRun;
 using simimager::thisThreadWithQueue;
+using scenetest::capturedTexts;
+using scenetest::kQrBit;
+using scenetest::scene;
 
 namespace {
-
-constexpr int kQrBit = 25;
-
-sim::SceneDescription scene(const std::string& name) {
-  std::string error;
-  auto d = sim::loadScene(sim::sceneFolder() + "/" + name, &error);
-  EXPECT_TRUE(d.has_value()) << error;
-  return d.value_or(sim::SceneDescription{});
-}
-
-std::set<std::string> capturedTexts() {
-  std::set<std::string> texts;
-  for (int i = 0; i < VelGetNumberOfDecodedBarcodes(); ++i) {
-    unsigned char data[512] = {};
-    const int n = VelGetBarcodeData(i, sizeof data, data);
-    texts.insert(std::string(reinterpret_cast<char*>(data), n > 0 ? size_t(n) : 0));
-  }
-  return texts;
-}
 
 std::string run(const std::string& command) {
   std::string out;
