@@ -41,21 +41,18 @@ std::vector<uint8_t> imagerExifBlock() {
   const uint32_t copyrightBytes = sizeof kCopyright;
   const uint32_t date = copyright + copyrightBytes;
 
-  std::vector<uint8_t> tiff = {'I', 'I', 42, 0};
-  le32(tiff, ifd0);
-  le16(tiff, 2);
-  entry(tiff, kTagCopyright, kAscii, copyrightBytes, copyright);
-  entry(tiff, kTagExifIfd, kLong, 1, exifIfd);
-  le32(tiff, 0);
-  le16(tiff, 1);
-  entry(tiff, kTagDateTimeOriginal, kAscii, kDateBytes, date);
-  le32(tiff, 0);
-  tiff.insert(tiff.end(), kCopyright, kCopyright + copyrightBytes);
-  tiff.insert(tiff.end(), kDateBytes - 1, ' ');
-  tiff.push_back(0);
-
-  std::vector<uint8_t> block = {'E', 'x', 'i', 'f', 0, 0};
-  block.insert(block.end(), tiff.begin(), tiff.end());
+  std::vector<uint8_t> block = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0};
+  le32(block, ifd0);
+  le16(block, 2);
+  entry(block, kTagCopyright, kAscii, copyrightBytes, copyright);
+  entry(block, kTagExifIfd, kLong, 1, exifIfd);
+  le32(block, 0);
+  le16(block, 1);
+  entry(block, kTagDateTimeOriginal, kAscii, kDateBytes, date);
+  le32(block, 0);
+  block.insert(block.end(), kCopyright, kCopyright + copyrightBytes);
+  block.insert(block.end(), kDateBytes - 1, ' ');
+  block.push_back(0);
   return block;
 }
 
