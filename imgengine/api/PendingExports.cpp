@@ -9,13 +9,6 @@ char g_emptyText[] = "";
 
 extern "C" {
 
-int VEL_API VelCalibrateBlackLevels(int) { return 0; }
-int VEL_API VelSetDefaultBlackLevels(int) { return 0; }
-int VEL_API VelGetCalibrationStatus(void) { return 0; }
-int VEL_API VelSetTerminalModeOutput(void) { return 0; }
-int VEL_API VelSetIoPinConfiguration(int, int) { return 0; }
-int VEL_API VelSetIoPinValue(int, int) { return 0; }
-int VEL_API VelGetIoPinValue(int) { return -1; }
 VelBitmap VEL_API VelCreateGreyImageInDeviceContext(VelDC) { return nullptr; }
 VelBitmap VEL_API VelCreateBinaryImageInDeviceContext(VelDC) { return nullptr; }
 int VEL_API VelSaveGreyImageAsBmpFile(const char*, int) { return -1; }
@@ -23,19 +16,11 @@ int VEL_API VelSaveBinaryImageAsBmpFile(const char*, int) { return -1; }
 int VEL_API VelSaveGreyImageAsJpegFile(const char*, int) { return -2; }
 int VEL_API VelSaveBinaryImageAsJpegFile(const char*, int) { return -1; }
 VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC, int*, int*) { return nullptr; }
-int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }
 int VEL_API VelGetTimestampColor(void) { return 0; }
 int VEL_API VelGetTimestampDateFormat(void) { return 0; }
 int VEL_API VelGetTimestampDateOnly(void) { return 0; }
 int VEL_API VelGetTimestampEnabled(void) { return 0; }
 int VEL_API VelGetTimestampLocation(void) { return 0; }
-int VEL_API VelGetSensorRegister(int) { return -1; }
-int VEL_API VelSetSensorRegister(int, int) { return -1; }
-int VEL_API VelSetTargetingLedsStatus(int) { return -1; }
-void VEL_API VelExecuteFirmwareErase(void) {}
-int VEL_API VelSetTriggerStatusCommand(int) { return -1; }
-int VEL_API VelPutDeviceToSleepCommand(void) { return -1; }
-int VEL_API VelLoadAndDeployConfigurations(const char*) { return 0; }
 int VEL_API VelGetPerspectiveCorrectionEnabled(void) { return 0; }
 int VEL_API VelSetPerspectiveCorrectionEnabled(int) { return 0; }
 int VEL_API VelGetImageCompressedEnabled(void) { return 0; }
@@ -48,7 +33,6 @@ char* VEL_API VelGetCaptureTimestampStringInASCII(void) { return g_emptyText; }
 char* VEL_API VelGetAutoSaveFileFullPathName(void) { return g_emptyText; }
 int VEL_API VelExecuteDecompression(const char*, const char*) { return 0; }
 int VEL_API VelExecuteCompression(const char*, const char*) { return 0; }
-int VEL_API VelSaveCurrentConfigurations(const char*) { return 0; }
 int VEL_API VelSaveJepgImageAsJpegFile(const char*, int) { return -1; }
 int VEL_API VelSetTimestampColor(int) { return 0; }
 int VEL_API VelSetTimestampDateFormat(int) { return 0; }

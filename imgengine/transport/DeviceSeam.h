@@ -13,6 +13,7 @@
 namespace vel::devices {
 
 using platform::IoStart;
+using platform::LineFormat;
 using platform::SerialSettings;
 constexpr uint32_t kLineCts = platform::kLineCts;
 constexpr uint32_t kLineDsr = platform::kLineDsr;
@@ -56,10 +57,16 @@ class SerialLine : public DeviceFile {
   // Queue sizes, port state, purge, timeouts, event mask, in that order.
   virtual bool configure(const SerialSettings& settings) = 0;
   virtual bool setBaudRate(uint32_t baud) = 0;
+  // The character framing over the line's current state.
+  virtual bool setLineFormat(const LineFormat& format) = 0;
   virtual bool purge() = 0;
   virtual bool setBreak(bool on) = 0;
   // Overlapped wait for a line event; *mask receives kLine* bits and must stay valid.
   virtual IoStart waitEvent(uint32_t* mask, Operation& op) = 0;
+  // The line's measured round trip (ms), which a wait for the far end's answer adds.
+  virtual uint32_t roundTripMs() const { return 0; }
+  // Brings a line whose connection was lost back into service; true when it is usable.
+  virtual bool reconnect() { return true; }
 };
 
 class DriverDevice : public DeviceFile {

@@ -28,6 +28,14 @@ class SimSerialLine::Host : public vel::devices::SerialLine {
     line_->lastBaud_ = baud;
     return true;
   }
+  // A zero baud rate is refused, as a real port does.
+  bool setLineFormat(const vel::devices::LineFormat& format) override {
+    std::lock_guard<std::mutex> g(line_->m_);
+    if (format.baudRate == 0) return false;
+    line_->lineFormat_ = format;
+    line_->lastBaud_ = format.baudRate;
+    return true;
+  }
   bool purge() override {
     line_->hostPurge();
     return true;
@@ -133,6 +141,7 @@ void SimSerialLine::hostClose() {
   breakOn_ = false;
   closed_ = true;
   imagerCv_.notify_all();
+  hostCv_.notify_all();
 }
 
 IoStart SimSerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
@@ -204,11 +213,38 @@ void SimSerialLine::hostSetBreak(bool on) {
 
 void SimSerialLine::hostPurge() {
   std::lock_guard<std::mutex> g(m_);
+  ++purges_;
   toHost_.clear();
   for (Pending* p : {&read_, &write_}) {
     if (p->op) requests_.complete(*p->op, false, 0);
     *p = {};
   }
+}
+
+size_t SimSerialLine::hostReceive(uint8_t* buffer, size_t max, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+  // Paced bytes become due without a notification: wait in short slices.
+  while (hostOpen_ && dueBytes(toHost_, Clock::now()) == 0) {
+    const auto now = Clock::now();
+    if (now >= deadline) return 0;
+    hostCv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(1)));
+  }
+  return takeDue(toHost_, buffer, max);
+}
+
+size_t SimSerialLine::takeDue(std::deque<Chunk>& q, uint8_t* buffer, size_t max) {
+  size_t copied = 0;
+  const size_t due = dueBytes(q, Clock::now());
+  while (copied < max && copied < due) {
+    Chunk& c = q.front();
+    const size_t n = std::min(c.bytes.size(), max - copied);
+    std::memcpy(buffer + copied, c.bytes.data(), n);
+    copied += n;
+    c.bytes.erase(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    if (c.bytes.empty()) q.pop_front();
+  }
+  return copied;
 }
 
 size_t SimSerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
@@ -225,17 +261,7 @@ size_t SimSerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
     imagerCv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(2)));
   }
   if (recoveries_ > 0) return 0;
-  size_t copied = 0;
-  const size_t due = dueBytes(toImager_, Clock::now());
-  while (copied < max && copied < due) {
-    Chunk& c = toImager_.front();
-    const size_t n = std::min(c.bytes.size(), max - copied);
-    std::memcpy(buffer + copied, c.bytes.data(), n);
-    copied += n;
-    c.bytes.erase(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-    if (c.bytes.empty()) toImager_.pop_front();
-  }
-  return copied;
+  return takeDue(toImager_, buffer, max);
 }
 
 void SimSerialLine::write(const uint8_t* data, size_t length) {
@@ -244,6 +270,7 @@ void SimSerialLine::write(const uint8_t* data, size_t length) {
   if (!hostOpen_ || recoveries_ > 0 || length == 0) return;
   toHost_.push_back({wireTime(imagerWireFree_, length), std::vector<uint8_t>(data, data + length)});
   pumpLocked();
+  hostCv_.notify_all();
 }
 
 bool SimSerialLine::closed() const {
@@ -308,6 +335,16 @@ int SimSerialLine::openCount() const {
 uint32_t SimSerialLine::lastBaudRate() const {
   std::lock_guard<std::mutex> g(m_);
   return lastBaud_;
+}
+
+vel::devices::LineFormat SimSerialLine::lineFormat() const {
+  std::lock_guard<std::mutex> g(m_);
+  return lineFormat_;
+}
+
+int SimSerialLine::purgeCount() const {
+  std::lock_guard<std::mutex> g(m_);
+  return purges_;
 }
 
 std::vector<uint32_t> SimSerialLine::readRequests() const {
