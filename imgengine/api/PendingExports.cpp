@@ -3,10 +3,6 @@
 // Functions leave this file as their parts are built.
 #include "ImgEngine.h"
 
-namespace {
-char g_emptyText[] = "";
-}  // namespace
-
 extern "C" {
 
 int VEL_API VelCalibrateBlackLevels(int) { return 0; }
@@ -41,11 +37,6 @@ VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC, int*, int*) { return nullptr; 
 unsigned char* VEL_API VelGetCurDisplayBuffer(void) { return nullptr; }
 int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }
 void VEL_API VelGetPreviousGreyImageEx(void) {}
-int VEL_API VelGetTimestampColor(void) { return 0; }
-int VEL_API VelGetTimestampDateFormat(void) { return 0; }
-int VEL_API VelGetTimestampDateOnly(void) { return 0; }
-int VEL_API VelGetTimestampEnabled(void) { return 0; }
-int VEL_API VelGetTimestampLocation(void) { return 0; }
 int VEL_API VelGetSensorRegister(int) { return -1; }
 int VEL_API VelSetSensorRegister(int, int) { return -1; }
 void VEL_API VelGetWindowedPreviousGreyImage(int, int, int, int, int) {}
@@ -55,25 +46,10 @@ int VEL_API VelSetTriggerStatusCommand(int) { return -1; }
 int VEL_API VelPutDeviceToSleepCommand(void) { return -1; }
 int VEL_API VelGetImageStandardDeviation(void) { return -1; }
 int VEL_API VelLoadAndDeployConfigurations(const char*) { return 0; }
-int VEL_API VelGetPerspectiveCorrectionEnabled(void) { return 0; }
-int VEL_API VelSetPerspectiveCorrectionEnabled(int) { return 0; }
-int VEL_API VelGetImageCompressedEnabled(void) { return 0; }
-int VEL_API VelSetImageCompressedEnabled(int) { return 0; }
-int VEL_API VelGetImageCompressedQuality(void) { return 0; }
-int VEL_API VelSetImageCompressedQuality(int) { return 0; }
 int VEL_API VelSaveJpegImageAsBmpFile(const char*, int) { return 0; }
 int VEL_API VelGetGreyImageCompressedDataSize(void) { return 0; }
 int VEL_API VelExecuteAutoSaveOperation(void) { return 0; }
-char* VEL_API VelGetCaptureTimestampStringInASCII(void) { return g_emptyText; }
-char* VEL_API VelGetAutoSaveFileFullPathName(void) { return g_emptyText; }
-int VEL_API VelExecuteDecompression(const char*, const char*) { return 0; }
-int VEL_API VelExecuteCompression(const char*, const char*) { return 0; }
 int VEL_API VelSaveCurrentConfigurations(const char*) { return 0; }
 int VEL_API VelSaveJepgImageAsJpegFile(const char*, int) { return -1; }
-int VEL_API VelSetTimestampColor(int) { return 0; }
-int VEL_API VelSetTimestampDateFormat(int) { return 0; }
-int VEL_API VelSetTimestampDateOnly(int) { return 0; }
-int VEL_API VelSetTimestampEnabled(int) { return 0; }
-int VEL_API VelSetTimestampLocation(int) { return 0; }
 
 }  // extern "C"
