@@ -2,9 +2,10 @@
 #             machine can run (see README: the Windows targets)
 # make demo   installs what is missing, builds, and runs velcli against a simulated imager
 # make fast   the native preset's tests only (no setup)
+# make fuzz   every fuzz target for a while (FUZZ_SECONDS, default 60)
 # VEL_NO_32BIT=1 make test   takes the path of a machine that cannot run 32-bit programs
 PRESETS := native native-asan native-tsan native-release win32 win64
-.PHONY: all setup $(PRESETS) test fast demo clean
+.PHONY: all setup $(PRESETS) test fast demo fuzz clean
 
 all: $(PRESETS)
 
@@ -20,6 +21,10 @@ $(PRESETS):
 test:
 	./scripts/test-all
 
+# Every fuzz target for FUZZ_SECONDS (default 60) each.
+fuzz:
+	./scripts/fuzz
+
 fast: native
 	ctest --preset native
 
@@ -33,4 +38,4 @@ demo:
 	./build/native/bin/velcli --simulate watch --pull 2 --seconds 10
 
 clean:
-	rm -rf $(addprefix build/,$(PRESETS))
+	rm -rf $(addprefix build/,$(PRESETS) fuzz)

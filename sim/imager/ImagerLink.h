@@ -136,7 +136,6 @@ class ImagerLink : public ImagerPorts {
   uint32_t tokenValue_ = 0;
   std::vector<uint8_t> frame_;
   size_t frameNeed_ = 4;
-  bool inPayload_ = false;
 
   std::atomic<uint64_t> resyncs_{0};
   std::atomic<uint64_t> damaged_{0};

@@ -49,7 +49,7 @@ IoStart startOn(NativeFile* f, IoOperation* op, std::function<bool(IoOperation*,
     std::lock_guard<std::mutex> g(f->m);
     f->active[op] = true;
   }
-  op->worker = std::thread([f, op, work] {
+  op->worker = std::thread([op, work] {
     uint32_t n = 0;
     const bool ok = work(op, &n);
     op->ok = ok;
