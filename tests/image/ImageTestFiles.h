@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -111,8 +112,10 @@ inline Bytes imagerApp1() {
   tiff.push_back(0);
   tiff.insert(tiff.end(), 19, ' ');
   tiff.push_back(0);
-  Bytes app1 = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-  app1.insert(app1.end(), tiff.begin(), tiff.end());
+  static const uint8_t kHead[10] = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+  Bytes app1(sizeof kHead + tiff.size());
+  std::copy(kHead, kHead + sizeof kHead, app1.begin());
+  std::copy(tiff.begin(), tiff.end(), app1.begin() + sizeof kHead);
   const size_t length = app1.size() - 2;
   app1[2] = static_cast<uint8_t>(length >> 8);
   app1[3] = static_cast<uint8_t>(length);
