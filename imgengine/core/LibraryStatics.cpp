@@ -5,6 +5,7 @@
 #include "core/LibraryState.h"
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
+#include "image/ImageSaves.h"
 #include "image/TimestampRecord.h"
 #include "operations/ResultStore.h"
 #include "transport/DeviceSeam.h"
@@ -23,6 +24,8 @@ SharedResults g_sharedResults;
 
 // The timestamp snapshot of the last capture or auto-save.
 TimestampStore g_timestamp;
+// Held while a conversion uses the fixed temporary file names.
+Mutex g_temporaryFilesLock;
 
 // The thread-local slot every library thread stores itself in.
 struct WorkerSlot {
@@ -43,6 +46,7 @@ const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 Mutex& configurationLock() { return g_configurationLock; }
 TimestampStore& timestampStore() { return g_timestamp; }
+Mutex& temporaryFilesLock() { return g_temporaryFilesLock; }
 SharedResults& sharedResults() { return g_sharedResults; }
 devices::PlatformProvider& devices::defaultProvider() { return g_platformProvider; }
 
