@@ -6,12 +6,6 @@
 
 namespace vel {
 
-namespace {
-
-constexpr uint64_t kMaxBmpFileBytes = 1ull << 31;
-
-}  // namespace
-
 uint32_t bmpStride(uint32_t width, uint32_t bitsPerPixel) {
   return static_cast<uint32_t>((uint64_t{width} * bitsPerPixel + 31) / 32 * 4);
 }

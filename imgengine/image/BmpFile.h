@@ -11,6 +11,8 @@ namespace vel {
 
 constexpr size_t kBmpFileHeaderBytes = 14;
 constexpr size_t kBmpGreyPixelOffset = 14 + 40 + 256 * 4;  // 1078
+// Largest bitmap file made or read here.
+constexpr size_t kMaxBmpFileBytes = 512u << 20;
 
 // The fields of a bottom-up bitmap of 1, 8 or 24 bits per pixel without
 // compression, with an information header of 12 (OS/2), 40 or 64 bytes.
@@ -38,7 +40,7 @@ uint32_t bmpStride(uint32_t width, uint32_t bitsPerPixel);
 
 // A zeroed 8-bit grey bitmap file image of width x height with its headers and
 // palette written; pixels per metre as given. Empty when the file would exceed
-// 2^31 bytes.
+// kMaxBmpFileBytes.
 std::vector<uint8_t> makeGreyBmp(uint32_t width, uint32_t height, int32_t xPelsPerMeter, int32_t yPelsPerMeter);
 
 }  // namespace vel

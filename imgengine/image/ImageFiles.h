@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "image/BmpFile.h"
+
 namespace vel {
 
-// Largest image file read: a 65500 x 65500 limit of JPEG does not fit memory anyway.
-constexpr size_t kMaxImageFileBytes = 512u << 20;
+// Largest image file read.
+constexpr size_t kMaxImageFileBytes = kMaxBmpFileBytes;
 
 // Save results.
 constexpr int kWritten = 1;

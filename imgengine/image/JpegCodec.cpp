@@ -193,7 +193,12 @@ bool runDecompression(const uint8_t* data, size_t bytes, std::vector<uint8_t>& b
   source.manager.bytes_in_buffer = bytes;
   cinfo.src = &source.manager;
 
+  // No image larger than a bitmap file may hold, and no more memory for libjpeg's
+  // own buffers (a progressive image keeps all its coefficients).
+  cinfo.mem->max_memory_to_use = static_cast<long>(kMaxBmpFileBytes);
   jpeg_read_header(&cinfo, TRUE);
+  if (kBmpGreyPixelOffset + uint64_t{bmpStride(cinfo.image_width, 8)} * cinfo.image_height > kMaxBmpFileBytes)
+    ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
   cinfo.out_color_space = JCS_GRAYSCALE;
   cinfo.dither_mode = JDITHER_NONE;
   cinfo.quantize_colors = FALSE;
