@@ -108,17 +108,9 @@ int saveGreyAsJpeg(const ImageBuffer& grey, const char* path, bool overwrite, co
   if (!jpeg && !bitmapIn(grey, layout, bitmap)) return kNoImage;
   if (!overwrite && platform::fileProbe(path)) return kNotCreated;
   if (jpeg) return saveJpegStream(grey, path, overwrite, record) == kWritten ? kWritten : kNotCreated;
-  // The bitmap goes through the temporary BMP, as a file compression would take it.
-  std::vector<uint8_t> copy, compressed;
-  {
-    ScopedLock hold(temporaryFilesLock());
-    if (writeImageFile(kTemporaryBmp, bitmap.data, bitmap.size, true) != kWritten) {
-      platform::fileDelete(kTemporaryBmp);
-      return kNotCreated;
-    }
-    if (!takeTemporary(kTemporaryBmp, copy, kMaxImageFileBytes)) return kNotCreated;
-  }
-  if (!compressBmp(copy.data(), copy.size(), kDefaultJpegQuality, JpegHeader::kNormal, compressed)) return kNotCreated;
+  // Compressed straight from the buffer: the bytes a temporary BMP would hold.
+  std::vector<uint8_t> compressed;
+  if (!compressBmp(bitmap.data, bitmap.size, kDefaultJpegQuality, JpegHeader::kNormal, compressed)) return kNotCreated;
   return writeConverted(path, compressed, overwrite) ? kWritten : kNotCreated;
 }
 

@@ -15,7 +15,7 @@
 
 namespace vel {
 
-// Temporary files of the conversions, in the current directory.
+// Temporary files of the JPEG-to-BMP conversions, in the current directory.
 extern const char* const kTemporaryBmp;   // "temptemp.bmp"
 extern const char* const kTemporaryJpeg;  // "temptemp.jpg"
 // Held by the library's users of those names, one conversion at a time.

@@ -1,6 +1,7 @@
 #include "image/JpegCodec.h"
 
 // libjpeg's header needs the standard types declared first.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,7 @@ void installErrorExit(ErrorExit& error, j_common_ptr cinfo) {
 struct VectorDestination {
   jpeg_destination_mgr manager;
   std::vector<uint8_t>* out;
+  size_t initialBytes;  // a guess at the whole stream, so that it seldom grows
 };
 
 bool grow(std::vector<uint8_t>& out, size_t size) {
@@ -56,7 +58,7 @@ bool grow(std::vector<uint8_t>& out, size_t size) {
 
 void startDestination(j_compress_ptr cinfo) {
   auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
-  if (!grow(*d->out, 1 << 16)) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+  if (!grow(*d->out, d->initialBytes)) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
   d->manager.next_output_byte = d->out->data();
   d->manager.free_in_buffer = d->out->size();
 }
@@ -142,6 +144,7 @@ bool runCompression(const uint8_t* bmp, const BmpLayout& l, int quality, JpegHea
   destination.manager.empty_output_buffer = emptyDestination;
   destination.manager.term_destination = endDestination;
   destination.out = &jpeg;
+  destination.initialBytes = std::max<size_t>(size_t{1} << 16, size_t{l.width} * l.height / 4);
   cinfo.dest = &destination.manager;
 
   cinfo.in_color_space = JCS_RGB;
