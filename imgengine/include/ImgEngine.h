@@ -768,7 +768,7 @@ VEL_PUBLIC int VEL_API VelExecuteDecompression(const char* jpegPath, const char*
  * other as a BMP file (".bmp"). It returns the save's result (as for the savers above),
  * -1 when the name does not fit 255 characters or no image was received, or 0 when
  * nothing is saved. A second save within the same second replaces the first. On Linux the
- * library's own names join with "/" (the default folder ".\\" is "./").
+ * library's own names join with "/" (the default folder ".\" is "./").
  *
  * Threads: no lock. The trigger operation refreshes the capture time; run the automatic
  * save after the capture was announced.
