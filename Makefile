@@ -29,12 +29,13 @@ fast: native
 	ctest --preset native
 
 # A conversation with a simulated imager inside velcli: connect, a host capture with
-# decoding, two trigger captures.
+# decoding, one with images written to demo-output/, two trigger captures.
 demo:
 	./scripts/setup
 	$(MAKE) --no-print-directory native
 	./build/native/bin/velcli --simulate connect
 	./build/native/bin/velcli --simulate capture --decode
+	./build/native/bin/velcli --simulate capture --grey --binary --out demo-output
 	./build/native/bin/velcli --simulate watch --pull 2 --seconds 10
 
 clean:

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "imager/SceneCamera.h"
+
 namespace sim {
 
 namespace {
@@ -14,7 +16,8 @@ Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 }  // namespace
 
-SimulatedImager::SimulatedImager(int port, ImagerIdentity identity, bool packetFraming) : port_(port) {
+SimulatedImager::SimulatedImager(int port, ImagerIdentity identity, bool packetFraming)
+    : port_(port), identity_(identity) {
   devices_.install();
   ImagerLine* line = nullptr;
   Framing framing = Framing::Direct;
@@ -32,6 +35,19 @@ SimulatedImager::SimulatedImager(int port, ImagerIdentity identity, bool packetF
   if (serial_) link_->setLineEventHandler([this] { serial_->injectLineEvent(vel::devices::kLineBreak); });
   commands_ = std::make_unique<ImagerCommands>(*link_, identity, &store_);
   operations_ = std::make_unique<ImagerOperations>(*commands_);
+}
+
+bool SimulatedImager::colourSensor() const {
+  const uint32_t family = identity_.imageSensor & 0xFFFFFFF0u;
+  return family == 0x7FA29640u || family == 0x7FA29650u;
+}
+
+void SimulatedImager::showScene(const SceneDescription& description) {
+  auto picture = std::make_shared<const RgbPicture>(renderScene(description));
+  const bool colour = colourSensor();
+  operations_->setCaptureSource([this, description, picture, colour] {
+    return captureScene(description, *picture, cameraSettings(store_.settings(), colour));
+  });
 }
 
 void SimulatedImager::shutDown() {

@@ -14,6 +14,7 @@
 #include "imager/ImagerLink.h"
 #include "imager/ImagerOperations.h"
 #include "imager/ImagerScene.h"
+#include "imager/SceneFile.h"
 
 namespace sim {
 
@@ -35,11 +36,17 @@ class SimulatedImager {
   // Ends the imager's transfers and its link: a host still waiting on it fails.
   void shutDown();
   void setScene(Scene scene) { operations_->setScene(std::move(scene)); }
+  // From now on every capture photographs this scene with the imager's current
+  // window, subsampling, rotation and enabled symbologies.
+  void showScene(const SceneDescription& description);
   // Sends a trigger transfer with the given operation flags; returns when it ended.
   TransferReport pullTrigger(uint8_t flags) { return operations_->pullTrigger(flags); }
 
  private:
+  bool colourSensor() const;
+
   int port_;
+  ImagerIdentity identity_;
   DeviceSim devices_;
   std::shared_ptr<SimSerialLine> serial_;
   std::shared_ptr<UsbDevice> usb_;

@@ -60,6 +60,7 @@ class SimulatedImager {
   int connect(int channelTimeoutMs = 3000) { return VelDeviceConnectEx(portOf(line_), channelTimeoutMs, 115200); }
   void shutDown() { imager_.shutDown(); }
 
+  void showScene(const sim::SceneDescription& description) { imager_.showScene(description); }
   sim::ImagerConfigStore& store() { return imager_.store(); }
   sim::ImagerCommands& commands() { return imager_.commands(); }
   sim::ImagerOperations& operations() { return imager_.operations(); }

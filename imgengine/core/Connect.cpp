@@ -48,7 +48,7 @@ Line openLine(int port, int baudRate) {
 }
 
 OperationTargets operationTargets(LibraryState& state) {
-  return OperationTargets{sharedResults(), deviceConfiguration(), state.compressedGrey, state.watchdog};
+  return OperationTargets{sharedResults(), deviceConfiguration(), state.images, state.watchdog};
 }
 
 // The connection over the session's transport: each link kind in turn until one connects.

@@ -11,10 +11,7 @@ constexpr size_t kUsbWatcherStackBytes = 10000;
 constexpr int kUsbWatcherPriority = kPriorityNormal;
 }  // namespace
 
-LibraryState::LibraryState()
-    : greyImage(kGreyImageBufferBytes),
-      displayCopy(kGreyImageBufferBytes),
-      binaryImage(kBinaryImageBufferBytes) {}
+LibraryState::LibraryState() = default;
 
 Session::~Session() {
   stopTransfers();

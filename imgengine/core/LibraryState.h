@@ -15,6 +15,7 @@
 #include "config/ImagerIdentity.h"
 #include "connection/CommandLock.h"
 #include "connection/UsbWatcher.h"
+#include "image/SharedImages.h"
 #include "operations/CancelWatchdog.h"
 #include "operations/HostOperation.h"
 #include "operations/TriggerOperation.h"
@@ -41,9 +42,6 @@ struct Session {
   std::unique_ptr<TriggerOperation> trigger;
   std::unique_ptr<DeviceConnection> connection;
 };
-
-constexpr size_t kGreyImageBufferBytes = 3932214;  // 1280 x 1024 x 3 + 54
-constexpr size_t kBinaryImageBufferBytes = 164352;
 
 class LibraryState {
  public:
@@ -91,13 +89,9 @@ class LibraryState {
   Mutex transferLock;
   CancelWatchdog watchdog;
 
-  // Shared image targets, allocated once.
-  std::vector<uint8_t> greyImage;
-  std::vector<uint8_t> displayCopy;
-  std::vector<uint8_t> binaryImage;
-  uint32_t greyDataSize = 0;
-  std::atomic<uint8_t> compressedGrey{0};
-  uint8_t* displayBuffer = nullptr;
+  // Shared image buffers, allocated once.
+  SharedImages images;
+  std::atomic<uint8_t*> displayBuffer{nullptr};
   uint8_t lastCaptureFlags = 0;
 
  private:

@@ -6,7 +6,7 @@ Operation::Operation(OperationKind kind, const OperationTargets& targets)
     : kind_(kind),
       targets_(targets),
       receiver_(*this, targets.results, targets.configuration),
-      images_(createImageSlots(*this)) {
+      images_(createImageSlots(*this, targets.images, targets.configuration)) {
   targets_.watchdog.open(kind_);
   worker_ = std::make_unique<WorkerThread>(kWorkerStack, kWorkerPriority,
                                            [this](WorkerThread& self) { workerLoop(self); });
@@ -81,6 +81,7 @@ bool Operation::pollCancel() {
 
 bool Operation::runTransfer(const Request& request) {
   cancel_ = false;
+  images_->beginRun();
   ByteStream& stream = *request.stream;
   if (targets_.watchdog.begin(kind_, stream)) parse(request);
   targets_.watchdog.end(kind_);
@@ -88,7 +89,7 @@ bool Operation::runTransfer(const Request& request) {
   if (broken) {
     if (DeviceConnection* connection = connection_.load()) connection->setError();
   }
-  return shouldStop() || broken;
+  return shouldStop() || broken || images_->rejected();
 }
 
 void Operation::parse(const Request& r) {

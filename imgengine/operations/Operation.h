@@ -24,7 +24,7 @@ namespace vel {
 struct OperationTargets {
   SharedResults& results;
   DeviceConfiguration& configuration;
-  std::atomic<uint8_t>& compressedGrey;
+  SharedImages& images;
   CancelWatchdog& watchdog;
 };
 
@@ -71,8 +71,8 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
 
   void exposureReport(uint16_t gain, uint16_t integrationTime, uint8_t illumination) override;
   void presentationMode(bool on) override;
-  void setCompressed(bool compressed) override { targets_.compressedGrey = compressed ? 1 : 0; }
-  bool isCompressed() override { return targets_.compressedGrey.load() != 0; }
+  void setCompressed(bool compressed) override { targets_.images.setCompressed(compressed); }
+  bool isCompressed() override { return targets_.images.compressed(); }
   void transferFailed() override { postProgress(100, kEventAborted); }
   ResultSlots& results() override { return receiver_; }
   ImageSlots& images() override { return *images_; }
@@ -99,7 +99,7 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   // Reads a request's response on the calling thread: the cancel flag is
   // cleared, the transfer runs under the watchdog, and a stream that failed
   // marks the communication error. Answers whether the run ended stopped or
-  // broken (Aborted) rather than done.
+  // broken, or an image section was rejected (Aborted) rather than done.
   bool runTransfer(const Request& request);
 
  private:

@@ -1,6 +1,6 @@
 #include "operations/OperationResponse.h"
 
-#include "base/LittleEndian.h"
+#include "operations/StreamFields.h"
 
 namespace vel {
 
@@ -9,27 +9,6 @@ namespace {
 constexpr uint8_t kStatusExposure = 0x01;
 constexpr uint8_t kStatusPresentationMode = 0x02;
 constexpr uint8_t kStatusCompressed = 0x10 | 0x80;
-
-bool readBytes(ByteStream& s, uint8_t* bytes, size_t length) {
-  s.read(bytes, length);
-  return !s.failed();
-}
-
-bool read8(ByteStream& s, uint8_t& value) { return readBytes(s, &value, 1); }
-
-bool read16(ByteStream& s, uint16_t& value) {
-  uint8_t bytes[2];
-  if (!readBytes(s, bytes, sizeof bytes)) return false;
-  value = getLe16(bytes);
-  return true;
-}
-
-bool read32(ByteStream& s, uint32_t& value) {
-  uint8_t bytes[4];
-  if (!readBytes(s, bytes, sizeof bytes)) return false;
-  value = getLe32(bytes);
-  return true;
-}
 
 struct ImageSize {
   uint16_t width = 0;

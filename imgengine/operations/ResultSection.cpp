@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "base/LittleEndian.h"
+#include "operations/StreamFields.h"
 
 namespace vel {
 
@@ -12,16 +12,6 @@ constexpr uint8_t kTimingRecord = 1;
 constexpr uint8_t kBarcodeRecord = 2;
 constexpr uint8_t kLongLength = 255;  // a 32-bit length follows the head
 constexpr uint8_t kConfigurationFlag = 0x01;
-
-bool readBytes(ByteStream& s, void* buffer, size_t length) {
-  s.read(buffer, length);
-  return !s.failed();
-}
-
-void acknowledge(ByteStream& s, bool goOn) {
-  const uint8_t ack = goOn ? 1 : 0;
-  s.write(&ack, 1);
-}
 
 // The record head; its length is not used, each field is read by its own size.
 bool readHead(ByteStream& s, uint8_t& kind) {

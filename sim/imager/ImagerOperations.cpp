@@ -49,6 +49,21 @@ void ImagerOperations::setGreyBlockLength(uint32_t length) {
   greyBlockLength_ = length;
 }
 
+void ImagerOperations::setCaptureSource(std::function<Scene()> source) {
+  std::lock_guard<std::mutex> g(m_);
+  captureSource_ = std::move(source);
+}
+
+std::shared_ptr<const Scene> ImagerOperations::capture() {
+  std::function<Scene()> source;
+  {
+    std::lock_guard<std::mutex> g(m_);
+    source = captureSource_;
+  }
+  if (source) setScene(source());
+  return scene();
+}
+
 std::shared_ptr<const Scene> ImagerOperations::scene() const {
   std::lock_guard<std::mutex> g(m_);
   return scene_;
@@ -81,7 +96,8 @@ WindowRequest ImagerOperations::lastWindow() const {
 }
 
 void ImagerOperations::answer(uint8_t code, const std::vector<uint8_t>& fields, ImagerPort& in, ImagerPort& out) {
-  const std::shared_ptr<const Scene> current = scene();
+  const bool takesPicture = code == kCapture || code == kCaptureGrey;
+  const std::shared_ptr<const Scene> current = takesPicture ? capture() : scene();
   const ResponseLimits bounds = limits();
   ResponseStream stream(out, in, Channel::Command, control_);
   TransferReport report;
@@ -126,7 +142,7 @@ void ImagerOperations::answer(uint8_t code, const std::vector<uint8_t>& fields, 
 }
 
 TransferReport ImagerOperations::pullTrigger(uint8_t flags) {
-  const std::shared_ptr<const Scene> current = scene();
+  const std::shared_ptr<const Scene> current = capture();
   const ResponseLimits bounds = limits();
   TransferReport report;
   report.channel = Channel::Event;

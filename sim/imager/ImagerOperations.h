@@ -18,6 +18,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -54,6 +55,9 @@ class ImagerOperations {
 
   // The content of the following transfers; the grey pixels are padded or cut to width x height.
   void setScene(Scene scene);
+  // Takes a new picture for every capture and trigger transfer (the scene the
+  // following previous-image requests send again); empty: the scene set last.
+  void setCaptureSource(std::function<Scene()> source);
   // Grey bytes per block of the length-prefixed grey form (0 = the block size).
   void setGreyBlockLength(uint32_t length);
   // Stalls, cuts, piece size and the acknowledgement timeout.
@@ -72,6 +76,8 @@ class ImagerOperations {
  private:
   void answer(uint8_t code, const std::vector<uint8_t>& fields, ImagerPort& in, ImagerPort& out);
   std::shared_ptr<const Scene> scene() const;
+  // A new picture from the capture source, if there is one, then the current scene.
+  std::shared_ptr<const Scene> capture();
   ResponseLimits limits() const;
   void finished(TransferReport report);
 
@@ -81,6 +87,7 @@ class ImagerOperations {
   mutable std::mutex m_;
   mutable std::condition_variable cv_;
   std::shared_ptr<const Scene> scene_;
+  std::function<Scene()> captureSource_;
   uint32_t greyBlockLength_ = 0;
   std::vector<TransferReport> transfers_;
   WindowRequest window_;

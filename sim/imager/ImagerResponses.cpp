@@ -66,9 +66,10 @@ bool resultSection(ResponseStream& s, const Scene& scene) {
 // Blocks of at most the block size, each a 32-bit length and its run bytes. The
 // host acknowledges once it has read a block size of run bytes since its last
 // acknowledgement, and once more at the end for run bytes not yet acknowledged.
-bool binarySection(ResponseStream& s, const SceneImage& image, uint32_t blockSize) {
+bool binarySection(ResponseStream& s, const SceneImage& image, const Bytes& extraRuns, uint32_t blockSize) {
   uint8_t colour = 0;
-  const Bytes runs = image.runBytes(colour);
+  Bytes runs = image.runBytes(colour);
+  runs.insert(runs.end(), extraRuns.begin(), extraRuns.end());
   if (!s.put8(colour)) return false;
   size_t unacknowledged = 0;
   for (size_t at = 0; at < runs.size();) {
@@ -107,7 +108,7 @@ bool greyImage(ResponseStream& s, const Scene& scene, const SceneImage& image, b
   const Bytes& data = wholeImage && !scene.compressed.empty() ? scene.compressed : image.grey;
   const uint32_t size = scene.compressedQuality ? std::min<uint32_t>(*scene.compressedQuality, kLargestQuality)
                                                 : static_cast<uint32_t>(data.size());
-  return s.put32(size) && greySection(s, data, size, limits);
+  return s.put32(scene.announcedGreySize.value_or(size)) && greySection(s, data, size, limits);
 }
 
 bool imageSize(ResponseStream& s, const SceneImage& image) { return s.put16(image.width) && s.put16(image.height); }
@@ -124,13 +125,13 @@ bool fullResponse(ResponseStream& s, const Scene& scene, uint8_t flags, const Re
     return false;
   if ((flags & (kBinaryImage | kGreyImage)) && !imageSize(s, scene.image)) return false;
   if ((flags & kDecodeFirst) && !resultSection(s, scene)) return false;
-  if ((flags & kBinaryImage) && !binarySection(s, scene.image, limits.blockSize)) return false;
+  if ((flags & kBinaryImage) && !binarySection(s, scene.image, scene.extraRuns, limits.blockSize)) return false;
   if ((flags & kGreyImage) && !greyImage(s, scene, scene.image, compressed, true, limits)) return false;
   return !(flags & kDecodeAfterImages) || resultSection(s, scene);
 }
 
 bool binaryOnlyResponse(ResponseStream& s, const SceneImage& image, const ResponseLimits& limits) {
-  return imageSize(s, image) && binarySection(s, image, limits.blockSize);
+  return imageSize(s, image) && binarySection(s, image, {}, limits.blockSize);
 }
 
 bool greyOnlyResponse(ResponseStream& s, const Scene& scene, const SceneImage& image, bool wholeImage,

@@ -69,6 +69,10 @@ struct Scene {
   std::optional<uint8_t> compressedQuality;
   // The compressed grey stream of the whole image; empty: the raw pixels stand in.
   Bytes compressed;
+  // Faults: the size value sent before a compressed grey section instead of the
+  // true one, and run bytes sent after the binary image's own.
+  std::optional<uint32_t> announcedGreySize;
+  Bytes extraRuns;
   SceneImage image;
 };
 

@@ -226,9 +226,9 @@ TEST(HostOperation, ACommandRightAfterACaptureWaitsForItsTransfer) {
   EXPECT_EQ(VelGetCommunicationStatus(), 1);
 }
 
-// Image sections are not received yet: a capture with an image leaves the
-// transfer aborted and the connection failed, and nothing is misread.
-TEST(HostOperation, ACaptureWithAnImageSectionIsAbandoned) {
+// A capture with an image reads the image section to its end: the grey image
+// is published after the results, and the connection stays in step.
+TEST(HostOperation, ACaptureWithAnImageSectionReadsItToTheEnd) {
   SimulatedImager imager(Line::Usb2);
   sim::Scene scene = resultsScene({"x"});
   scene.image.width = 16;
@@ -237,8 +237,11 @@ TEST(HostOperation, ACaptureWithAnImageSectionIsAbandoned) {
   ASSERT_EQ(imager.connect(), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   VelCaptureImage(1, 0, 1, 0);
-  EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(0, 3), progress(0, 6), progress(100, 2)}));
-  EXPECT_EQ(VelGetCommunicationStatus(), -3);
+  EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(0, 3), progress(0, 6), progress(0, 5), progress(100, 5),
+                              progress(100, 8), progress(100, 1)}));
+  EXPECT_EQ(VelGetGreyImageWidth(), 16);
+  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+  EXPECT_EQ(VelGetDeviceConfiguration(), 1);
 }
 
 // Images saved after a capture carry its time: the timestamp record is taken

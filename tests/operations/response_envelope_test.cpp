@@ -48,6 +48,8 @@ class Recorder : public vel::ResponseSlots, public vel::ResultSlots, public vel:
 
   // ImageSlots: each section reads its marker byte, as a stand-in for its content.
   void setSensorType(int) override {}
+  void beginRun() override {}
+  bool rejected() const override { return false; }
   bool readBinarySection(vel::ByteStream& s, uint16_t w, uint16_t h, int32_t blockSize) override {
     calls.push_back("binary " + std::to_string(w) + "x" + std::to_string(h) + " " + std::to_string(blockSize));
     return section(s);

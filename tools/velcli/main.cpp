@@ -4,20 +4,25 @@
 //     versions            the library's version and the last imager's versions
 //     connect             connect, show versions, classification and a configuration summary
 //     status              connect and check the link
-//     capture --decode    a host capture with decoding: progress, then every barcode
+//     capture [--decode] [--grey] [--binary] [--compressed] [--out DIR]
+//                         a host capture: progress, every barcode, the sizes of the
+//                         images received and the times; --out writes the buffers as
+//                         they are (DIR/grey.bmp or DIR/grey.jpg, DIR/binary.bmp)
 //     watch [--seconds S] [--pull N]
 //                         trigger captures and their progress as they arrive, until
 //                         interrupted or S seconds passed (--simulate: pull the simulated
 //                         imager's trigger N times)
 //
 // --port takes the library's port numbers: 0 USB, 100 USB (second driver), 1..99 COM
-// ports. --simulate runs a simulated imager inside this process on that port (default 1).
+// ports. --simulate runs a simulated imager inside this process on that port (default 1),
+// photographing a scene file (--scene FILE; default the simulator's shelf scene).
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -39,6 +44,11 @@ struct Options {
   bool simulate = false;
   int timeoutMs = 3000;
   bool decode = false;
+  bool grey = false;
+  bool binary = false;
+  bool compressed = false;
+  std::string outDir;
+  std::string scene;
   int seconds = 0;
   int pulls = 0;
   std::string command = "versions";
@@ -157,23 +167,55 @@ int followRun(int (*status)(), ProgressView& view) {
   }
 }
 
+bool writeBuffer(const std::string& dir, const char* name, const unsigned char* data, int size) {
+  const std::string path = (std::filesystem::path(dir) / name).string();
+  std::FILE* f = size > 0 ? std::fopen(path.c_str(), "wb") : nullptr;
+  const bool ok = f && std::fwrite(data, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size);
+  if (f) std::fclose(f);
+  std::printf("%-23s%s (%d bytes)\n", ok ? "wrote:" : "could not write:", path.c_str(), size);
+  return ok;
+}
+
+// Sizes of the images received; with an output folder, the buffers as they are.
+bool reportImages(const Options& o) {
+  bool ok = true;
+  if (o.outDir.size()) std::filesystem::create_directories(o.outDir);
+  if (o.grey) {
+    const bool jpeg = VelGetGreyImageDataSize() == 0 && VelGetGreyImageCompressedDataSize() > 0;
+    std::printf("grey image:            %d x %d, %d bytes%s\n", VelGetGreyImageWidth(), VelGetGreyImageHeight(),
+                jpeg ? VelGetGreyImageCompressedDataSize() : VelGetGreyImageDataSize(), jpeg ? " compressed" : "");
+    if (o.outDir.size())
+      ok &= jpeg ? writeBuffer(o.outDir, "grey.jpg", VelGetGreyImageData(), VelGetGreyImageCompressedDataSize())
+                 : writeBuffer(o.outDir, "grey.bmp", VelGetGreyImageBitmapFileData(), VelGetGreyImageBitmapFileSize());
+  }
+  if (o.binary) {
+    std::printf("binary image:          %d x %d, %d bytes\n", VelGetBinaryImageWidth(), VelGetBinaryImageHeight(),
+                VelGetBinaryImageDataSize());
+    if (o.outDir.size() && VelGetBinaryImageBitmapFileData())
+      ok &= writeBuffer(o.outDir, "binary.bmp", VelGetBinaryImageBitmapFileData(), VelGetBinaryImageBitmapFileSize());
+  }
+  return ok;
+}
+
 int runCapture(const Options& o) {
-  if (!o.decode) {
-    std::fprintf(stderr, "velcli: capture needs --decode (images come with a later version)\n");
+  if (!o.decode && !o.grey && !o.binary) {
+    std::fprintf(stderr, "velcli: capture needs --decode, --grey or --binary\n");
     return 2;
   }
   if (!connect(o)) return 1;
   VelRegisterHostOperationProgressThread(ownThreadId());
   const auto start = std::chrono::steady_clock::now();
-  VelCaptureImage(1, 0, 0, 0);
+  VelCaptureImage(o.decode, o.binary, o.grey, o.compressed);
   ProgressView view(stdout);
   const int end = followRun(VelGetHostInitiatedOperationStatus, view);
   view.finish();
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   std::printf("capture:               %s in %lld us\n", eventName(end), static_cast<long long>(us.count()));
-  if (end == VEL_EVENT_DONE) printBarcodes();
+  bool ok = end == VEL_EVENT_DONE;
+  if (ok && o.decode) printBarcodes();
+  if (ok) ok = reportImages(o);
   VelDeviceDisconnect();
-  return end == VEL_EVENT_DONE ? 0 : 1;
+  return ok ? 0 : 1;
 }
 
 int runWatch(const Options& o, sim::SimulatedImager* imager) {
@@ -214,8 +256,8 @@ int runWatch(const Options& o, sim::SimulatedImager* imager) {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: velcli [--port N | --simulate] [--timeout MS] versions|connect|status|capture --decode|"
-               "watch [--seconds S] [--pull N]\n");
+               "usage: velcli [--port N | --simulate [--scene FILE]] [--timeout MS] versions|connect|status|"
+               "capture [--decode] [--grey] [--binary] [--compressed] [--out DIR]|watch [--seconds S] [--pull N]\n");
   return 2;
 }
 
@@ -244,6 +286,15 @@ bool parse(int argc, char** argv, Options& o) {
       if (!number(o.pulls)) return false;
     } else if (a == "--decode") {
       o.decode = true;
+    } else if (a == "--grey") {
+      o.grey = true;
+    } else if (a == "--binary") {
+      o.binary = true;
+    } else if (a == "--compressed") {
+      o.compressed = true;
+    } else if (a == "--out" || a == "--scene") {
+      if (i + 1 >= argc) return false;
+      (a == "--out" ? o.outDir : o.scene) = argv[++i];
     } else if (a.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -264,7 +315,13 @@ int main(int argc, char** argv) {
   std::unique_ptr<sim::SimulatedImager> imager;
   if (o.simulate) {
     imager = std::make_unique<sim::SimulatedImager>(o.port);
-    imager->setScene(sim::demoScene());
+    std::string error;
+    const auto scene = sim::loadScene(o.scene.empty() ? sim::sceneFolder() + "/shelf.scene" : o.scene, &error);
+    if (!scene) {
+      std::fprintf(stderr, "velcli: %s\n", error.c_str());
+      return 2;
+    }
+    imager->showScene(*scene);
   }
   int result = 0;
   if (o.command == "versions") {

@@ -1,0 +1,62 @@
+// Builds the 24-bit bitmap of a colour sensor's image from its Bayer mosaic as
+// the samples arrive: each sample goes into its own channel and fills in the
+// neighbours' missing channels (averages of the samples around them), and every
+// row, once no later sample changes it (two rows behind the input; the last two
+// at the end), gets the HSV adjustment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vel {
+
+// The HSV adjustment: hue in degrees, saturation and value factors; off leaves
+// the pixels as interpolated.
+struct HsvAdjustment {
+  bool on = false;
+  double hue = 0;
+  double saturation = 1;
+  double value = 1;
+};
+
+// From the configuration: the adjustment bit, the signed hue (1/64 degree), and
+// saturation and value (1/256). With the bit clear, or the identity values, it is off.
+HsvAdjustment hsvAdjustment(bool enabled, int16_t hue, uint16_t saturation, uint16_t value);
+// Applies an adjustment that is on to one pixel (blue, green, red).
+void adjustPixel(uint8_t* bgr, const HsvAdjustment& hsv);
+
+// The Bayer phase of the first pixel from the image rotation and the window's Y
+// origin: 0 or 3 green, 1 red, 2 blue.
+int firstBayerPhase(uint16_t rotationDegrees, uint16_t windowY);
+
+class ColourRows {
+ public:
+  void begin(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride, int firstPhase,
+             const HsvAdjustment& hsv);
+  // The next length samples; samples beyond width x height are dropped.
+  void put(const uint8_t* data, size_t length);
+  // Completes the image: the last pixel's missing green, and the adjustment of
+  // the rows not yet adjusted.
+  void finish();
+
+ private:
+  uint8_t* at(uint32_t x, uint32_t y) const { return pixels_ + size_t{height_ - 1 - y} * stride_ + 3 * size_t{x}; }
+  void sample(uint8_t v);
+  bool interiorRow() const;
+  void interiorSamples(const uint8_t* data, size_t n);
+  void green(uint32_t x, uint32_t y, uint8_t v);
+  void redOrBlue(uint32_t x, uint32_t y, int channel, uint8_t v);
+  void adjustRows(uint32_t end);
+
+  uint8_t* pixels_ = nullptr;
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  uint32_t stride_ = 0;
+  int rowPhase_ = 0;
+  uint32_t x_ = 0;
+  uint32_t y_ = 0;
+  uint32_t adjusted_ = 0;  // rows adjusted so far
+  HsvAdjustment hsv_;
+};
+
+}  // namespace vel

@@ -1,0 +1,99 @@
+// Scenes through the exports: the simulated imager photographs a scene file and
+// the library receives its results and images. Natively the results are what
+// zxing-cpp reads in the very image sent; the Windows builds get scripted
+// results and a synthetic picture, and the same expectations hold.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "SceneFixture.h"
+#include "SimulatedImagerFixture.h"
+#include "imager/SceneFile.h"
+
+using simimager::Line;
+using simimager::progress;
+using simimager::SimulatedImager;
+using simimager::takeRun;
+using simimager::thisThreadWithQueue;
+using scenetest::capturedTexts;
+using scenetest::kQrBit;
+using scenetest::scene;
+
+namespace {
+
+constexpr int kCode128Bit = 2;
+
+std::set<std::string> sceneTexts(const sim::SceneDescription& d, uint64_t enabled) {
+  std::set<std::string> texts;
+  for (const auto& b : d.barcodes)
+    if ((enabled >> b.symbology->enableBit) & 1) texts.insert(b.text);
+  return texts;
+}
+
+TEST(SceneFile, ParsesItemsAndRejectsMalformedLines) {
+  const auto d = sim::parseScene(
+      "size 320 200  # small\nbackground 10 20 30 texture 5 noise 2 seed 9\n"
+      "barcode code39 at 100 50 module 2 height 40 angle 90 ink 1 2 3 text CODE 39 # kept\n");
+  ASSERT_TRUE(d.has_value());
+  EXPECT_EQ(d->width, 320);
+  EXPECT_EQ(d->background, (sim::Rgb{10, 20, 30}));
+  EXPECT_EQ(d->seed, 9u);
+  ASSERT_EQ(d->barcodes.size(), 1u);
+  EXPECT_EQ(d->barcodes[0].text, "CODE 39 # kept");
+  EXPECT_EQ(d->barcodes[0].symbology->typeId, 4);
+  EXPECT_EQ(d->barcodes[0].angle, 90);
+  EXPECT_EQ(d->barcodes[0].ink, (sim::Rgb{1, 2, 3}));
+
+  for (const char* bad : {"size 2000 10", "barcode morse text x", "barcode qr at 1 text", "barcode qr module 0 text a",
+                          "background 300 0 0", "frame 3", "barcode qr at 4 4"}) {
+    std::string error;
+    EXPECT_FALSE(sim::parseScene(bad, &error).has_value()) << bad;
+    EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << error;
+  }
+}
+
+// Every shipped scene parses.
+TEST(SceneFile, ShippedScenesParse) {
+  for (const char* name : {"shelf.scene", "single-qr.scene", "colour-labels.scene"}) {
+    std::string error;
+    EXPECT_TRUE(sim::loadScene(sim::sceneFolder() + "/" + name, &error).has_value()) << name << ": " << error;
+  }
+}
+
+TEST(SceneCapture, ResultsAreTheSceneBarcodesOfEnabledSymbologies) {
+  SimulatedImager imager(Line::Usb);
+  const sim::SceneDescription shelf = scene("shelf.scene");
+  imager.store().settings().symbologies |= uint64_t{1} << kQrBit;
+  imager.showScene(shelf);
+  ASSERT_EQ(imager.connect(), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  VelCaptureImage(1, 0, 1, 0);
+  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  EXPECT_EQ(capturedTexts(), sceneTexts(shelf, imager.store().settings().symbologies));
+  EXPECT_EQ(VelGetGreyImageWidth(), 1280);
+  EXPECT_EQ(VelGetGreyImageHeight(), 1024);
+
+  imager.store().settings().symbologies &= ~(uint64_t{1} << kCode128Bit);
+  VelCaptureImage(1, 0, 0, 0);
+  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  EXPECT_EQ(capturedTexts().count("VEL-0042-CODE128"), 0u);
+  EXPECT_EQ(capturedTexts().count("https://example.invalid/qr"), 1u);
+}
+
+// The window, subsampling and rotation shape the image sent.
+TEST(SceneCapture, WindowSubsamplingAndRotationShapeTheImage) {
+  SimulatedImager imager(Line::Usb);
+  imager.store().settings().window = {100, 50, 400, 300};
+  imager.store().settings().hwSubsamplingLog2 = 1;
+  imager.store().settings().rotation = 90;
+  imager.showScene(scene("single-qr.scene"));
+  ASSERT_EQ(imager.connect(), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  VelCaptureGreyImage();
+  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  EXPECT_EQ(VelGetGreyImageWidth(), 150);
+  EXPECT_EQ(VelGetGreyImageHeight(), 200);
+}
+
+}  // namespace
