@@ -12,13 +12,6 @@ int VEL_API VelSetTerminalModeOutput(void) { return 0; }
 int VEL_API VelSetIoPinConfiguration(int, int) { return 0; }
 int VEL_API VelSetIoPinValue(int, int) { return 0; }
 int VEL_API VelGetIoPinValue(int) { return -1; }
-VelBitmap VEL_API VelCreateGreyImageInDeviceContext(VelDC) { return nullptr; }
-VelBitmap VEL_API VelCreateBinaryImageInDeviceContext(VelDC) { return nullptr; }
-int VEL_API VelSaveGreyImageAsBmpFile(const char*, int) { return -1; }
-int VEL_API VelSaveBinaryImageAsBmpFile(const char*, int) { return -1; }
-int VEL_API VelSaveGreyImageAsJpegFile(const char*, int) { return -2; }
-int VEL_API VelSaveBinaryImageAsJpegFile(const char*, int) { return -1; }
-VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC, int*, int*) { return nullptr; }
 int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }
 int VEL_API VelGetSensorRegister(int) { return -1; }
 int VEL_API VelSetSensorRegister(int, int) { return -1; }
@@ -27,9 +20,6 @@ void VEL_API VelExecuteFirmwareErase(void) {}
 int VEL_API VelSetTriggerStatusCommand(int) { return -1; }
 int VEL_API VelPutDeviceToSleepCommand(void) { return -1; }
 int VEL_API VelLoadAndDeployConfigurations(const char*) { return 0; }
-int VEL_API VelSaveJpegImageAsBmpFile(const char*, int) { return 0; }
-int VEL_API VelExecuteAutoSaveOperation(void) { return 0; }
 int VEL_API VelSaveCurrentConfigurations(const char*) { return 0; }
-int VEL_API VelSaveJepgImageAsJpegFile(const char*, int) { return -1; }
 
 }  // extern "C"
