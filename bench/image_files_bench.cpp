@@ -1,6 +1,7 @@
-// Image files of a 1280 x 1024 capture: the grey JPEG save beside libjpeg-turbo
-// compressing the same pixels from memory to memory with the same settings, the
-// BMP save, and the stamping of a compressed capture (decode, draw, re-encode).
+// Image files of a 1280 x 1024 capture in the shared grey buffer: the grey JPEG
+// save through the export beside libjpeg-turbo compressing the same pixels from
+// memory to memory with the same settings, the BMP save through the export, and the
+// stamping of a compressed capture (decode, draw, re-encode).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -9,8 +10,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ImgEngine.h"
+#include "core/LibraryState.h"
 #include "image/BmpFile.h"
-#include "image/ImageSaves.h"
 #include "image/JpegCodec.h"
 #include "image/JpegExif.h"
 
@@ -70,25 +72,26 @@ BENCHMARK(BM_LibjpegMemoryToMemory)->Unit(benchmark::kMillisecond);
 // Argument 1: each save writes a new file (the last one removed untimed); 0: each
 // replaces the last one (the file system may then write the data out at once).
 void BM_GreyJpegSave(benchmark::State& state) {
-  std::vector<uint8_t> buffer = greyBuffer();
-  const vel::ImageBuffer grey{buffer.data(), buffer.size(), 0};
+  const std::vector<uint8_t> buffer = greyBuffer();
+  vel::library().images.publishGrey(buffer.data(), vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight,
+                                    kWidth * kHeight, false);
   const std::string path = scratch("grey.jpg");
-  const vel::TimestampRecord record{};
   for (auto _ : state) {
     if (state.range(0)) {
       state.PauseTiming();
       std::remove(path.c_str());
       state.ResumeTiming();
     }
-    if (vel::saveGreyAsJpeg(grey, path.c_str(), true, record) != 1) state.SkipWithError("save failed");
+    if (VelSaveGreyImageAsJpegFile(path.c_str(), 1) != 1) state.SkipWithError("save failed");
   }
   std::remove(path.c_str());
 }
 BENCHMARK(BM_GreyJpegSave)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_BmpSave(benchmark::State& state) {
-  std::vector<uint8_t> buffer = greyBuffer();
-  const vel::ImageBuffer grey{buffer.data(), buffer.size(), 0};
+  const std::vector<uint8_t> buffer = greyBuffer();
+  vel::library().images.publishGrey(buffer.data(), vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight,
+                                    kWidth * kHeight, false);
   const std::string path = scratch("grey.bmp");
   for (auto _ : state) {
     if (state.range(0)) {
@@ -96,13 +99,13 @@ void BM_BmpSave(benchmark::State& state) {
       std::remove(path.c_str());
       state.ResumeTiming();
     }
-    if (vel::saveBitmapBuffer(grey, path.c_str(), true) != 1) state.SkipWithError("save failed");
+    if (VelSaveGreyImageAsBmpFile(path.c_str(), 1) != 1) state.SkipWithError("save failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight));
   std::remove(path.c_str());
 }
-BENCHMARK(BM_BmpSave)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BmpSave)->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_StampCompressedCapture(benchmark::State& state) {
   const std::vector<uint8_t> buffer = greyBuffer();

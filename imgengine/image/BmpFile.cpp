@@ -1,8 +1,8 @@
 #include "image/BmpFile.h"
 
-#include <cstring>
 
 #include "base/LittleEndian.h"
+#include "image/BitmapFormat.h"
 
 namespace vel {
 
@@ -56,24 +56,13 @@ bool readBmpLayout(const uint8_t* f, size_t bytes, BmpLayout& l) {
 }
 
 std::vector<uint8_t> makeGreyBmp(uint32_t width, uint32_t height, int32_t xPelsPerMeter, int32_t yPelsPerMeter) {
-  const uint64_t rows = uint64_t{bmpStride(width, 8)} * height;
-  if (width == 0 || height == 0 || kBmpGreyPixelOffset + rows > kMaxBmpFileBytes) return {};
-  std::vector<uint8_t> file(kBmpGreyPixelOffset + static_cast<size_t>(rows));
-  uint8_t* p = file.data();
-  p[0] = 'B';
-  p[1] = 'M';
-  putLe32(p + 2, static_cast<uint32_t>(file.size()));
-  putLe32(p + 10, kBmpGreyPixelOffset);
-  putLe32(p + 14, 40);
-  putLe32(p + 18, width);
-  putLe32(p + 22, height);
-  putLe16(p + 26, 1);
-  putLe16(p + 28, 8);
-  putLe32(p + 34, static_cast<uint32_t>(rows));
-  putLe32(p + 38, static_cast<uint32_t>(xPelsPerMeter));
-  putLe32(p + 42, static_cast<uint32_t>(yPelsPerMeter));
-  putLe32(p + 46, 256);
-  for (uint32_t i = 0; i < 256; ++i) std::memset(p + 54 + 4 * i, static_cast<int>(i), 3);
+  const uint64_t bytes = bitmapFileSize(PixelKind::Grey, width, height);
+  if (width == 0 || height == 0 || bytes > kMaxBmpFileBytes) return {};
+  std::vector<uint8_t> file(static_cast<size_t>(bytes));
+  writeBitmapHeader(file.data(), PixelKind::Grey, width, height);
+  putLe32(&file[38], static_cast<uint32_t>(xPelsPerMeter));
+  putLe32(&file[42], static_cast<uint32_t>(yPelsPerMeter));
+  putLe32(&file[46], 256);  // colours used
   return file;
 }
 
