@@ -88,9 +88,12 @@ VelBitmap VEL_API VelCreateBinaryImageInDeviceContext(VelDC dc) {
       nullptr, [&] { return vel::makeDibSection(dc, binary(), vel::DibRows::kFileSize, nullptr, nullptr); }));
 }
 
+// Takes the time and options anew, then saves.
 int VEL_API VelExecuteAutoSaveOperation(void) {
-  vel::refreshTimestampRecord(1);
-  return locked(-1, [] { return vel::autoSave(grey(), timestamp()); });
+  return locked(-1, [] {
+    vel::refreshTimestampRecord(1);
+    return vel::autoSave(grey(), timestamp());
+  });
 }
 
 }  // extern "C"
