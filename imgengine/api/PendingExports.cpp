@@ -5,13 +5,6 @@
 
 extern "C" {
 
-int VEL_API VelCalibrateBlackLevels(int) { return 0; }
-int VEL_API VelSetDefaultBlackLevels(int) { return 0; }
-int VEL_API VelGetCalibrationStatus(void) { return 0; }
-int VEL_API VelSetTerminalModeOutput(void) { return 0; }
-int VEL_API VelSetIoPinConfiguration(int, int) { return 0; }
-int VEL_API VelSetIoPinValue(int, int) { return 0; }
-int VEL_API VelGetIoPinValue(int) { return -1; }
 void VEL_API VelGetPreviousBinaryImage(void) {}
 void VEL_API VelGetPreviousGreyImage(void) {}
 void VEL_API VelCaptureGreyImage(void) {}
@@ -35,21 +28,12 @@ int VEL_API VelSaveGreyImageAsJpegFile(const char*, int) { return -2; }
 int VEL_API VelSaveBinaryImageAsJpegFile(const char*, int) { return -1; }
 VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC, int*, int*) { return nullptr; }
 unsigned char* VEL_API VelGetCurDisplayBuffer(void) { return nullptr; }
-int VEL_API VelQuitTerminalModeOutput(int, int) { return -1; }
 void VEL_API VelGetPreviousGreyImageEx(void) {}
-int VEL_API VelGetSensorRegister(int) { return -1; }
-int VEL_API VelSetSensorRegister(int, int) { return -1; }
 void VEL_API VelGetWindowedPreviousGreyImage(int, int, int, int, int) {}
-int VEL_API VelSetTargetingLedsStatus(int) { return -1; }
-void VEL_API VelExecuteFirmwareErase(void) {}
-int VEL_API VelSetTriggerStatusCommand(int) { return -1; }
-int VEL_API VelPutDeviceToSleepCommand(void) { return -1; }
 int VEL_API VelGetImageStandardDeviation(void) { return -1; }
-int VEL_API VelLoadAndDeployConfigurations(const char*) { return 0; }
 int VEL_API VelSaveJpegImageAsBmpFile(const char*, int) { return 0; }
 int VEL_API VelGetGreyImageCompressedDataSize(void) { return 0; }
 int VEL_API VelExecuteAutoSaveOperation(void) { return 0; }
-int VEL_API VelSaveCurrentConfigurations(const char*) { return 0; }
 int VEL_API VelSaveJepgImageAsJpegFile(const char*, int) { return -1; }
 
 }  // extern "C"

@@ -9,6 +9,10 @@
 //                         trigger captures and their progress as they arrive, until
 //                         interrupted or S seconds passed (--simulate: pull the simulated
 //                         imager's trigger N times)
+//     config save FILE    the imager's configuration and the host settings into FILE
+//     config load FILE    FILE loaded into the configuration, stored permanently in the imager
+//     service NAME [ARGS] a service command: black levels, I/O pins, sensor registers,
+//                         LEDs, trigger, sleep, terminal mode (velcli service lists them)
 //
 // --port takes the library's port numbers: 0 USB, 100 USB (second driver), 1..99 COM
 // ports. --simulate runs a simulated imager inside this process on that port (default 1).
@@ -28,6 +32,7 @@
 
 #include "ImgEngine.h"
 #include "Progress.h"
+#include "Service.h"
 #include "SimulatedImager.h"
 
 namespace {
@@ -42,6 +47,7 @@ struct Options {
   int seconds = 0;
   int pulls = 0;
   std::string command = "versions";
+  std::vector<std::string> arguments;  // the words after the command
 };
 
 std::atomic<bool> g_interrupted{false};
@@ -215,12 +221,13 @@ int runWatch(const Options& o, sim::SimulatedImager* imager) {
 int usage() {
   std::fprintf(stderr,
                "usage: velcli [--port N | --simulate] [--timeout MS] versions|connect|status|capture --decode|"
-               "watch [--seconds S] [--pull N]\n");
+               "watch [--seconds S] [--pull N]|config save|load FILE|service NAME [ARGS]\n%s",
+               serviceUsage());
   return 2;
 }
 
 bool parse(int argc, char** argv, Options& o) {
-  bool portGiven = false;
+  bool portGiven = false, commandGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto number = [&](int& out) {
@@ -246,8 +253,11 @@ bool parse(int argc, char** argv, Options& o) {
       o.decode = true;
     } else if (a.rfind("--", 0) == 0) {
       return false;
-    } else {
+    } else if (!commandGiven) {
       o.command = a;
+      commandGiven = true;
+    } else {
+      o.arguments.push_back(a);
     }
   }
   if (o.simulate && !portGiven) o.port = 1;
@@ -293,6 +303,10 @@ int main(int argc, char** argv) {
     result = runCapture(o);
   } else if (o.command == "watch") {
     result = runWatch(o, imager.get());
+  } else if (o.command == "config") {
+    result = runConfig(o.arguments, [&o] { return connect(o); });
+  } else if (o.command == "service") {
+    result = runService(o.arguments, [&o] { return connect(o); });
   } else {
     return usage();
   }
