@@ -14,6 +14,7 @@
 #include "imager/ImagerLink.h"
 #include "imager/ImagerResponses.h"
 #include "imager/WireCrc.h"
+#include "config/ConfigurationFile.h"
 #include "link/Link.h"
 
 namespace fs = std::filesystem;
@@ -156,6 +157,20 @@ void keycasterSeeds() {
   writeSeed("keycaster_fuzz", "settings", {1}, settings);
 }
 
+// Configuration files: one as the library saves the factory settings, and one
+// with the reader's harder lines.
+void iniSeeds() {
+  vel::DeviceConfiguration record{};
+  vel::ApplyFactoryDefaults(record);
+  const std::string saved = vel::configfile::text(record, vel::configfile::HostValues{});
+  writeSeed("ini_fuzz", "saved", {}, Bytes(saved.begin(), saved.end()));
+  const std::string odd =
+      "; comment\n[corvidconfig]\nWINDOWX = 10 ; inline\nGain=\"300\"\nThresholdBias=-129\n"
+      "log2SubsamplingFactor=264\nstray line\n[HostConfig]\r\nImageSourceFolder='D:\\a;b\\'\r\n"
+      "AutoSaveEnabled=''\nImageSourceFolder=.\\\n";
+  writeSeed("ini_fuzz", "odd", {}, Bytes(odd.begin(), odd.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,5 +184,6 @@ int main(int argc, char** argv) {
   linkSeeds(sim::Framing::Packet, vel::LinkKind::Packet, "packet", 0);
   linkSeeds(sim::Framing::Direct, vel::LinkKind::Direct, "direct", 1);
   keycasterSeeds();
+  iniSeeds();
   return 0;
 }

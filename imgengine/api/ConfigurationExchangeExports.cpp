@@ -4,9 +4,8 @@
 // exchange works on a copy of the record taken, and put back, under the record's
 // lock, so that a change the operation threads make meanwhile is never half seen.
 #include "ImgEngine.h"
-#include "core/LibraryState.h"
+#include "core/CommandCall.h"
 #include "config/DeviceConfiguration.h"
-#include "connection/DeviceConnection.h"
 
 using vel::DeviceConfiguration;
 
@@ -17,18 +16,8 @@ DeviceConfiguration recordCopy() {
   return vel::deviceConfiguration();
 }
 
-template <typename Command>
-int exchange(Command command) {
-  vel::LibraryState& state = vel::library();
-  vel::CommandHold lock(state.commandLock);
-  vel::DeviceConnection* connection = state.connection();
-  if (!connection) return 0;
-  command(*connection);
-  return connection->errorFlag() ? 0 : 1;
-}
-
 int store(bool permanent) {
-  return exchange([permanent](vel::DeviceConnection& c) { c.setConfiguration(recordCopy(), permanent); });
+  return vel::runCommand(0, [permanent](vel::DeviceConnection& c) { return c.setConfiguration(recordCopy(), permanent); });
 }
 
 }  // namespace
@@ -36,11 +25,12 @@ int store(bool permanent) {
 extern "C" {
 
 int VEL_API VelGetDeviceConfiguration(void) {
-  return exchange([](vel::DeviceConnection& c) {
+  return vel::runCommand(0, [](vel::DeviceConnection& c) {
     DeviceConfiguration record = recordCopy();
     c.getConfiguration(record);
     vel::ScopedLock hold(vel::configurationLock());
     vel::deviceConfiguration() = record;
+    return 1;
   });
 }
 

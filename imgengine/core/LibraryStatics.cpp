@@ -5,6 +5,7 @@
 #include "core/LibraryState.h"
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
+#include "config/ConfigurationFile.h"
 #include "image/ImageSaves.h"
 #include "image/TimestampRecord.h"
 #include "operations/ResultStore.h"
@@ -19,6 +20,8 @@ Crc16Table g_crc16Table;
 // Plain data, all zero from load until factory defaults are applied.
 DeviceConfiguration g_configuration;
 Mutex g_configurationLock;
+// Serialises the configuration file calls.
+Mutex g_configurationFileLock;
 // The published decode results: empty from load on.
 SharedResults g_sharedResults;
 
@@ -45,6 +48,7 @@ LibraryState& library() { return g_state; }
 const Crc16Table& crc16Table() { return g_crc16Table; }
 DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 Mutex& configurationLock() { return g_configurationLock; }
+Mutex& configfile::fileLock() { return g_configurationFileLock; }
 TimestampStore& timestampStore() { return g_timestamp; }
 Mutex& temporaryFilesLock() { return g_temporaryFilesLock; }
 SharedResults& sharedResults() { return g_sharedResults; }

@@ -43,6 +43,7 @@ class PlatformSerial : public PlatformFile<SerialLine> {
   using PlatformFile::PlatformFile;
   bool configure(const SerialSettings& s) override { return platform::serialConfigure(f_, s); }
   bool setBaudRate(uint32_t baud) override { return platform::serialSetBaudRate(f_, baud); }
+  bool setLineFormat(const LineFormat& format) override { return platform::serialSetLineFormat(f_, format); }
   bool purge() override { return platform::serialPurge(f_); }
   bool setBreak(bool on) override { return platform::serialSetBreak(f_, on); }
   IoStart waitEvent(uint32_t* mask, Operation& op) override { return platform::serialWaitEvent(f_, mask, op.native()); }

@@ -13,6 +13,7 @@
 namespace vel::devices {
 
 using platform::IoStart;
+using platform::LineFormat;
 using platform::SerialSettings;
 constexpr uint32_t kLineCts = platform::kLineCts;
 constexpr uint32_t kLineDsr = platform::kLineDsr;
@@ -56,6 +57,8 @@ class SerialLine : public DeviceFile {
   // Queue sizes, port state, purge, timeouts, event mask, in that order.
   virtual bool configure(const SerialSettings& settings) = 0;
   virtual bool setBaudRate(uint32_t baud) = 0;
+  // The character framing over the line's current state.
+  virtual bool setLineFormat(const LineFormat& format) = 0;
   virtual bool purge() = 0;
   virtual bool setBreak(bool on) = 0;
   // Overlapped wait for a line event; *mask receives kLine* bits and must stay valid.

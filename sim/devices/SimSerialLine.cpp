@@ -28,6 +28,14 @@ class SimSerialLine::Host : public vel::devices::SerialLine {
     line_->lastBaud_ = baud;
     return true;
   }
+  // A zero baud rate is refused, as a real port does.
+  bool setLineFormat(const vel::devices::LineFormat& format) override {
+    std::lock_guard<std::mutex> g(line_->m_);
+    if (format.baudRate == 0) return false;
+    line_->lineFormat_ = format;
+    line_->lastBaud_ = format.baudRate;
+    return true;
+  }
   bool purge() override {
     line_->hostPurge();
     return true;
@@ -204,6 +212,7 @@ void SimSerialLine::hostSetBreak(bool on) {
 
 void SimSerialLine::hostPurge() {
   std::lock_guard<std::mutex> g(m_);
+  ++purges_;
   toHost_.clear();
   for (Pending* p : {&read_, &write_}) {
     if (p->op) requests_.complete(*p->op, false, 0);
@@ -308,6 +317,16 @@ int SimSerialLine::openCount() const {
 uint32_t SimSerialLine::lastBaudRate() const {
   std::lock_guard<std::mutex> g(m_);
   return lastBaud_;
+}
+
+vel::devices::LineFormat SimSerialLine::lineFormat() const {
+  std::lock_guard<std::mutex> g(m_);
+  return lineFormat_;
+}
+
+int SimSerialLine::purgeCount() const {
+  std::lock_guard<std::mutex> g(m_);
+  return purges_;
 }
 
 std::vector<uint32_t> SimSerialLine::readRequests() const {

@@ -49,6 +49,8 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   bool breakOn() const;                       // the host's break condition
   int openCount() const;
   uint32_t lastBaudRate() const;
+  vel::devices::LineFormat lineFormat() const;  // the framing the host set last
+  int purgeCount() const;                       // host purges of both directions
   bool hostOpen() const;
   std::vector<uint32_t> readRequests() const;  // sizes of the host's read requests
   // Runs on the host's thread as each host read request starts, before the line takes it.
@@ -102,6 +104,8 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   bool held_ = false, hostOpen_ = false, closed_ = false, breakOn_ = false;
   int breaks_ = 0, breakRequests_ = 0, opens_ = 0, recoveries_ = 0;
   uint32_t baud_ = 0, lastBaud_ = 0;
+  vel::devices::LineFormat lineFormat_{0, 0, 0, false, false, false};
+  int purges_ = 0;
   std::vector<uint32_t> readRequests_;
   std::function<void()> beforeHostRead_;
   Clock::time_point hostWireFree_{}, imagerWireFree_{};

@@ -62,6 +62,11 @@ std::vector<uint8_t> ImagerCommands::lastFields() const {
   return fields_;
 }
 
+std::vector<std::vector<uint8_t>> ImagerCommands::receivedFields() const {
+  std::lock_guard<std::mutex> g(lock_);
+  return fieldLog_;
+}
+
 void ImagerCommands::serve() {
   ImagerPort& in = ports_.port(kCommandIn);
   while (!stop_) {
@@ -72,10 +77,11 @@ void ImagerCommands::serve() {
 }
 
 bool ImagerCommands::readFields(uint8_t* fields, size_t count) {
-  if (count && ports_.port(kCommandIn).read(fields, count, 2000) != count) return false;
+  const bool complete = !count || ports_.port(kCommandIn).read(fields, count, 2000) == count;
   std::lock_guard<std::mutex> g(lock_);
-  fields_.assign(fields, fields + count);
-  return true;
+  fieldLog_.emplace_back(fields, fields + (complete ? count : 0));
+  if (complete) fields_.assign(fields, fields + count);
+  return complete;
 }
 
 template <typename T>

@@ -53,6 +53,8 @@ class ImagerCommands {
   // What the imager saw and holds.
   std::vector<uint8_t> receivedCodes() const;
   std::vector<uint8_t> lastFields() const;  // the fields of the last command
+  // The fields of each command in the order of receivedCodes() (empty when cut short).
+  std::vector<std::vector<uint8_t>> receivedFields() const;
   ImagerIdentity identity() const { return identity_; }
   uint8_t sensorRegister(uint8_t reg) const { return sensorRegisters_[reg]; }
   uint8_t ioPinValue(uint8_t index) const { return index < 5 ? ioPinValues_[index] : 0; }
@@ -88,6 +90,7 @@ class ImagerCommands {
   mutable std::mutex lock_;
   std::vector<uint8_t> codes_;
   std::vector<uint8_t> fields_;
+  std::vector<std::vector<uint8_t>> fieldLog_;
   uint8_t sensorRegisters_[256] = {};
   uint8_t ioPinValues_[5] = {};
   uint8_t ioPinConfigurations_[5] = {};

@@ -2,6 +2,7 @@
 // devices and its per-thread message queues.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "ImgEngine.h"
 #include "transport/SerialTransport.h"
 #include "base/Sync.h"
 #include "transport/UsbTransport.h"
@@ -95,6 +97,43 @@ TEST_F(PtyTest, SerialTransportOpensButAnUnansweredBreakLeavesItFailed) {
   EXPECT_TRUE(t.setBaudRate(57600));
   t.reset();  // nobody answers the break on a pseudo-terminal
   EXPECT_TRUE(t.failed());
+}
+
+// The terminal-mode quit on a real line: COM3 is the pseudo-terminal through a
+// link named by the serial prefix.
+TEST_F(PtyTest, TerminalModeQuitWritesItsBytesAt8N1Binary) {
+  char dir[] = "/tmp/velquitXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string link = std::string(dir) + "/tty2";
+  char name[64] = {};
+  ASSERT_EQ(ttyname_r(slave, name, sizeof name), 0);
+  ASSERT_EQ(symlink(name, link.c_str()), 0);
+  setenv("VEL_SERIAL_PREFIX", (std::string(dir) + "/tty").c_str(), 1);
+  termios before{};
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  before.c_cflag |= PARENB | CSTOPB;
+  before.c_iflag |= INPCK;
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+
+  EXPECT_EQ(VelQuitTerminalModeOutput(3, 19200), 1);
+  char got[6] = {};
+  size_t have = 0;
+  while (have < sizeof got) {
+    const ssize_t r = ::read(master, got + have, sizeof got - have);
+    ASSERT_GT(r, 0);
+    have += static_cast<size_t>(r);
+  }
+  EXPECT_EQ(std::string(got, sizeof got), std::string("quit!\0", 6));
+  termios after{};
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B19200));
+  EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(after.c_cflag & (PARENB | CSTOPB), 0u);
+  EXPECT_EQ(after.c_iflag & INPCK, 0u);
+  EXPECT_EQ(after.c_oflag & OPOST, 0u);
+  EXPECT_EQ(VelQuitTerminalModeOutput(3, 12345), -1) << "a rate the line does not offer";
+  unlink(link.c_str());
+  rmdir(dir);
 }
 
 TEST(PosixDevices, TheImagersUsbDriverDevicesDoNotExist) {

@@ -18,6 +18,10 @@
 //                         trigger captures and their progress as they arrive, until
 //                         interrupted or S seconds passed (--simulate: pull the simulated
 //                         imager's trigger N times)
+//     config save FILE    the imager's configuration and the host settings into FILE
+//     config load FILE    FILE loaded into the configuration, stored permanently in the imager
+//     service NAME [ARGS] a service command: black levels, I/O pins, sensor registers,
+//                         LEDs, trigger, sleep, terminal mode (velcli service lists them)
 //
 // --port takes the library's port numbers: 0 USB, 100 USB (second driver), 1..99 COM
 // ports. --simulate runs a simulated imager inside this process on that port (default 1),
@@ -41,6 +45,7 @@
 
 #include "ImgEngine.h"
 #include "Progress.h"
+#include "Service.h"
 #include "SimulatedImager.h"
 
 namespace {
@@ -58,11 +63,11 @@ struct Options {
   std::string outDir;
   std::string saveDir;
   bool timestamp = false;
-  std::vector<std::string> arguments;  // after the command
   std::string scene;
   int seconds = 0;
   int pulls = 0;
   std::string command = "versions";
+  std::vector<std::string> arguments;  // the words after the command
 };
 
 std::atomic<bool> g_interrupted{false};
@@ -314,7 +319,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: velcli [--port N | --simulate [--scene FILE]] [--timeout MS] versions|connect|status|"
                "capture [--decode] [--grey] [--binary] [--compressed] [--out DIR] [--save DIR] [--timestamp]|"
-               "watch [--seconds S] [--pull N]|convert IN OUT\n");
+               "watch [--seconds S] [--pull N]|config save|load FILE|service NAME [ARGS]|convert IN OUT\n%s",
+               serviceUsage());
   return 2;
 }
 
@@ -357,11 +363,11 @@ bool parse(int argc, char** argv, Options& o) {
 
     } else if (a.rfind("--", 0) == 0) {
       return false;
-    } else if (commandGiven) {
-      o.arguments.push_back(a);
-    } else {
+    } else if (!commandGiven) {
       o.command = a;
       commandGiven = true;
+    } else {
+      o.arguments.push_back(a);
     }
   }
   if (o.simulate && !portGiven) o.port = 1;
@@ -413,6 +419,10 @@ int main(int argc, char** argv) {
     result = runCapture(o);
   } else if (o.command == "watch") {
     result = runWatch(o, imager.get());
+  } else if (o.command == "config") {
+    result = runConfig(o.arguments, [&o] { return connect(o); });
+  } else if (o.command == "service") {
+    result = runService(o.arguments, [&o] { return connect(o); });
   } else if (o.command == "convert") {
     result = runConvert(o);
   } else {

@@ -75,6 +75,24 @@ bool serialSetBaudRate(NativeFile* f, uint32_t baud) {
   return tcsetattr(f->fd, TCSANOW, &t) == 0;
 }
 
+bool serialSetLineFormat(NativeFile* f, const LineFormat& format) {
+  termios t{};
+  const speed_t sp = speedOf(format.baudRate);
+  if (sp == B0 || format.dataBits < 5 || format.dataBits > 8 || tcgetattr(f->fd, &t) != 0) return false;
+  cfsetspeed(&t, sp);
+  static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag = (t.c_cflag & ~CSIZE) | kSizes[format.dataBits - 5];
+  t.c_cflag = format.parityBit ? (t.c_cflag | PARENB) & ~PARODD : t.c_cflag & ~PARENB;
+  t.c_cflag = format.stopBits == 2 ? t.c_cflag | CSTOPB : t.c_cflag & ~CSTOPB;
+  t.c_iflag = format.parityCheck ? t.c_iflag | INPCK : t.c_iflag & ~INPCK;
+  if (format.binary) {
+    t.c_iflag &= ~(ISTRIP | INLCR | IGNCR | ICRNL);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ICANON | ECHO | ECHONL | ISIG | IEXTEN);
+  }
+  return tcsetattr(f->fd, TCSANOW, &t) == 0;
+}
+
 bool serialPurge(NativeFile* f) { return tcflush(f->fd, TCIOFLUSH) == 0; }
 
 bool serialSetBreak(NativeFile* f, bool on) { return ioctl(f->fd, on ? TIOCSBRK : TIOCCBRK) == 0; }

@@ -58,6 +58,20 @@ bool serialSetBaudRate(NativeFile* f, uint32_t baud) {
   return SetCommState(fileHandle(f), &dcb) != 0;
 }
 
+bool serialSetLineFormat(NativeFile* f, const LineFormat& format) {
+  DCB dcb;
+  ZeroMemory(&dcb, sizeof dcb);
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(fileHandle(f), &dcb)) return false;
+  dcb.BaudRate = format.baudRate;
+  dcb.ByteSize = format.dataBits;
+  dcb.Parity = format.parityBit ? EVENPARITY : NOPARITY;
+  dcb.StopBits = format.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  dcb.fBinary = format.binary ? TRUE : FALSE;
+  dcb.fParity = format.parityCheck ? TRUE : FALSE;
+  return SetCommState(fileHandle(f), &dcb) != 0;
+}
+
 bool serialPurge(NativeFile* f) {
   return PurgeComm(fileHandle(f), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
