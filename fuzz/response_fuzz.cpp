@@ -1,7 +1,7 @@
 // The operation response as the imager sends it, through the receivers a running
 // operation uses: the envelope (status byte, exposure report, sizes), result
 // sections into a result store and the shared results, configuration barcodes
-// into the record, image sections into the image slots. The leading bytes choose
+// into the record, image sections into the image slots and the shared image buffers. The leading bytes choose
 // the response form, the operation flags, the block size and the imager's
 // classification.
 #include <atomic>
@@ -13,9 +13,15 @@
 
 namespace {
 
+// The shared image buffers, as the library allocates them once.
+vel::SharedImages& sharedImages() {
+  static vel::SharedImages images;
+  return images;
+}
+
 class Receivers : public vel::OperationCallbacks, public vel::ResponseSlots {
  public:
-  Receivers() : receiver_(*this, shared_, record_), images_(vel::createImageSlots(*this)) {
+  Receivers() : receiver_(*this, shared_, record_), images_(vel::createImageSlots(*this, sharedImages(), record_)) {
     vel::ApplyFactoryDefaults(record_);
   }
   void classify(int processorType, int sensorType) {

@@ -224,7 +224,8 @@ bool ImageSections::readGreyPieces(ByteStream& s, uint32_t length, uint32_t bloc
       done += static_cast<uint32_t>(part);
     }
     at += piece;
-    const uint64_t percent = greyExpected_ > 0 ? greyReceived_ * 100 / greyExpected_ : 100;
+    // An estimated size may be passed: the percentage stops at 100.
+    const uint64_t percent = greyExpected_ > 0 ? std::min<uint64_t>(greyReceived_ * 100 / greyExpected_, 100) : 100;
     callbacks_.postProgress(static_cast<int>(percent), kEventGreyImageProgress);
     const bool stop = callbacks_.shouldStop();
     acknowledge(s, !stop);

@@ -243,6 +243,15 @@ TEST(GreySection, QualitySizeValueEstimatesTheExpectedBytes) {
   ASSERT_TRUE(s.slots->readGreySection(stream, 640, 480, true, 50, 4096));
   EXPECT_EQ(s.callbacks.posts[1], Post(4096 * 100 / 24045, 5));
   EXPECT_EQ(s.shared.greyDataSize(), 12000u);
+
+  // Quality 0 expects (307,200 + 1078) x 17 / 1000 = 5,240 bytes: more arrive,
+  // and the percentage stops at 100.
+  Sections t;
+  MemoryStream more(lengthPrefixed(greyPixels(12000), 4096));
+  ASSERT_TRUE(t.slots->readGreySection(more, 640, 480, true, 0, 4096));
+  EXPECT_EQ(t.callbacks.posts[1], Post(78, 5));
+  EXPECT_EQ(t.callbacks.posts[2], Post(100, 5));
+  EXPECT_EQ(t.callbacks.posts[3], Post(100, 5));
 }
 
 // Sizes beyond the buffer: the stream is given up, nothing is published, the

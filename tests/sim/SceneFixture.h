@@ -1,6 +1,6 @@
 // What the scene tests share: a shipped scene by name, the texts of the barcodes
 // the library published, the configuration enable bit of QR Code (off at the
-// simulated imager's factory settings).
+// simulated imager's factory settings), the channel timeout for captures.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,9 @@
 namespace scenetest {
 
 constexpr int kQrBit = 25;
+// The simulated imager renders, reads and compresses its picture before it
+// answers a capture, slowly under the sanitizers: the channel waits this long.
+constexpr int kCaptureTimeoutMs = 30000;
 
 inline sim::SceneDescription scene(const std::string& name) {
   std::string error;

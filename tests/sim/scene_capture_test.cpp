@@ -66,17 +66,17 @@ TEST(SceneCapture, ResultsAreTheSceneBarcodesOfEnabledSymbologies) {
   const sim::SceneDescription shelf = scene("shelf.scene");
   imager.store().settings().symbologies |= uint64_t{1} << kQrBit;
   imager.showScene(shelf);
-  ASSERT_EQ(imager.connect(), 1);
+  ASSERT_EQ(imager.connect(scenetest::kCaptureTimeoutMs), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   VelCaptureImage(1, 0, 1, 0);
-  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
   EXPECT_EQ(capturedTexts(), sceneTexts(shelf, imager.store().settings().symbologies));
   EXPECT_EQ(VelGetGreyImageWidth(), 1280);
   EXPECT_EQ(VelGetGreyImageHeight(), 1024);
 
   imager.store().settings().symbologies &= ~(uint64_t{1} << kCode128Bit);
   VelCaptureImage(1, 0, 0, 0);
-  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
   EXPECT_EQ(capturedTexts().count("VEL-0042-CODE128"), 0u);
   EXPECT_EQ(capturedTexts().count("https://example.invalid/qr"), 1u);
 }
@@ -88,10 +88,10 @@ TEST(SceneCapture, WindowSubsamplingAndRotationShapeTheImage) {
   imager.store().settings().hwSubsamplingLog2 = 1;
   imager.store().settings().rotation = 90;
   imager.showScene(scene("single-qr.scene"));
-  ASSERT_EQ(imager.connect(), 1);
+  ASSERT_EQ(imager.connect(scenetest::kCaptureTimeoutMs), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   VelCaptureGreyImage();
-  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
   EXPECT_EQ(VelGetGreyImageWidth(), 150);
   EXPECT_EQ(VelGetGreyImageHeight(), 200);
 }

@@ -49,10 +49,10 @@ TEST(SceneCapture, AnIndependentDecoderReadsTheReceivedGreyImage) {
   imager.store().settings().rotation = 180;
   imager.store().settings().window = {0, 0, 1280, 1024};
   imager.showScene(scene("shelf.scene"));
-  ASSERT_EQ(imager.connect(), 1);
+  ASSERT_EQ(imager.connect(scenetest::kCaptureTimeoutMs), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   VelCaptureImage(1, 0, 1, 0);
-  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
   const std::string bmp = temporaryPath("scene-grey.bmp");
   writeFile(bmp, VelGetGreyImageBitmapFileData(), static_cast<size_t>(VelGetGreyImageBitmapFileSize()));
   const std::string decoded = run("zbarimg --quiet --raw " + bmp + " 2>/dev/null");
@@ -70,11 +70,11 @@ TEST(SceneCapture, TheColourImageMatchesTheSceneWithinTolerance) {
   const sim::SceneDescription labels = scene("colour-labels.scene");
   imager.store().settings().window = {0, 1, 640, 479};  // odd window Y: the other Bayer phase
   imager.showScene(labels);
-  ASSERT_EQ(imager.connect(), 1);
+  ASSERT_EQ(imager.connect(scenetest::kCaptureTimeoutMs), 1);
   ASSERT_EQ(VelGetDeviceConfiguration(), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   VelCaptureGreyImage();
-  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
   ASSERT_EQ(VelGetGreyImageWidth(), 640);
   const std::string bmp = temporaryPath("scene-colour.bmp");
   writeFile(bmp, VelGetGreyImageBitmapFileData(), static_cast<size_t>(VelGetGreyImageBitmapFileSize()));
@@ -107,10 +107,10 @@ TEST(SceneCapture, ACompressedCaptureIsAJpegWithTheImagersExifBlock) {
   imager.store().settings().symbologies |= uint64_t{1} << kQrBit;
   imager.store().settings().compressQuality = 85;
   imager.showScene(scene("single-qr.scene"));
-  ASSERT_EQ(imager.connect(), 1);
+  ASSERT_EQ(imager.connect(scenetest::kCaptureTimeoutMs), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   VelCaptureImage(1, 0, 1, 1);
-  ASSERT_EQ(takeRun().back(), progress(100, 1));
+  ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
   const int size = VelGetGreyImageCompressedDataSize();
   ASSERT_GT(size, 1000);
   EXPECT_EQ(VelGetGreyImageDataSize(), 0);
