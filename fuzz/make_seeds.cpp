@@ -16,6 +16,7 @@
 #include "imager/WireCrc.h"
 #include "config/ConfigurationFile.h"
 #include "link/Link.h"
+#include "transport/Telnet.h"
 
 namespace fs = std::filesystem;
 using sim::Bytes;
@@ -157,6 +158,24 @@ void keycasterSeeds() {
   writeSeed("keycaster_fuzz", "settings", {1}, settings);
 }
 
+// A network serial port server's stream: its option answers, the answer to a
+// baud rate, a break notification and data with a doubled IAC; read in pieces of 7.
+void telnetSeeds() {
+  namespace t = vel::telnet;
+  Bytes stream;
+  for (uint8_t option : {t::kOptionBinary, t::kOptionSuppressGoAhead}) {
+    t::appendNegotiation(stream, t::kDo, option);
+    t::appendNegotiation(stream, t::kWill, option);
+  }
+  t::appendNegotiation(stream, t::kDo, t::kOptionComPort);
+  const uint8_t baud[] = {0x00, 0x01, 0xC2, 0x00};
+  t::appendComCommand(stream, t::kServerOffset + t::kSetBaudRate, baud, sizeof baud);
+  t::appendComCommand(stream, t::kServerOffset + t::kNotifyLineState, t::kLineBreakDetect);
+  const uint8_t data[] = {0x00, 0xFF, 0x41};
+  t::appendData(stream, data, sizeof data);
+  writeSeed("telnet_fuzz", "server", {6}, stream);
+}
+
 // Configuration files: one as the library saves the factory settings, and one
 // with the reader's harder lines.
 void iniSeeds() {
@@ -184,6 +203,7 @@ int main(int argc, char** argv) {
   linkSeeds(sim::Framing::Packet, vel::LinkKind::Packet, "packet", 0);
   linkSeeds(sim::Framing::Direct, vel::LinkKind::Direct, "direct", 1);
   keycasterSeeds();
+  telnetSeeds();
   iniSeeds();
   return 0;
 }

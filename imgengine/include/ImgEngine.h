@@ -133,6 +133,18 @@ VEL_PUBLIC int VEL_API VelGetMaximumIntegrationTime(void);
  * when there is none) and returns when every thread of the connection has ended; the
  * versions, the classification and the configuration record are kept.
  *
+ * The port map: a COM port number 1..99 may stand for another serial device or for a
+ * network serial port (RFC 2217). The environment variable VEL_SERIAL_PORT_<N>, or when
+ * it is not set the host settings string value SerialPort<N> (in the registry key
+ * HKEY_LOCAL_MACHINE\Software\Velmora on Windows, in the host settings file elsewhere),
+ * holds a device name ("/dev/ttyUSB0", "COM12") or "rfc2217://HOST:PORT". Over a network
+ * port the line settings, purges and the break handshake are com port commands, the
+ * server's line-state and modem-state notifications are the line events, and a lost
+ * connection is made again when the link next resynchronises. Without an imager at hand,
+ * start velsim (the simulated imager as a program; it prints the URL it serves, by
+ * default rfc2217://127.0.0.1:2217), set VEL_SERIAL_PORT_7 to that URL and connect to
+ * port 7, as in: velcli --port 7 capture --decode
+ *
  * A connection is marked failed by any exchange whose line failed (no answer within the
  * timeout, a line error) and by SetCommunicationError. It then stays in place, failed:
  * every exchange fails until the caller disconnects or connects again; nothing

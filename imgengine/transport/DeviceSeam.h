@@ -63,6 +63,10 @@ class SerialLine : public DeviceFile {
   virtual bool setBreak(bool on) = 0;
   // Overlapped wait for a line event; *mask receives kLine* bits and must stay valid.
   virtual IoStart waitEvent(uint32_t* mask, Operation& op) = 0;
+  // The line's measured round trip (ms), which a wait for the far end's answer adds.
+  virtual uint32_t roundTripMs() const { return 0; }
+  // Brings a line whose connection was lost back into service; true when it is usable.
+  virtual bool reconnect() { return true; }
 };
 
 class DriverDevice : public DeviceFile {

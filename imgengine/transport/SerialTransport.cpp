@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "transport/PortMap.h"
+
 namespace vel {
 
 using devices::IoStart;
@@ -26,18 +28,9 @@ class SerialTransport::LineWatcher : public WorkerThread {
   SerialTransport& owner_;
 };
 
-std::string SerialTransport::portName(int portNumber) {
-  if (portNumber < kFirstPort || portNumber > kLastPort) return {};
-  // The device namespace form: "COM10" and above are not device names inside a
-  // plain path, and "\\.\COMn" names the same device as "COMn" for 1..9.
-  return "\\\\.\\COM" + std::to_string(portNumber);
-}
-
 SerialTransport::SerialTransport(int portNumber) : OverlappedTransport(kPiece, ShortWrites::kFail) {
   watcher_ = std::make_unique<LineWatcher>(*this);
-  const std::string name = portName(portNumber);
-  if (name.empty()) return;
-  line_ = devices::provider().openSerial(name.c_str());
+  line_ = openPortLine(portNumber);
   if (!line_) return;
   attach(line_.get());
   devices::SerialSettings settings;
@@ -75,11 +68,17 @@ void SerialTransport::reset() {
   const int attempts = lineState_.load() == kLineModemChange ? kFirstResetAttempts : kResetAttempts;
   // Only an answer to this reset's own breaks counts: a break the line reported
   // earlier (the imager restarting, noise) must not pass for the handshake.
+  if (!line_->reconnect()) {
+    platform::sleepMs(kUnopenedResetPauseMs);
+    return;
+  }
   breakSeen_.reset();
+  // Over a network the answer comes a round trip later.
+  const int breakWaitMs = kBreakWaitMs + static_cast<int>(line_->roundTripMs());
   for (int attempt = 1;; ++attempt) {
     line_->setBreak(true);
     platform::sleepMs(kBreakSettleMs);
-    if (breakSeen_.wait(kBreakWaitMs)) break;
+    if (breakSeen_.wait(breakWaitMs)) break;
     if (attempt == attempts) return;  // still failed, the break condition stays set
     line_->setBreak(false);
     platform::sleepMs(kBreakSettleMs);

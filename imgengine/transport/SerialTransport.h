@@ -1,6 +1,8 @@
 // Raw bytes over a COM port with overlapped I/O. A line watcher turns modem-status
 // changes, breaks and line errors into a transport failure; reset recovers the
 // line with a break handshake (the imager answers the host's break with its own).
+// The port map (transport/PortMap.h) may put a device path or a network serial
+// port behind the number; a lost network connection is made again by reset.
 #pragma once
 
 #include <atomic>
@@ -17,11 +19,9 @@ namespace vel {
 
 class SerialTransport : public OverlappedTransport {
  public:
-  // The port numbers that are opened; any other never reaches a port.
-  static constexpr int kFirstPort = 1;
-  static constexpr int kLastPort = 99;
   static constexpr uint32_t kPiece = 256;  // largest read or write request
-  // How long a reset attempt waits for the imager's break answering the host's.
+  // How long a reset attempt waits for the imager's break answering the host's
+  // (plus the line's round trip).
   static constexpr int kBreakWaitMs = 50;
   // Settling time after the break condition was set or cleared.
   static constexpr uint32_t kBreakSettleMs = 2;
@@ -31,7 +31,8 @@ class SerialTransport : public OverlappedTransport {
   // Line states: chooses the number of break attempts of the next reset.
   enum LineState : int { kLineRecovered = 0, kLineModemChange = 1, kLineBreakOrError = 2 };
 
-  // Opens "\\.\COM<port>" for port numbers 1..99; any other number leaves it closed.
+  // Opens what the port map names for port numbers 1..99 ("\\.\COM<port>" when
+  // unmapped); any other number leaves it closed.
   explicit SerialTransport(int portNumber);
   ~SerialTransport() override;
 
@@ -41,9 +42,6 @@ class SerialTransport : public OverlappedTransport {
   int lineState() const { return lineState_.load(); }
   // Sets the line's baud rate once the port is open (the caller's choice at connect).
   bool setBaudRate(uint32_t baud);
-
-  // "\\.\COM" followed by the number; empty for numbers outside 1..99.
-  static std::string portName(int portNumber);
 
  private:
   class LineWatcher;

@@ -3,14 +3,13 @@
 #include <memory>
 
 #include "transport/DeviceSeam.h"
-#include "transport/SerialTransport.h"
+#include "transport/PortMap.h"
 
 namespace vel {
 
 bool quitTerminalModeOutput(int port, uint32_t baudRate) {
   if (port < kFirstQuitPort || port > kLastQuitPort) return false;
-  const std::unique_ptr<devices::SerialLine> line =
-      devices::provider().openSerial(SerialTransport::portName(port).c_str());
+  const std::unique_ptr<devices::SerialLine> line = openPortLine(port);
   if (!line) return false;
   devices::LineFormat format;
   format.baudRate = baudRate;

@@ -141,6 +141,7 @@ void SimSerialLine::hostClose() {
   breakOn_ = false;
   closed_ = true;
   imagerCv_.notify_all();
+  hostCv_.notify_all();
 }
 
 IoStart SimSerialLine::hostRead(void* buffer, uint32_t length, Operation& op) {
@@ -220,6 +221,32 @@ void SimSerialLine::hostPurge() {
   }
 }
 
+size_t SimSerialLine::hostReceive(uint8_t* buffer, size_t max, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+  // Paced bytes become due without a notification: wait in short slices.
+  while (hostOpen_ && dueBytes(toHost_, Clock::now()) == 0) {
+    const auto now = Clock::now();
+    if (now >= deadline) return 0;
+    hostCv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(1)));
+  }
+  return takeDue(toHost_, buffer, max);
+}
+
+size_t SimSerialLine::takeDue(std::deque<Chunk>& q, uint8_t* buffer, size_t max) {
+  size_t copied = 0;
+  const size_t due = dueBytes(q, Clock::now());
+  while (copied < max && copied < due) {
+    Chunk& c = q.front();
+    const size_t n = std::min(c.bytes.size(), max - copied);
+    std::memcpy(buffer + copied, c.bytes.data(), n);
+    copied += n;
+    c.bytes.erase(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    if (c.bytes.empty()) q.pop_front();
+  }
+  return copied;
+}
+
 size_t SimSerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_);
   // A break is part of the byte stream: what follows it is read only after the
@@ -234,17 +261,7 @@ size_t SimSerialLine::read(uint8_t* buffer, size_t max, int timeoutMs) {
     imagerCv_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(2)));
   }
   if (recoveries_ > 0) return 0;
-  size_t copied = 0;
-  const size_t due = dueBytes(toImager_, Clock::now());
-  while (copied < max && copied < due) {
-    Chunk& c = toImager_.front();
-    const size_t n = std::min(c.bytes.size(), max - copied);
-    std::memcpy(buffer + copied, c.bytes.data(), n);
-    copied += n;
-    c.bytes.erase(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-    if (c.bytes.empty()) toImager_.pop_front();
-  }
-  return copied;
+  return takeDue(toImager_, buffer, max);
 }
 
 void SimSerialLine::write(const uint8_t* data, size_t length) {
@@ -253,6 +270,7 @@ void SimSerialLine::write(const uint8_t* data, size_t length) {
   if (!hostOpen_ || recoveries_ > 0 || length == 0) return;
   toHost_.push_back({wireTime(imagerWireFree_, length), std::vector<uint8_t>(data, data + length)});
   pumpLocked();
+  hostCv_.notify_all();
 }
 
 bool SimSerialLine::closed() const {

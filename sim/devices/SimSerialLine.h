@@ -58,6 +58,9 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
 
   // Host end: the library's serial line (null when the port is held).
   std::unique_ptr<vel::devices::SerialLine> openHost();
+  // A network port server's read beside the opened host end: waits at most
+  // timeoutMs for bytes due to the host and takes up to max of them.
+  size_t hostReceive(uint8_t* buffer, size_t max, int timeoutMs);
 
  private:
   class Host;
@@ -78,6 +81,8 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   // Delivers whatever is due: bytes to a pending host read, completed host writes, events.
   void pumpLocked();
   size_t dueBytes(const std::deque<Chunk>& q, Clock::time_point now) const;
+  // Takes up to max of the bytes that are due from q.
+  size_t takeDue(std::deque<Chunk>& q, uint8_t* buffer, size_t max);
   Clock::time_point wireTime(Clock::time_point& wireFree, size_t bytes);
   void service();
 
@@ -94,6 +99,7 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   std::string name_;
   mutable std::mutex m_;
   std::condition_variable imagerCv_;
+  std::condition_variable hostCv_;
   std::deque<Chunk> toHost_, toImager_;
   Pending read_, write_, wait_;
   HostRequests requests_;

@@ -99,6 +99,21 @@ TEST_F(PtyTest, SerialTransportOpensButAnUnansweredBreakLeavesItFailed) {
   EXPECT_TRUE(t.failed());
 }
 
+// The port map puts the pseudo-terminal's own path behind another COM number.
+TEST_F(PtyTest, APortMappedToADevicePathOpensThatDevice) {
+  const std::string path = ttyname(slave);
+  setenv("VEL_SERIAL_PORT_42", path.c_str(), 1);
+  {
+    vel::SerialTransport t(42);
+    ASSERT_TRUE(t.opened()) << path;
+    vel::SerialTransport again(portNumber);
+    EXPECT_FALSE(again.opened()) << "the same device, held by the mapped port";
+  }
+  setenv("VEL_SERIAL_PORT_42", "/dev/no-such-device", 1);
+  EXPECT_FALSE(vel::SerialTransport(42).opened());
+  unsetenv("VEL_SERIAL_PORT_42");
+}
+
 // The terminal-mode quit on a real line: COM3 is the pseudo-terminal through a
 // link named by the serial prefix.
 TEST_F(PtyTest, TerminalModeQuitWritesItsBytesAt8N1Binary) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "devices/DeviceSim.h"
+#include "transport/PortMap.h"
 #include "transport/SerialTransport.h"
 #include "transport/UsbTransport.h"
 #include "platform/Time.h"
@@ -115,9 +116,9 @@ TEST_F(SerialTest, OnlyPortsOneToNinetyNineAreOpened) {
   EXPECT_EQ(com0->openCount() + com100->openCount() + com150->openCount(), 0);
   SerialTransport t99(99);
   EXPECT_TRUE(t99.opened());
-  EXPECT_EQ(SerialTransport::portName(3), "\\\\.\\COM3");
-  EXPECT_EQ(SerialTransport::portName(10), "\\\\.\\COM10");
-  EXPECT_EQ(SerialTransport::portName(100), "");
+  EXPECT_EQ(vel::comPortName(3), "\\\\.\\COM3");
+  EXPECT_EQ(vel::comPortName(10), "\\\\.\\COM10");
+  EXPECT_EQ(vel::comPortName(100), "");
 }
 
 TEST_F(SerialTest, PortIsOpenedExclusively) {

@@ -1,4 +1,4 @@
-// POSIX device files: serial lines by their COM port names (termios devices),
+// POSIX device files: serial lines by their COM port names or paths (termios devices),
 // with overlapped requests on helper threads. The imager's USB driver devices do
 // not exist here: opening them fails.
 #include "platform/DeviceFiles.h"
@@ -71,8 +71,12 @@ bool isSerialName(const char* name, int* number) {
   return true;
 }
 
-// "\\.\COMN" is the N-th serial port: /dev/ttyS<N-1>, or <VEL_SERIAL_PREFIX><N-1>.
-std::string serialPath(int number) {
+// "\\.\COMN" is the N-th serial port: /dev/ttyS<N-1>, or <VEL_SERIAL_PREFIX><N-1>;
+// an absolute path (the port map's "/dev/ttyUSB0") is itself. Anything else names nothing.
+std::string serialPath(const char* name) {
+  if (name[0] == '/') return name;
+  int number = 0;
+  if (!isSerialName(name, &number)) return {};
   const char* prefix = std::getenv("VEL_SERIAL_PREFIX");
   return std::string(prefix && *prefix ? prefix : "/dev/ttyS") + std::to_string(number - 1);
 }
@@ -92,9 +96,9 @@ bool waitReady(int fd, short events, const IoOperation* op) {
 }  // namespace
 
 NativeFile* deviceOpen(const char* name) {
-  int number = 0;
-  if (!name || !isSerialName(name, &number)) return nullptr;
-  const int fd = ::open(serialPath(number).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  const std::string path = name ? serialPath(name) : std::string();
+  if (path.empty()) return nullptr;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return nullptr;
   // Exclusive: no second open through us (flock) nor through others (TIOCEXCL).
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {

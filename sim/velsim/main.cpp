@@ -1,0 +1,197 @@
+// velsim: the simulated imager as a program of its own, served as a network
+// serial port (RFC 2217) so that any application reaches it through the port map:
+//
+//   velsim [--listen HOST] [--tcp-port N] [--paced] [--echo]
+//          [--processor N] [--sensor HEX] [--firmware TEXT] [--link-level N]
+//          [--pull-every MS] [--no-break-answer] [--break-delay MS]
+//          [--line-event-every MS] [--drop-every MS] [--seconds S]
+//
+// It listens on 127.0.0.1:2217 unless told otherwise (--tcp-port 0: any free
+// port) and prints the URL it serves, then every connection, setting, break and
+// fault. Enter on standard input pulls the trigger once, as does every period of
+// --pull-every; "q" and Enter, Ctrl-C or --seconds end it. --paced runs the line
+// at the baud rate the client sets; --echo serves a line that returns every byte
+// instead of the imager. Faults: the imager does not answer breaks, answers them
+// late, reports a line error every period, or the connection is dropped every period.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "SimulatedImager.h"
+#include "velsim/NetworkPortServer.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+struct Options {
+  std::string listen = "127.0.0.1";
+  long tcpPort = 2217;
+  bool paced = false, echo = false, answerBreaks = true;
+  long breakDelayMs = -1, pullEveryMs = 0, lineEventEveryMs = 0, dropEveryMs = 0, seconds = 0;
+  sim::ImagerIdentity identity;
+};
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--processor N] [--sensor HEX]\n"
+               "              [--firmware TEXT] [--link-level N] [--pull-every MS] [--no-break-answer]\n"
+               "              [--break-delay MS] [--line-event-every MS] [--drop-every MS] [--seconds S]\n");
+  return 2;
+}
+
+bool parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](long& out, int base = 10) {
+      if (i + 1 >= argc) return false;
+      char* end = nullptr;
+      out = std::strtol(argv[++i], &end, base);
+      return end && *end == '\0' && out >= 0;
+    };
+    long v = 0;
+    if (a == "--listen" && i + 1 < argc) {
+      o.listen = argv[++i];
+    } else if (a == "--firmware" && i + 1 < argc) {
+      o.identity.firmware = argv[++i];
+    } else if (a == "--tcp-port") {
+      if (!value(o.tcpPort) || o.tcpPort > 65535) return false;
+    } else if (a == "--processor" || a == "--sensor" || a == "--link-level") {
+      if (!value(v, a == "--sensor" ? 16 : 10)) return false;
+      uint32_t& field = a == "--processor" ? o.identity.visionProcessor
+                        : a == "--sensor"  ? o.identity.imageSensor
+                                           : o.identity.linkLevel;
+      field = static_cast<uint32_t>(v);
+    } else if (a == "--pull-every") {
+      if (!value(o.pullEveryMs)) return false;
+    } else if (a == "--break-delay") {
+      if (!value(o.breakDelayMs)) return false;
+    } else if (a == "--line-event-every") {
+      if (!value(o.lineEventEveryMs)) return false;
+    } else if (a == "--drop-every") {
+      if (!value(o.dropEveryMs)) return false;
+    } else if (a == "--seconds") {
+      if (!value(o.seconds)) return false;
+    } else if (a == "--paced") {
+      o.paced = true;
+    } else if (a == "--echo") {
+      o.echo = true;
+    } else if (a == "--no-break-answer") {
+      o.answerBreaks = false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void say(const std::string& text) {
+  std::printf("velsim: %s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+// The imager end of an echo line: every byte the host sends comes back.
+void echo(sim::SimSerialLine& line) {
+  uint8_t chunk[4096];
+  while (!g_stop) {
+    line.takeLineRecovery();
+    const size_t n = line.read(chunk, sizeof chunk, 20);
+    if (n > 0) line.write(chunk, n);
+  }
+}
+
+// Runs action every periodMs (0: never) until the program stops.
+std::thread every(long periodMs, std::function<void()> action) {
+  if (periodMs <= 0) return {};
+  return std::thread([periodMs, action] {
+    auto next = std::chrono::steady_clock::now();
+    while (!g_stop) {
+      next += std::chrono::milliseconds(periodMs);
+      while (!g_stop && std::chrono::steady_clock::now() < next) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!g_stop) action();
+    }
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!parse(argc, argv, o)) return usage();
+  std::signal(SIGINT, [](int) { g_stop = true; });
+  std::signal(SIGTERM, [](int) { g_stop = true; });
+
+  // The simulated imager is on COM1 of this process; only the server opens it.
+  std::unique_ptr<sim::SimulatedImager> imager;
+  std::shared_ptr<sim::SimSerialLine> line;
+  std::thread echoer;
+  if (o.echo) {
+    line = std::make_shared<sim::SimSerialLine>(1);
+    echoer = std::thread([&line] { echo(*line); });
+  } else {
+    imager = std::make_unique<sim::SimulatedImager>(1, o.identity);
+    imager->setScene(sim::demoScene());
+    line = std::shared_ptr<sim::SimSerialLine>(imager->serialLine(), [](sim::SimSerialLine*) {});
+  }
+  line->setAnswerBreaks(o.answerBreaks);
+  if (o.breakDelayMs >= 0) line->setBreakAnswerDelayMs(static_cast<int>(o.breakDelayMs));
+
+  sim::NetworkPortServer::Options serverOptions;
+  serverOptions.paced = o.paced;
+  serverOptions.log = say;
+  sim::NetworkPortServer server(line, o.listen, static_cast<uint16_t>(o.tcpPort), serverOptions);
+  if (!server.listening()) {
+    std::fprintf(stderr, "velsim: cannot listen on %s:%ld\n", o.listen.c_str(), o.tcpPort);
+    g_stop = true;
+    if (echoer.joinable()) echoer.join();
+    return 1;
+  }
+  const bool v6 = o.listen.find(':') != std::string::npos;
+  say("serving rfc2217://" + (v6 ? "[" + o.listen + "]" : o.listen) + ":" + std::to_string(server.port()) +
+      (o.echo ? " (echo line)" : " (simulated imager, firmware " + o.identity.firmware + ")"));
+
+  auto pull = [&] {
+    if (!imager) return;
+    const sim::TransferReport report = imager->pullTrigger(0x01);
+    say("trigger pulled: " + std::to_string(report.bytes) + " bytes sent");
+  };
+  std::thread puller = every(o.pullEveryMs, pull);
+  std::thread lineEvents = every(o.lineEventEveryMs, [&] {
+    say("injecting a line error");
+    line->injectLineEvent(vel::devices::kLineError);
+  });
+  std::thread dropper = every(o.dropEveryMs, [&] {
+    say("dropping the connection");
+    server.dropClient();
+  });
+  // Standard input: Enter pulls the trigger, "q" ends; its end leaves the rest running.
+  std::thread keys([&] {
+    std::string text;
+    while (!g_stop && std::getline(std::cin, text)) {
+      if (text == "q") {
+        g_stop = true;
+      } else {
+        pull();
+      }
+    }
+  });
+  keys.detach();
+
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds);
+  while (!g_stop && (o.seconds == 0 || std::chrono::steady_clock::now() < end)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  g_stop = true;
+  for (std::thread* t : {&puller, &lineEvents, &dropper, &echoer}) {
+    if (t->joinable()) t->join();
+  }
+  say("stopped");
+  return 0;
+}

@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Applications reach a velsim process through the port map: the test client
+(built against the library under test, run under Wine for the Windows builds)
+connects to COM7 mapped by VEL_SERIAL_PORT_7 to velsim on the loopback
+interface, captures with decoding and then sees the trigger capture velsim sends
+when told to; natively also with
+the mapping in the host settings file, and velcli's recipe from the README.
+
+  velsim_test.py --velsim VELSIM --client CLIENT [--wine WINE_RUN --build BUILD] [--velcli VELCLI]
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+failures = []
+
+
+def check(condition, message):
+    print(("ok   " if condition else "FAIL ") + message, flush=True)
+    if not condition:
+        failures.append(message)
+
+
+class Velsim:
+    """A velsim process on a free loopback port; Enter on its input pulls the trigger."""
+
+    def __init__(self, path, *options):
+        self.process = subprocess.Popen([path, "--tcp-port", "0", *options], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        match = re.search(r"(rfc2217://127\.0\.0\.1:\d+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError("velsim did not say where it serves: %r" % line)
+        self.url = match.group(1)
+
+    def pull(self):
+        self.process.stdin.write("\n")
+        self.process.stdin.flush()
+
+    def stop(self):
+        self.process.stdin.close()
+        self.process.terminate()
+        log = self.process.stdout.read()
+        self.process.wait(timeout=10)
+        return log
+
+
+def run_client(args, env, sim=None):
+    """Runs the client; once its host capture is over, Enter on velsim's input pulls the trigger."""
+    command = [args.client, "7"]
+    if args.wine:
+        command = [args.wine] + command
+        env = dict(env, VEL_BUILD_DIR=args.build)
+    client = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
+    values = {}
+    for line in client.stdout:
+        name, _, value = line.strip().partition(" ")
+        values[name] = value
+        if name == "capture_barcodes" and sim:
+            sim.pull()
+    return client.wait(timeout=180), values
+
+
+def expect_session(args, env, sim, what):
+    code, values = run_client(args, env, sim)
+    check(code == 0 and values.get("connect") == "1", "%s: connect answered %s" % (what, values.get("connect")))
+    check(values.get("firmware") == "SIM 1.00", "%s: firmware %r" % (what, values.get("firmware")))
+    check(values.get("capture_event") == "1" and values.get("capture_barcodes") == "4",
+          "%s: capture ended with %s and %s barcodes" % (what, values.get("capture_event"),
+                                                          values.get("capture_barcodes")))
+    check(values.get("trigger_event") in ("1", "9") and values.get("trigger_barcodes") == "4",
+          "%s: trigger capture ended with %s and %s barcodes" % (what, values.get("trigger_event"),
+                                                                  values.get("trigger_barcodes")))
+    check(values.get("status") == "1", "%s: status %s" % (what, values.get("status")))
+    print("     connect took %s ms" % values.get("connect_ms"), flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--velsim", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--wine")
+    parser.add_argument("--build")
+    parser.add_argument("--velcli")
+    args = parser.parse_args()
+    if not os.access(args.velsim, os.X_OK):
+        print("the native velsim is not built (%s): build the native preset first" % args.velsim)
+        return 1
+
+    env = {k: v for k, v in os.environ.items() if not k.startswith("VEL_SERIAL_PORT_")}
+    sim = Velsim(args.velsim)
+    try:
+        expect_session(args, dict(env, VEL_SERIAL_PORT_7=sim.url), sim, "environment mapping")
+        if not args.wine:
+            with tempfile.NamedTemporaryFile("w", suffix=".settings", delete=False) as f:
+                f.write("SerialPort7=S:%s\n" % sim.url)
+            try:
+                expect_session(args, dict(env, VEL_HOST_SETTINGS=f.name), sim, "host settings mapping")
+                wrong = dict(env, VEL_HOST_SETTINGS=f.name, VEL_SERIAL_PORT_7="rfc2217://127.0.0.1:1")
+                code, values = run_client(args, wrong)
+                check(values.get("connect") == "-2", "the environment goes before the host settings")
+            finally:
+                os.unlink(f.name)
+        if args.velcli:
+            r = subprocess.run([args.velcli, "--port", "7", "capture", "--decode"], env=dict(env, VEL_SERIAL_PORT_7=sim.url),
+                               stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+            check(r.returncode == 0 and "barcodes decoded:      4" in r.stdout, "velcli --port 7 capture --decode")
+    finally:
+        log = sim.stop()
+    check("break on" in log and "baud rate 115200" in log, "velsim saw the baud rate and the break handshake")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
