@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/HostOptions.h"
+#include "platform/Files.h"
 
 namespace vel {
 
@@ -12,6 +13,15 @@ namespace {
 
 uint8_t bcd(int value) { return static_cast<uint8_t>(((value / 10) % 10) << 4 | (value % 10)); }
 uint8_t bit0(uint8_t value) { return value & 1; }
+
+// The stored folder ends in a backslash; where paths join with another separator
+// the library's own names use that one (".\" is "./" there).
+std::string withPathSeparator(std::string folder) {
+  if (platform::kPathSeparator == '\\' || folder.empty() || folder.back() != '\\') return folder;
+  folder.pop_back();
+  if (folder.empty() || folder.back() != platform::kPathSeparator) folder += platform::kPathSeparator;
+  return folder;
+}
 
 }  // namespace
 
@@ -65,7 +75,7 @@ TimestampRecord TimestampStore::snapshot() {
 
 void refreshTimestampRecord(uint8_t argument) {
   // A folder of its own: the export's shared buffer belongs to the caller's thread.
-  const std::string folder = hostoptions::readImageSourceFolder();
+  const std::string folder = withPathSeparator(hostoptions::readImageSourceFolder());
   const HostImageOptions host{hostoptions::readSwitch(hostoptions::kAutoSaved) != 0,
                               hostoptions::readSwitch(hostoptions::kHostPerspectiveCorrection) != 0,
                               folder.c_str()};

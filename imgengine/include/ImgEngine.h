@@ -712,16 +712,21 @@ VEL_PUBLIC void VEL_API VelExecuteFirmwareErase(void);
  *
  * The device-context functions return a new bitmap (a DIB section on Windows) holding the
  * grey image, the image last prepared for display (the Ex form, which also stores its
- * width and height) or the binary image, or null. The caller owns the bitmap and
- * deletes it.
+ * width and height where the pointers are not null) or the binary image, or null (also
+ * for the Ex form before any grey image was prepared, and for a buffer whose headers do
+ * not describe a bitmap). A compressed grey image is decompressed for display, with the
+ * timestamp drawn when it is enabled. The caller owns the bitmap and deletes it.
  *
- * The BMP savers write to path, replacing an existing file only when overwrite is
- * non-zero: 1 written; -1 not created (it exists and overwrite is 0, or it cannot be
- * created; for the binary image also when there is none); -2 fewer bytes written than
- * the image holds (the partial file stays); 0 when the grey image is a compressed one.
+ * The savers follow one overwrite rule: with overwrite 0 an existing file is left as it
+ * is and the save answers -1; otherwise the file is created or replaced. The BMP savers
+ * write the buffer as it is: 1 written; -1 not created (the file exists and overwrite is
+ * 0, it cannot be created, no image was received, or for the binary image when there is
+ * none); -2 fewer bytes written than the image holds (the partial file stays). A
+ * compressed grey image is decompressed into an 8-bit grey BMP instead: 0 written, -1
+ * not.
  *
- * Threads: no lock; they read the image buffers, so call them after the image was
- * announced (WM_OPERATION_PROGRESS event 7 or 8).
+ * Threads: no command lock; the saves hold the library's image lock while they read the
+ * buffers. Call them after the image was announced (WM_OPERATION_PROGRESS event 7 or 8).
  */
 VEL_PUBLIC VelBitmap VEL_API VelCreateGreyImageInDeviceContext(VelDC dc);
 VEL_PUBLIC VelBitmap VEL_API VelCreateGreyImageInDCEx(VelDC dc, int* width, int* height);
@@ -733,16 +738,23 @@ VEL_PUBLIC int VEL_API VelSaveBinaryImageAsBmpFile(const char* path, int overwri
  * JPEG files.
  *
  * VelSaveGreyImageAsJpegFile and VelSaveBinaryImageAsJpegFile compress the image into
- * path (overwrite as for the BMP savers): 1 written; -1 refused or failed (for the binary
- * image also when there is none); -2 no grey image. VelSaveJepgImageAsJpegFile writes the
- * JPEG stream of a compressed grey image as it came from the imager: 1, -1 or -2 as for
- * the BMP savers. VelSaveJpegImageAsBmpFile decompresses that stream into a BMP file
- * and always returns 0; its second argument is not used. VelExecuteCompression and
- * VelExecuteDecompression convert between files (a null bmpPath decompresses to the
- * standard output): 1 done, 0 when a file cannot be opened or created.
+ * path at quality 75 (overwrite as for the BMP savers): 1 written; -1 refused or failed
+ * (for the binary image also when there is none); -2 no grey image. A compressed grey
+ * image is saved as its stream. VelSaveJepgImageAsJpegFile writes the JPEG stream of a
+ * compressed grey image as it came from the imager, re-encoded with the timestamp drawn
+ * in when the timestamp is enabled (the imager's EXIF block stays in front): 1, -1 or
+ * -2 as for the BMP savers, -1 also when the grey image is not a compressed one.
+ * VelSaveJpegImageAsBmpFile decompresses that stream into an 8-bit grey BMP file (with the
+ * timestamp when enabled), replacing the file: 0 written, -1 no compressed image or
+ * failed; its second argument is not used. VelExecuteCompression and
+ * VelExecuteDecompression convert between files (BMP of 8 or 24 bits to a JPEG of
+ * quality 75; any JPEG to an 8-bit grey BMP, or to the standard output for a null
+ * bmpPath): 1 done, 0 when a file cannot be read, converted or written. Corrupt,
+ * truncated or foreign input fails; nothing is printed and no partial output is left.
  *
- * Threads: no lock, the caller's thread. Conversions use temporary files of fixed names
- * in the current directory: two at the same time overwrite each other's.
+ * Threads: no command lock, the caller's thread. Decompressing a compressed grey image
+ * to BMP (here, in the BMP saver and for display) passes through the temporary files
+ * "temptemp.jpg" and "temptemp.bmp" in the current directory, one conversion at a time.
  */
 VEL_PUBLIC int VEL_API VelSaveGreyImageAsJpegFile(const char* path, int overwrite);
 VEL_PUBLIC int VEL_API VelSaveBinaryImageAsJpegFile(const char* path, int overwrite);
@@ -760,11 +772,15 @@ VEL_PUBLIC int VEL_API VelExecuteDecompression(const char* jpegPath, const char*
  * VelGetCaptureTimestampStringInASCII (also named VelGetGreyImageTimestamp) and
  * VelGetAutoSaveFileFullPathName return library-owned text: the capture time of the last
  * image, and the path (without extension) the next automatic save writes to; do not
- * free them. VelExecuteAutoSaveOperation saves the grey image into the image source
- * folder (creating it), as the imager's JPEG stream when compression or perspective
- * correction is on and as a BMP file otherwise, when automatic saving is on or both
- * perspective corrections are; it returns the save's result (as for the savers above),
- * or 0 when nothing is saved. A second save within the same second replaces the first.
+ * free them. VelExecuteAutoSaveOperation takes the time and the options anew, draws the
+ * timestamp into an uncompressed grey image in memory when the timestamp is enabled, and,
+ * when automatic saving is on or both perspective corrections are, saves the grey image
+ * into the image source folder (creating it) under its capture time: a compressed image as
+ * the imager's JPEG stream (".jpg", the capture time written into its EXIF block), any
+ * other as a BMP file (".bmp"). It returns the save's result (as for the savers above),
+ * -1 when the name does not fit 255 characters or no image was received, or 0 when
+ * nothing is saved. A second save within the same second replaces the first. On Linux the
+ * library's own names join with "/" (the default folder ".\" is "./").
  *
  * Threads: no lock. The trigger operation refreshes the capture time; run the automatic
  * save after the capture was announced.

@@ -9,6 +9,7 @@
 
 #include "image/TimestampDrawing.h"
 #include "image/TimestampRecord.h"
+#include "platform/Files.h"
 
 namespace vel {
 namespace {
@@ -121,7 +122,8 @@ TEST(TimestampRecord, RefreshTakesTheLocalTimeAndTheDefaultFolder) {
   const TimestampRecord r = timestampStore().snapshot();
   const std::string stamp = r.timestamp;
   EXPECT_TRUE(stamp == before || stamp == after) << stamp;
-  EXPECT_EQ(std::string(timestampStore().autoSavePath()), ".\\" + stamp);
+  // The default folder ".\\" joins with the platform's separator.
+  EXPECT_EQ(std::string(timestampStore().autoSavePath()), std::string(".") + platform::kPathSeparator + stamp);
   EXPECT_EQ(timestampStore().timestampString(), std::string(stamp));
   EXPECT_EQ(r.refreshArgument, 1);
 }

@@ -4,10 +4,16 @@
 //     versions            the library's version and the last imager's versions
 //     connect             connect, show versions, classification and a configuration summary
 //     status              connect and check the link
-//     capture [--decode] [--grey] [--binary] [--compressed] [--out DIR]
+//     capture [--decode] [--grey] [--binary] [--compressed] [--out DIR] [--save DIR] [--timestamp]
 //                         a host capture: progress, every barcode, the sizes of the
 //                         images received and the times; --out writes the buffers as
-//                         they are (DIR/grey.bmp or DIR/grey.jpg, DIR/binary.bmp)
+//                         they are (DIR/grey.bmp or DIR/grey.jpg, DIR/binary.bmp);
+//                         --save runs the library's auto-save (which writes the capture
+//                         time into a compressed image) and saves through its own
+//                         exports as DIR/grey.bmp, DIR/grey.jpg and the binary ones;
+//                         --timestamp draws the capture time into those images
+//     convert IN OUT      BMP (8 or 24 bits) to JPEG, or JPEG to a grey BMP (OUT "-":
+//                         the standard output), by the library's conversions
 //     watch [--seconds S] [--pull N]
 //                         trigger captures and their progress as they arrive, until
 //                         interrupted or S seconds passed (--simulate: pull the simulated
@@ -20,7 +26,9 @@
 // --port takes the library's port numbers: 0 USB, 100 USB (second driver), 1..99 COM
 // ports. --simulate runs a simulated imager inside this process on that port (default 1),
 // photographing a scene file (--scene FILE; default the simulator's shelf scene).
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -53,6 +61,8 @@ struct Options {
   bool binary = false;
   bool compressed = false;
   std::string outDir;
+  std::string saveDir;
+  bool timestamp = false;
   std::string scene;
   int seconds = 0;
   int pulls = 0;
@@ -203,12 +213,37 @@ bool reportImages(const Options& o) {
   return ok;
 }
 
+// The auto-save (when the host settings ask for it) and the library's own saves.
+bool saveImages(const Options& o) {
+  std::filesystem::create_directories(o.saveDir);
+  const int autoSaved = VelExecuteAutoSaveOperation();
+  if (autoSaved != 0) std::printf("auto-save:             %d (%s)\n", autoSaved, VelGetAutoSaveFileFullPathName());
+  bool ok = true;
+  auto save = [&](const char* name, int (*saver)(const char*, int), std::initializer_list<int> success) {
+    const std::string path = (std::filesystem::path(o.saveDir) / name).string();
+    const int result = saver(path.c_str(), 1);
+    const bool saved = std::find(success.begin(), success.end(), result) != success.end();
+    std::printf("%-23s%s (%d)\n", saved ? "saved:" : "could not save:", path.c_str(), result);
+    ok &= saved;
+  };
+  if (o.grey) {
+    save("grey.bmp", VelSaveGreyImageAsBmpFile, {0, 1});  // 0: a compressed image, decompressed
+    save("grey.jpg", VelSaveGreyImageAsJpegFile, {1});
+  }
+  if (o.binary && VelGetBinaryImageBitmapFileData()) {
+    save("binary.bmp", VelSaveBinaryImageAsBmpFile, {1});
+    save("binary.jpg", VelSaveBinaryImageAsJpegFile, {1});
+  }
+  return ok;
+}
+
 int runCapture(const Options& o) {
   if (!o.decode && !o.grey && !o.binary) {
     std::fprintf(stderr, "velcli: capture needs --decode, --grey or --binary\n");
     return 2;
   }
   if (!connect(o)) return 1;
+  if (o.timestamp) VelSetTimestampEnabled(1);
   VelRegisterHostOperationProgressThread(ownThreadId());
   const auto start = std::chrono::steady_clock::now();
   VelCaptureImage(o.decode, o.binary, o.grey, o.compressed);
@@ -220,6 +255,7 @@ int runCapture(const Options& o) {
   bool ok = end == VEL_EVENT_DONE;
   if (ok && o.decode) printBarcodes();
   if (ok) ok = reportImages(o);
+  if (ok && o.saveDir.size()) ok = saveImages(o);
   VelDeviceDisconnect();
   return ok ? 0 : 1;
 }
@@ -260,11 +296,30 @@ int runWatch(const Options& o, sim::SimulatedImager* imager) {
   return 0;
 }
 
+// By the input's extension: .bmp compresses, anything else decompresses.
+int runConvert(const Options& o) {
+  if (o.arguments.size() != 2) {
+    std::fprintf(stderr, "velcli: convert needs IN and OUT\n");
+    return 2;
+  }
+  const std::string& in = o.arguments[0];
+  const std::string& out = o.arguments[1];
+  std::string extension = std::filesystem::path(in).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+  const bool toStdout = out == "-";
+  const int result = extension == ".bmp" ? VelExecuteCompression(in.c_str(), out.c_str())
+                                         : VelExecuteDecompression(in.c_str(), toStdout ? nullptr : out.c_str());
+  if (!toStdout || result != 1)
+    std::fprintf(result == 1 ? stdout : stderr, "%s %s -> %s: %d\n", extension == ".bmp" ? "compress" : "decompress",
+                 in.c_str(), out.c_str(), result);
+  return result == 1 ? 0 : 1;
+}
+
 int usage() {
   std::fprintf(stderr,
                "usage: velcli [--port N | --simulate [--scene FILE]] [--timeout MS] versions|connect|status|"
-               "capture [--decode] [--grey] [--binary] [--compressed] [--out DIR]|watch [--seconds S] [--pull N]|"
-               "config save|load FILE|service NAME [ARGS]\n%s",
+               "capture [--decode] [--grey] [--binary] [--compressed] [--out DIR] [--save DIR] [--timestamp]|"
+               "watch [--seconds S] [--pull N]|config save|load FILE|service NAME [ARGS]|convert IN OUT\n%s",
                serviceUsage());
   return 2;
 }
@@ -300,9 +355,12 @@ bool parse(int argc, char** argv, Options& o) {
       o.binary = true;
     } else if (a == "--compressed") {
       o.compressed = true;
-    } else if (a == "--out" || a == "--scene") {
+    } else if (a == "--timestamp") {
+      o.timestamp = true;
+    } else if (a == "--out" || a == "--scene" || a == "--save") {
       if (i + 1 >= argc) return false;
-      (a == "--out" ? o.outDir : o.scene) = argv[++i];
+      (a == "--out" ? o.outDir : a == "--save" ? o.saveDir : o.scene) = argv[++i];
+
     } else if (a.rfind("--", 0) == 0) {
       return false;
     } else if (!commandGiven) {
@@ -365,6 +423,8 @@ int main(int argc, char** argv) {
     result = runConfig(o.arguments, [&o] { return connect(o); });
   } else if (o.command == "service") {
     result = runService(o.arguments, [&o] { return connect(o); });
+  } else if (o.command == "convert") {
+    result = runConvert(o);
   } else {
     return usage();
   }

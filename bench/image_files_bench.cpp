@@ -1,0 +1,127 @@
+// Image files of a 1280 x 1024 capture in the shared grey buffer: the grey JPEG
+// save through the export beside libjpeg-turbo compressing the same pixels from
+// memory to memory with the same settings, the BMP save through the export, and the
+// stamping of a compressed capture (decode, draw, re-encode).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <jpeglib.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "ImgEngine.h"
+#include "core/LibraryState.h"
+#include "image/BmpFile.h"
+#include "image/JpegCodec.h"
+#include "image/JpegExif.h"
+
+namespace {
+
+constexpr uint32_t kWidth = 1280, kHeight = 1024;
+constexpr size_t kGreyCapacity = 3932214;
+
+// A capture-like picture: gradients and a pattern of bars.
+std::vector<uint8_t> greyBuffer() {
+  std::vector<uint8_t> buffer(kGreyCapacity);
+  const std::vector<uint8_t> bmp = vel::makeGreyBmp(kWidth, kHeight, 0, 0);
+  std::copy(bmp.begin(), bmp.end(), buffer.begin());
+  for (uint32_t y = 0; y < kHeight; ++y)
+    for (uint32_t x = 0; x < kWidth; ++x)
+      buffer[vel::kBmpGreyPixelOffset + size_t{y} * kWidth + x] =
+          static_cast<uint8_t>((x / 7) % 2 ? 40 + y / 8 : 200 - x / 16);
+  return buffer;
+}
+
+std::string scratch(const char* name) { return "/tmp/vel-bench-" + std::to_string(getpid()) + "-" + name; }
+
+// libjpeg-turbo alone: the grey rows expanded to RGB as the save does, quality 75,
+// into memory.
+void BM_LibjpegMemoryToMemory(benchmark::State& state) {
+  const std::vector<uint8_t> buffer = greyBuffer();
+  std::vector<uint8_t> rgb(size_t{kWidth} * 3);
+  for (auto _ : state) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr error;
+    cinfo.err = jpeg_std_error(&error);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = kWidth;
+    cinfo.image_height = kHeight;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 75, FALSE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < kHeight) {
+      const uint8_t* row = &buffer[vel::kBmpGreyPixelOffset + size_t{kHeight - 1 - cinfo.next_scanline} * kWidth];
+      for (uint32_t x = 0; x < kWidth; ++x) rgb[3 * x] = rgb[3 * x + 1] = rgb[3 * x + 2] = row[x];
+      JSAMPROW rows[1] = {rgb.data()};
+      jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    benchmark::DoNotOptimize(size);
+    free(out);
+  }
+}
+BENCHMARK(BM_LibjpegMemoryToMemory)->Unit(benchmark::kMillisecond);
+
+// Argument 1: each save writes a new file (the last one removed untimed); 0: each
+// replaces the last one (the file system may then write the data out at once).
+void BM_GreyJpegSave(benchmark::State& state) {
+  const std::vector<uint8_t> buffer = greyBuffer();
+  vel::library().images.publishGrey(buffer.data(), vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight,
+                                    kWidth * kHeight, false);
+  const std::string path = scratch("grey.jpg");
+  for (auto _ : state) {
+    if (state.range(0)) {
+      state.PauseTiming();
+      std::remove(path.c_str());
+      state.ResumeTiming();
+    }
+    if (VelSaveGreyImageAsJpegFile(path.c_str(), 1) != 1) state.SkipWithError("save failed");
+  }
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_GreyJpegSave)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+void BM_BmpSave(benchmark::State& state) {
+  const std::vector<uint8_t> buffer = greyBuffer();
+  vel::library().images.publishGrey(buffer.data(), vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight,
+                                    kWidth * kHeight, false);
+  const std::string path = scratch("grey.bmp");
+  for (auto _ : state) {
+    if (state.range(0)) {
+      state.PauseTiming();
+      std::remove(path.c_str());
+      state.ResumeTiming();
+    }
+    if (VelSaveGreyImageAsBmpFile(path.c_str(), 1) != 1) state.SkipWithError("save failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight));
+  std::remove(path.c_str());
+}
+BENCHMARK(BM_BmpSave)->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_StampCompressedCapture(benchmark::State& state) {
+  const std::vector<uint8_t> buffer = greyBuffer();
+  std::vector<uint8_t> jpeg, stamped;
+  vel::compressBmp(buffer.data(), vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight, 75, vel::JpegHeader::kNormal,
+                   jpeg);
+  vel::DeviceConfiguration options{};
+  options.timestampEnabled = 1;
+  options.imageCompressedQuality = 75;
+  const vel::TimestampRecord record =
+      vel::makeTimestampRecord(options, {false, false, ".\\"}, 1, {2026, 12, 8, 4, 5, 6});
+  for (auto _ : state)
+    if (!vel::stampJpegStream(jpeg.data(), jpeg.size(), record, stamped)) state.SkipWithError("stamp failed");
+}
+BENCHMARK(BM_StampCompressedCapture)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,266 @@
+#include "image/JpegCodec.h"
+
+// libjpeg's header needs the standard types declared first.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "image/BmpFile.h"
+
+namespace vel {
+
+namespace {
+
+constexpr uint32_t kMaxDimension = static_cast<uint32_t>(JPEG_MAX_DIMENSION);
+
+// Errors and warnings jump back to the conversion, which destroys its object and
+// answers failure; nothing is printed.
+struct ErrorExit {
+  jpeg_error_mgr manager;
+  std::jmp_buf back;
+};
+
+[[noreturn]] void jumpBack(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorExit*>(cinfo->err)->back, 1); }
+
+void onMessage(j_common_ptr cinfo, int level) {
+  if (level < 0) jumpBack(cinfo);  // a warning: corrupt or truncated data
+}
+
+void printNothing(j_common_ptr) {}
+
+void installErrorExit(ErrorExit& error, j_common_ptr cinfo) {
+  cinfo->err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = jumpBack;
+  error.manager.emit_message = onMessage;
+  error.manager.output_message = printNothing;
+}
+
+// Destination: a growing vector. A failed growth is libjpeg's out-of-memory error.
+struct VectorDestination {
+  jpeg_destination_mgr manager;
+  std::vector<uint8_t>* out;
+  size_t initialBytes;  // a guess at the whole stream, so that it seldom grows
+};
+
+bool grow(std::vector<uint8_t>& out, size_t size) {
+  try {
+    out.resize(size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void startDestination(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  if (!grow(*d->out, d->initialBytes)) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+  d->manager.next_output_byte = d->out->data();
+  d->manager.free_in_buffer = d->out->size();
+}
+
+boolean emptyDestination(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  const size_t used = d->out->size();
+  if (!grow(*d->out, 2 * used)) ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+  d->manager.next_output_byte = d->out->data() + used;
+  d->manager.free_in_buffer = d->out->size() - used;
+  return TRUE;
+}
+
+void endDestination(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+  d->out->resize(d->out->size() - d->manager.free_in_buffer);
+}
+
+// Source: the whole stream in memory. Running past its end is a truncated stream.
+struct MemorySource {
+  jpeg_source_mgr manager;
+};
+
+void noSourceAction(j_decompress_ptr) {}
+
+boolean fillSource(j_decompress_ptr cinfo) {
+  WARNMS(cinfo, JWRN_JPEG_EOF);  // fatal here: see onMessage
+  return FALSE;
+}
+
+void skipSource(j_decompress_ptr cinfo, long count) {
+  jpeg_source_mgr* s = cinfo->src;
+  if (count <= 0) return;
+  if (static_cast<unsigned long>(count) > s->bytes_in_buffer) fillSource(cinfo);
+  s->next_input_byte += count;
+  s->bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+// Scanlines of RGB from the bitmap, top row first (the file keeps them bottom-up).
+void bitmapRowToRgb(const uint8_t* bmp, const BmpLayout& l, uint32_t topRow, uint8_t* rgb) {
+  const uint8_t* row = bmp + l.pixelOffset + size_t{l.stride} * (l.height - 1 - topRow);
+  if (l.bitsPerPixel == 24) {
+    for (uint32_t x = 0; x < l.width; ++x, row += 3, rgb += 3) {
+      rgb[0] = row[2];
+      rgb[1] = row[1];
+      rgb[2] = row[0];
+    }
+    return;
+  }
+  const uint8_t* palette = bmp + kBmpFileHeaderBytes + l.infoSize;
+  for (uint32_t x = 0; x < l.width; ++x, rgb += 3) {
+    const uint8_t* entry = palette + size_t{row[x]} * l.paletteEntryBytes;  // index checked by the caller
+    rgb[0] = entry[2];
+    rgb[1] = entry[1];
+    rgb[2] = entry[0];
+  }
+}
+
+bool indicesInPalette(const uint8_t* bmp, const BmpLayout& l) {
+  if (l.bitsPerPixel != 8 || l.paletteEntries == 256) return true;
+  for (uint32_t y = 0; y < l.height; ++y) {
+    const uint8_t* row = bmp + l.pixelOffset + size_t{l.stride} * y;
+    for (uint32_t x = 0; x < l.width; ++x)
+      if (row[x] >= l.paletteEntries) return false;
+  }
+  return true;
+}
+
+// The compression proper; false when libjpeg failed. Kept free of objects with
+// destructors: a longjmp leaves it.
+bool runCompression(const uint8_t* bmp, const BmpLayout& l, int quality, JpegHeader header,
+                    std::vector<uint8_t>& jpeg, std::vector<uint8_t>& rgbRow) {
+  jpeg_compress_struct cinfo;
+  ErrorExit error;
+  VectorDestination destination{};
+  installErrorExit(error, reinterpret_cast<j_common_ptr>(&cinfo));
+  if (setjmp(error.back)) {
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+  destination.manager.init_destination = startDestination;
+  destination.manager.empty_output_buffer = emptyDestination;
+  destination.manager.term_destination = endDestination;
+  destination.out = &jpeg;
+  destination.initialBytes = std::max<size_t>(size_t{1} << 16, size_t{l.width} * l.height / 4);
+  cinfo.dest = &destination.manager;
+
+  cinfo.in_color_space = JCS_RGB;
+  cinfo.input_components = 3;
+  cinfo.data_precision = 8;
+  cinfo.image_width = l.width;
+  cinfo.image_height = l.height;
+  jpeg_set_defaults(&cinfo);
+  jpeg_default_colorspace(&cinfo);
+  jpeg_set_quality(&cinfo, quality, FALSE);
+  if (l.infoSize >= 40 && l.xPelsPerMeter > 0 && l.yPelsPerMeter > 0) {
+    cinfo.density_unit = 2;  // dots per centimetre
+    cinfo.X_density = static_cast<UINT16>(l.xPelsPerMeter / 100);
+    cinfo.Y_density = static_cast<UINT16>(l.yPelsPerMeter / 100);
+  }
+  if (header == JpegHeader::kContinuation) {
+    cinfo.write_JFIF_header = FALSE;
+    cinfo.write_Adobe_marker = FALSE;
+  }
+  jpeg_start_compress(&cinfo, TRUE);
+  JSAMPROW rows[1] = {rgbRow.data()};
+  while (cinfo.next_scanline < cinfo.image_height) {
+    bitmapRowToRgb(bmp, l, cinfo.next_scanline, rgbRow.data());
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return true;
+}
+
+// The decompression proper, into bmp; false when libjpeg failed or the image is
+// too large for a bitmap file.
+bool runDecompression(const uint8_t* data, size_t bytes, std::vector<uint8_t>& bmp) {
+  jpeg_decompress_struct cinfo;
+  ErrorExit error;
+  MemorySource source{};
+  installErrorExit(error, reinterpret_cast<j_common_ptr>(&cinfo));
+  if (setjmp(error.back)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  source.manager.init_source = noSourceAction;
+  source.manager.fill_input_buffer = fillSource;
+  source.manager.skip_input_data = skipSource;
+  source.manager.resync_to_restart = jpeg_resync_to_restart;
+  source.manager.term_source = noSourceAction;
+  source.manager.next_input_byte = data;
+  source.manager.bytes_in_buffer = bytes;
+  cinfo.src = &source.manager;
+
+  // No image larger than a bitmap file may hold, and no more memory for libjpeg's
+  // own buffers (a progressive image keeps all its coefficients).
+  cinfo.mem->max_memory_to_use = static_cast<long>(kMaxBmpFileBytes);
+  jpeg_read_header(&cinfo, TRUE);
+  if (kBmpGreyPixelOffset + uint64_t{bmpStride(cinfo.image_width, 8)} * cinfo.image_height > kMaxBmpFileBytes)
+    ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+  cinfo.out_color_space = JCS_GRAYSCALE;
+  cinfo.dither_mode = JDITHER_NONE;
+  cinfo.quantize_colors = FALSE;
+  jpeg_start_decompress(&cinfo);
+  const int32_t pelsPerMeter[2] = {cinfo.density_unit == 2 ? cinfo.X_density * 100 : 0,
+                                   cinfo.density_unit == 2 ? cinfo.Y_density * 100 : 0};
+  try {
+    bmp = makeGreyBmp(cinfo.output_width, cinfo.output_height, pelsPerMeter[0], pelsPerMeter[1]);
+  } catch (const std::bad_alloc&) {
+    bmp.clear();
+  }
+  if (bmp.empty() || cinfo.output_components != 1) ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+  const size_t stride = bmpStride(cinfo.output_width, 8);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row[1] = {bmp.data() + kBmpGreyPixelOffset + stride * (cinfo.output_height - 1 - cinfo.output_scanline)};
+    jpeg_read_scanlines(&cinfo, row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+}  // namespace
+
+bool compressBmp(const uint8_t* bmp, size_t bytes, int quality, JpegHeader header, std::vector<uint8_t>& jpeg) {
+  jpeg.clear();
+  BmpLayout l;
+  if (!readBmpLayout(bmp, bytes, l) || l.bitsPerPixel == 1 || l.width > kMaxDimension ||
+      l.height > kMaxDimension || !indicesInPalette(bmp, l))
+    return false;
+  std::vector<uint8_t> rgbRow;
+  try {
+    rgbRow.resize(size_t{l.width} * 3);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!runCompression(bmp, l, quality, header, jpeg, rgbRow)) {
+    jpeg.clear();
+    return false;
+  }
+  // The continuation stream begins after the SOI that libjpeg always writes.
+  if (header == JpegHeader::kContinuation) {
+    if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) {
+      jpeg.clear();
+      return false;
+    }
+    jpeg.erase(jpeg.begin(), jpeg.begin() + 2);
+  }
+  return true;
+}
+
+bool decompressToGreyBmp(const uint8_t* jpeg, size_t bytes, std::vector<uint8_t>& bmp) {
+  bmp.clear();
+  if (!jpeg || bytes == 0) return false;
+  if (!runDecompression(jpeg, bytes, bmp)) {
+    bmp.clear();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vel

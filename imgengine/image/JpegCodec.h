@@ -1,0 +1,32 @@
+// Baseline JPEG compression of bitmap file images and decompression of any JPEG
+// stream to an 8-bit grey bitmap, in memory, with libjpeg (IJG 6b interface). A
+// libjpeg error or warning ends the conversion with a failure, never the process,
+// and prints nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vel {
+
+constexpr int kDefaultJpegQuality = 75;
+
+enum class JpegHeader {
+  kNormal,        // SOI, JFIF APP0, tables, frame, scan, EOI
+  kContinuation,  // the same without SOI and without JFIF or Adobe markers
+};
+
+// Compresses an 8-bit (palette) or 24-bit bitmap file image as a command-line
+// compressor with BMP input does: RGB input (an 8-bit image through its palette),
+// library defaults, YCbCr, quality (clamped to 1..100) without forced baseline
+// tables, density from positive pixels-per-metre fields in dots per centimetre.
+// False (jpeg emptied) when the bitmap breaks a rule or libjpeg fails.
+bool compressBmp(const uint8_t* bmp, size_t bytes, int quality, JpegHeader header, std::vector<uint8_t>& jpeg);
+
+// Decompresses a JPEG stream to greyscale, as an 8-bit grey bitmap file image
+// whose pixels per metre carry a density in dots per centimetre. False (bmp
+// emptied) for anything that is not a whole, sound JPEG stream.
+bool decompressToGreyBmp(const uint8_t* jpeg, size_t bytes, std::vector<uint8_t>& bmp);
+
+}  // namespace vel
