@@ -1,7 +1,7 @@
 // velsim: the simulated imager as a program of its own, served as a network
 // serial port (RFC 2217) so that any application reaches it through the port map:
 //
-//   velsim [--listen HOST] [--tcp-port N] [--paced] [--echo]
+//   velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--scene FILE]
 //          [--processor N] [--sensor HEX] [--firmware TEXT] [--link-level N]
 //          [--pull-every MS] [--no-break-answer] [--break-delay MS]
 //          [--line-event-every MS] [--drop-every MS] [--seconds S]
@@ -37,12 +37,13 @@ struct Options {
   bool paced = false, echo = false, answerBreaks = true;
   long breakDelayMs = -1, pullEveryMs = 0, lineEventEveryMs = 0, dropEveryMs = 0, seconds = 0;
   sim::ImagerIdentity identity;
+  std::string scene;  // a scene file to photograph; empty: the scripted demo scene
 };
 
 int usage() {
   std::fprintf(stderr,
-               "usage: velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--processor N] [--sensor HEX]\n"
-               "              [--firmware TEXT] [--link-level N] [--pull-every MS] [--no-break-answer]\n"
+               "usage: velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--scene FILE] [--processor N]\n"
+               "              [--sensor HEX] [--firmware TEXT] [--link-level N] [--pull-every MS] [--no-break-answer]\n"
                "              [--break-delay MS] [--line-event-every MS] [--drop-every MS] [--seconds S]\n");
   return 2;
 }
@@ -59,6 +60,8 @@ bool parse(int argc, char** argv, Options& o) {
     long v = 0;
     if (a == "--listen" && i + 1 < argc) {
       o.listen = argv[++i];
+    } else if (a == "--scene" && i + 1 < argc) {
+      o.scene = argv[++i];
     } else if (a == "--firmware" && i + 1 < argc) {
       o.identity.firmware = argv[++i];
     } else if (a == "--tcp-port") {
@@ -137,7 +140,17 @@ int main(int argc, char** argv) {
     echoer = std::thread([&line] { echo(*line); });
   } else {
     imager = std::make_unique<sim::SimulatedImager>(1, o.identity);
-    imager->setScene(sim::demoScene());
+    if (o.scene.empty()) {
+      imager->setScene(sim::demoScene());
+    } else {
+      std::string error;
+      const auto scene = sim::loadScene(o.scene, &error);
+      if (!scene) {
+        std::fprintf(stderr, "velsim: %s\n", error.c_str());
+        return 2;
+      }
+      imager->showScene(*scene);
+    }
     line = std::shared_ptr<sim::SimSerialLine>(imager->serialLine(), [](sim::SimSerialLine*) {});
   }
   line->setAnswerBreaks(o.answerBreaks);

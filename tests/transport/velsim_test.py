@@ -131,6 +131,16 @@ def main():
             r = subprocess.run([args.velcli, "--port", "7", "capture", "--decode"], env=dict(env, VEL_SERIAL_PORT_7=sim.url),
                                stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
             check(r.returncode == 0 and "barcodes decoded:      4" in r.stdout, "velcli --port 7 capture --decode")
+            scene_file = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim", "scenes",
+                                      "shelf.scene")
+            scene_sim = Velsim(args.velsim, "--scene", scene_file)
+            try:
+                r = subprocess.run([args.velcli, "--port", "7", "capture", "--decode"],
+                                   env=dict(env, VEL_SERIAL_PORT_7=scene_sim.url), stdin=subprocess.DEVNULL,
+                                   capture_output=True, text=True, timeout=60)
+            finally:
+                scene_sim.stop()
+            check(r.returncode == 0 and '"4006381333931"' in r.stdout, "velsim --scene photographs a scene file")
     finally:
         log = sim.stop()
     check("break on" in log and "baud rate 115200" in log, "velsim saw the baud rate and the break handshake")
