@@ -268,7 +268,9 @@ void SimSerialLine::write(const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> g(m_);
   // From the host's break until the imager has taken it, the imager sends nothing.
   if (!hostOpen_ || recoveries_ > 0 || length == 0) return;
-  toHost_.push_back({wireTime(imagerWireFree_, length), std::vector<uint8_t>(data, data + length)});
+  std::vector<uint8_t> bytes(data, data + length);
+  addNoiseLocked(bytes);
+  toHost_.push_back({wireTime(imagerWireFree_, length), std::move(bytes)});
   pumpLocked();
   hostCv_.notify_all();
 }
@@ -300,6 +302,43 @@ void SimSerialLine::injectLineEvent(uint32_t bits) {
   events_ |= bits;
   eventsDue_ = Clock::now();
   pumpLocked();
+}
+
+void SimSerialLine::setNoise(uint32_t corruptPpm, uint32_t dropPpm, uint32_t seed) {
+  std::lock_guard<std::mutex> g(m_);
+  noise_.corruptPpm = corruptPpm;
+  noise_.dropPpm = dropPpm;
+  noise_.state = seed | 1;
+}
+
+uint64_t SimSerialLine::noisyBytes() const {
+  std::lock_guard<std::mutex> g(m_);
+  return noise_.hits;
+}
+
+void SimSerialLine::addNoiseLocked(std::vector<uint8_t>& bytes) {
+  if (noise_.corruptPpm == 0 && noise_.dropPpm == 0) return;
+  auto next = [this] {  // xorshift32
+    uint32_t x = noise_.state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return noise_.state = x;
+  };
+  size_t kept = 0;
+  for (uint8_t b : bytes) {
+    const uint32_t roll = next() % 1000000;
+    if (roll < noise_.dropPpm) {
+      ++noise_.hits;
+      continue;
+    }
+    if (roll < noise_.dropPpm + noise_.corruptPpm) {
+      b ^= static_cast<uint8_t>(1u << (next() % 8));
+      ++noise_.hits;
+    }
+    bytes[kept++] = b;
+  }
+  bytes.resize(kept);
 }
 
 void SimSerialLine::setPacingBaud(uint32_t baud) {

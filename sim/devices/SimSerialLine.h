@@ -43,6 +43,10 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   void setBreakAnswerDelayMs(int ms);         // default 1 ms, within the host's 50 ms window
   void injectLineEvent(uint32_t bits);        // vel::devices::kLine* bits, seen by the host's watcher
   void setPacingBaud(uint32_t baud);          // 0 = unpaced (default)
+  // Noise on the way to the host: each byte the imager sends is corrupted (one
+  // bit flipped) or lost with these probabilities per million, from a seeded generator.
+  void setNoise(uint32_t corruptPpm, uint32_t dropPpm, uint32_t seed);
+  uint64_t noisyBytes() const;                // bytes corrupted or lost so far
   void holdByOtherProgram(bool held);         // the port is in use elsewhere: opens fail
   int breakCount() const;                     // breaks the host has started (clear to set)
   int breakRequests() const;                  // host requests to set the break, also while already set
@@ -115,6 +119,12 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   std::vector<uint32_t> readRequests_;
   std::function<void()> beforeHostRead_;
   Clock::time_point hostWireFree_{}, imagerWireFree_{};
+  struct Noise {
+    uint32_t corruptPpm = 0, dropPpm = 0, state = 1;
+    uint64_t hits = 0;
+  } noise_;
+  // Applies the noise to bytes on their way to the host.
+  void addNoiseLocked(std::vector<uint8_t>& bytes);
   bool running_ = true;
   std::condition_variable serviceCv_;
   std::thread service_;
