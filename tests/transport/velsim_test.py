@@ -135,12 +135,14 @@ def main():
                                       "shelf.scene")
             scene_sim = Velsim(args.velsim, "--scene", scene_file)
             try:
-                r = subprocess.run([args.velcli, "--port", "7", "capture", "--decode"],
+                # Photographing and decoding the scene is slow under the sanitizers: a long channel timeout.
+                r = subprocess.run([args.velcli, "--port", "7", "--timeout", "30000", "capture", "--decode"],
                                    env=dict(env, VEL_SERIAL_PORT_7=scene_sim.url), stdin=subprocess.DEVNULL,
                                    capture_output=True, text=True, timeout=60)
             finally:
                 scene_sim.stop()
-            check(r.returncode == 0 and '"4006381333931"' in r.stdout, "velsim --scene photographs a scene file")
+            check(r.returncode == 0 and '"4006381333931"' in r.stdout,
+                  "velsim --scene photographs a scene file: %s" % r.stdout[-400:])
     finally:
         log = sim.stop()
     check("break on" in log and "baud rate 115200" in log, "velsim saw the baud rate and the break handshake")
