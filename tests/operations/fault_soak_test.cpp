@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "PublishedImages.h"
 #include "SimulatedImagerFixture.h"
 
 using simimager::Line;
@@ -16,6 +17,8 @@ using simimager::SimulatedImager;
 using simimager::takeRun;
 using simimager::thisThreadWithQueue;
 using Bytes = std::vector<uint8_t>;
+using published::binaryPixels;
+using published::greyPixels;
 
 namespace {
 
@@ -37,29 +40,6 @@ sim::Scene soakScene(int which) {
   scene.records.push_back(code);
   scene.timing = {10, 20, 30, 40};
   return scene;
-}
-
-Bytes greyPixels() {
-  const int w = VelGetGreyImageWidth(), h = VelGetGreyImageHeight();
-  if (w <= 0 || h <= 0 || !VelGetGreyImageData()) return {};
-  const int stride = (w + 3) & ~3;
-  Bytes out;
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* row = VelGetGreyImageData() + (h - 1 - y) * stride;
-    out.insert(out.end(), row, row + w);
-  }
-  return out;
-}
-
-Bytes binaryPixels() {
-  const int w = VelGetBinaryImageWidth(), h = VelGetBinaryImageHeight();
-  if (w <= 0 || h <= 0 || !VelGetBinaryImageData()) return {};
-  const int stride = ((w + 31) / 32) * 4;
-  Bytes out;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      out.push_back((VelGetBinaryImageData()[(h - 1 - y) * stride + x / 8] >> (7 - x % 8)) & 1);
-  return out;
 }
 
 Bytes binaryOf(const sim::Scene& scene) {

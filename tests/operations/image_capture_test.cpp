@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "PublishedImages.h"
 #include "SimulatedImagerFixture.h"
 
 using simimager::Line;
@@ -18,6 +19,8 @@ using simimager::SimulatedImager;
 using simimager::takeRun;
 using simimager::thisThreadWithQueue;
 using Bytes = std::vector<uint8_t>;
+using published::binaryPixels;
+using published::greyPixels;
 using Notes = std::vector<Note>;
 
 namespace {
@@ -40,29 +43,6 @@ sim::Scene imageScene(uint16_t width, uint16_t height) {
 }
 
 uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
-
-// The published grey pixels, top row first.
-Bytes greyPixels() {
-  const int w = VelGetGreyImageWidth(), h = VelGetGreyImageHeight();
-  const int stride = (w + 3) & ~3;
-  Bytes out;
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* row = VelGetGreyImageData() + (h - 1 - y) * stride;
-    out.insert(out.end(), row, row + w);
-  }
-  return out;
-}
-
-// The published binary pixels (0 or 1), top row first.
-Bytes binaryPixels() {
-  const int w = VelGetBinaryImageWidth(), h = VelGetBinaryImageHeight();
-  const int stride = ((w + 31) / 32) * 4;
-  Bytes out;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      out.push_back((VelGetBinaryImageData()[(h - 1 - y) * stride + x / 8] >> (7 - x % 8)) & 1);
-  return out;
-}
 
 // A run and, when it ended Aborted, the run's own end that follows a failed
 // grey section's Aborted.
