@@ -19,7 +19,10 @@ void ProgressView::show(int status) {
   last_ = status;
   const int code = (status >> 8) & 0xFF, percent = status & 0xFF;
   if (!terminal_) {
-    std::fprintf(out_, "progress: %s %d%%\n", eventName(code), percent);
+    // Piped: a line when the event changes or the percent passes a tenth.
+    const int step = code * 1000 + percent / 10;
+    if (step != lastLine_) std::fprintf(out_, "progress: %s %d%%\n", eventName(code), percent);
+    lastLine_ = step;
     return;
   }
   constexpr int kWidth = 30;
@@ -34,6 +37,7 @@ void ProgressView::finish() {
   if (drawn_) std::fputc('\n', out_);
   drawn_ = false;
   last_ = -1;
+  lastLine_ = -1;
 }
 
 }  // namespace velcli

@@ -1,5 +1,5 @@
 // Progress of an operation as the library reports it (event code and percent):
-// a bar redrawn in place on a terminal, one line per change when piped.
+// a bar redrawn in place on a terminal; when piped, a line per event and per tenth.
 #pragma once
 
 #include <cstdio>
@@ -26,6 +26,7 @@ class ProgressView {
   std::FILE* out_;
   bool terminal_;
   int last_ = -1;
+  int lastLine_ = -1;
   bool drawn_ = false;
 };
 
