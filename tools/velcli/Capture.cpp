@@ -37,6 +37,9 @@ bool makeFolder(Context& c, const std::string& dir) {
   return false;
 }
 
+// The grey image buffer holds the colour image of a colour sensor.
+const char* imageStem() { return VelIsColorSensor() ? "colour" : "grey"; }
+
 // "grey.bmp", or "grey-2.bmp" for the second of several captures.
 std::string fileName(const char* stem, const char* extension, int index, int count) {
   return std::string(stem) + (count > 1 ? "-" + std::to_string(index + 1) : "") + extension;
@@ -67,17 +70,18 @@ bool reportImages(Context& c, Json& capture, int index) {
   Json& files = capture["files"] = Json::array();
   bool ok = true;
   if (o.grey) {
+    const char* stem = imageStem();
     const bool jpeg = VelGetGreyImageDataSize() == 0 && VelGetGreyImageCompressedDataSize() > 0;
     const int size = jpeg ? VelGetGreyImageCompressedDataSize() : VelGetGreyImageDataSize();
     Json& g = capture["greyImage"];
     g["width"] = Json::number(VelGetGreyImageWidth()), g["height"] = Json::number(VelGetGreyImageHeight());
     g["bytes"] = Json::number(size), g["compressed"] = Json::boolean(jpeg);
-    c.report.say("grey image:            " + std::to_string(VelGetGreyImageWidth()) + " x " +
+    c.report.say(std::string(stem) + " image", std::to_string(VelGetGreyImageWidth()) + " x " +
                  std::to_string(VelGetGreyImageHeight()) + ", " + std::to_string(size) + " bytes" +
                  (jpeg ? " compressed" : ""));
     if (o.outDir.size()) {
       const auto path = [&](const char* ext) {
-        return (std::filesystem::path(o.outDir) / fileName("grey", ext, index, o.count)).string();
+        return (std::filesystem::path(o.outDir) / fileName(stem, ext, index, o.count)).string();
       };
       ok &= jpeg ? writeBuffer(c, files, path(".jpg"), VelGetGreyImageData(), VelGetGreyImageCompressedDataSize())
                  : writeBuffer(c, files, path(".bmp"), VelGetGreyImageBitmapFileData(), VelGetGreyImageBitmapFileSize());
@@ -118,8 +122,8 @@ bool saveImages(Context& c, Json& capture, int index) {
     ok &= saved;
   };
   if (o.grey) {
-    save("grey", ".bmp", VelSaveGreyImageAsBmpFile, {0, 1});  // 0: a compressed image, decompressed
-    save("grey", ".jpg", VelSaveGreyImageAsJpegFile, {1});
+    save(imageStem(), ".bmp", VelSaveGreyImageAsBmpFile, {0, 1});  // 0: a compressed image, decompressed
+    save(imageStem(), ".jpg", VelSaveGreyImageAsJpegFile, {1});
   }
   if (o.binary && VelGetBinaryImageBitmapFileData()) {
     save("binary", ".bmp", VelSaveBinaryImageAsBmpFile, {1});
@@ -133,8 +137,7 @@ int captureOnce(Context& c, Json& capture, int index) {
   const Options& o = c.options;
   const auto start = std::chrono::steady_clock::now();
   VelCaptureImage(o.decode, o.binary, o.grey, o.compressed);
-  // With --json the standard output carries the document only: progress goes to the error stream.
-  ProgressView view(c.report.json() ? stderr : stdout);
+  ProgressView view(c.report.json());
   const int end = followRun(view);
   view.finish();
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
@@ -173,7 +176,7 @@ int runCapture(Context& c) {
     result = captureOnce(c, captures.push(Json::object()), i);
   }
   if (result == kCaptureFailed && VelGetCommunicationStatus() != 1) result = linkStatus(c, "capture");
-  VelDeviceDisconnect();
+  disconnectImager(c);
   return result;
 }
 

@@ -47,6 +47,7 @@ extern std::atomic<bool> g_interrupted;
 
 // Connects (reporting the result under "connect"); false when it failed.
 bool connectImager(Context& c);
+void disconnectImager(Context& c);
 // The communication status after a command: kOk while the imager answers,
 // otherwise kCommunication (reported).
 int linkStatus(Context& c, const char* what);

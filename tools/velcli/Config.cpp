@@ -142,7 +142,7 @@ int runConfig(Context& c) {
                : what == "defaults" ? defaults(c)
                : what == "save"     ? save(c, a[1])
                                     : load(c, a[1]);
-  VelDeviceDisconnect();
+  disconnectImager(c);
   return result;
 }
 

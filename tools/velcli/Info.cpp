@@ -99,7 +99,7 @@ int runConnect(Context& c) {
   if (!connectImager(c)) return kConnectFailed;
   reportVersions(c.report);
   reportSummary(c.report);
-  VelDeviceDisconnect();
+  disconnectImager(c);
   return kOk;
 }
 
@@ -110,7 +110,7 @@ int runStatus(Context& c) {
                std::to_string(status) + (status == 1    ? " (the imager answers)"
                                          : status == -3 ? " (the link failed)"
                                                         : " (not connected)"));
-  VelDeviceDisconnect();
+  disconnectImager(c);
   if (status == 1) return kOk;
   c.report.fail("the imager does not answer");
   return kCommunication;

@@ -12,7 +12,11 @@ const char* eventName(int code) {
   return code >= 0 && code <= VEL_EVENT_TRIGGER_DONE_WITH_GREY_IMAGE ? kNames[code] : "unknown";
 }
 
-ProgressView::ProgressView(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) != 0) {}
+ProgressView::ProgressView(bool json) {
+  const bool stdoutTerminal = !json && isatty(STDOUT_FILENO) != 0;
+  terminal_ = stdoutTerminal || isatty(STDERR_FILENO) != 0;
+  out_ = stdoutTerminal || (!terminal_ && !json) ? stdout : stderr;
+}
 
 void ProgressView::show(int status) {
   if (status == last_) return;

@@ -160,6 +160,10 @@ void Report::say(const std::string& line) {
   if (!json_) std::printf("%s\n", line.c_str());
 }
 
+void Report::say(const std::string& label, const std::string& text) {
+  if (!json_) std::printf("%-23s%s\n", (label + ":").c_str(), text.c_str());
+}
+
 void Report::fail(const std::string& why) {
   std::fprintf(stderr, "velcli: %s\n", why.c_str());
   if (error_.empty()) error_ = why;

@@ -57,8 +57,10 @@ class Report {
   void put(const char* key, const char* label, const std::string& value);
   void put(Json& target, const char* key, const char* label, long long value, const std::string& shown = "");
   void put(Json& target, const char* key, const char* label, const std::string& value);
-  // A line in text mode only (the JSON document carries the value elsewhere).
+  // A line in text mode only (the JSON document carries the value elsewhere);
+  // with a label, "label:" padded to the column of put's lines.
   void say(const std::string& line);
+  void say(const std::string& label, const std::string& text);
   // A failure: "velcli: why" on the standard error; in JSON also the document's "error".
   void fail(const std::string& why);
 

@@ -87,7 +87,7 @@ int runService(Context& c) {
   if (service->connected) {
     // A link that failed under the command says more than the command's refusal.
     if (!ok && VelGetCommunicationStatus() != 1) exit = linkStatus(c, service->name);
-    VelDeviceDisconnect();
+    disconnectImager(c);
   }
   if (exit == kRefused) c.report.fail(std::string("service ") + service->name + " failed (" + std::to_string(result) + ")");
   return exit;

@@ -43,6 +43,12 @@ bool connectImager(Context& c) {
   return result == 1;
 }
 
+void disconnectImager(Context& c) {
+  VelDeviceDisconnect();
+  c.report.root()["disconnected"] = Json::boolean(true);
+  c.report.say("disconnected");
+}
+
 int linkStatus(Context& c, const char* what) {
   if (VelGetCommunicationStatus() == 1) return kOk;
   c.report.fail(std::string(what) + ": the link to the imager failed");

@@ -33,7 +33,7 @@ int runWatch(Context& c) {
   }
   c.report.say(std::string("watching for trigger captures") + (o.seconds > 0 ? "" : " (Ctrl+C ends)"));
   std::fflush(stdout);
-  ProgressView view(c.report.json() ? stderr : stdout);
+  ProgressView view(c.report.json());
   Json& captures = c.report.root()["triggerCaptures"] = Json::array();
   int seen = 0, lastStatus = VelGetTriggerOperationStatus();
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds);
@@ -57,7 +57,7 @@ int runWatch(Context& c) {
   if (puller.joinable()) puller.join();
   c.report.put("triggerCaptureCount", "trigger captures seen", seen);
   int result = linkStatus(c, "watch");
-  VelDeviceDisconnect();
+  disconnectImager(c);
   if (result == kOk && wanted > 0 && seen < wanted) {
     c.report.fail(std::to_string(seen) + " of " + std::to_string(wanted) + " trigger captures arrived");
     result = kCaptureFailed;
