@@ -45,22 +45,27 @@ std::string fileName(const char* stem, const char* extension, int index, int cou
   return std::string(stem) + (count > 1 ? "-" + std::to_string(index + 1) : "") + extension;
 }
 
-void reportFile(Context& c, Json& files, const std::string& path, bool ok, long long size, const char* verb) {
+// A file written (its size in bytes) or saved by the library (its answer).
+void reportFile(Context& c, Json& files, const std::string& path, bool ok, const char* verb, const char* key,
+                long long value) {
   Json& f = files.push(Json::object());
   f["path"] = Json::string(path);
   f["written"] = Json::boolean(ok);
-  f["result"] = Json::number(size);
-  if (!c.report.json())
-    std::printf("%-23s%s (%lld%s)\n", ok ? (std::string(verb) + ":").c_str() : ("could not " + std::string(verb) + ":").c_str(),
-                path.c_str(), size, std::string(verb) == "wrote" ? " bytes" : "");
+  f[key] = Json::number(value);
+  c.report.say(ok ? verb : std::string("could not ") + verb,
+               path + " (" + std::to_string(value) + (std::string(key) == "bytes" ? " bytes)" : ")"));
   if (!ok) c.report.fail(std::string("could not ") + verb + " " + path);
 }
 
-bool writeBuffer(Context& c, Json& files, const std::string& path, const unsigned char* data, int size) {
-  std::FILE* f = size > 0 && data ? std::fopen(path.c_str(), "wb") : nullptr;
+// The shared image buffers' sizes: a size the library answers beyond them is refused.
+constexpr int kGreyBufferBytes = 3932214;
+constexpr int kBinaryBufferBytes = 164352;
+
+bool writeBuffer(Context& c, Json& files, const std::string& path, const unsigned char* data, int size, int limit) {
+  std::FILE* f = size > 0 && size <= limit && data ? std::fopen(path.c_str(), "wb") : nullptr;
   bool ok = f && std::fwrite(data, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size);
   if (f) ok = std::fclose(f) == 0 && ok;
-  reportFile(c, files, path, ok, size, "wrote");
+  reportFile(c, files, path, ok, "wrote", "bytes", size);
   return ok;
 }
 
@@ -83,8 +88,10 @@ bool reportImages(Context& c, Json& capture, int index) {
       const auto path = [&](const char* ext) {
         return (std::filesystem::path(o.outDir) / fileName(stem, ext, index, o.count)).string();
       };
-      ok &= jpeg ? writeBuffer(c, files, path(".jpg"), VelGetGreyImageData(), VelGetGreyImageCompressedDataSize())
-                 : writeBuffer(c, files, path(".bmp"), VelGetGreyImageBitmapFileData(), VelGetGreyImageBitmapFileSize());
+      ok &= jpeg ? writeBuffer(c, files, path(".jpg"), VelGetGreyImageData(), VelGetGreyImageCompressedDataSize(),
+                               kGreyBufferBytes)
+                 : writeBuffer(c, files, path(".bmp"), VelGetGreyImageBitmapFileData(), VelGetGreyImageBitmapFileSize(),
+                               kGreyBufferBytes);
     }
   }
   if (o.binary) {
@@ -96,7 +103,7 @@ bool reportImages(Context& c, Json& capture, int index) {
                  " bytes");
     if (o.outDir.size() && VelGetBinaryImageBitmapFileData())
       ok &= writeBuffer(c, files, (std::filesystem::path(o.outDir) / fileName("binary", ".bmp", index, o.count)).string(),
-                        VelGetBinaryImageBitmapFileData(), VelGetBinaryImageBitmapFileSize());
+                        VelGetBinaryImageBitmapFileData(), VelGetBinaryImageBitmapFileSize(), kBinaryBufferBytes);
   }
   return ok;
 }
@@ -118,7 +125,7 @@ bool saveImages(Context& c, Json& capture, int index) {
     const std::string path = (std::filesystem::path(o.saveDir) / fileName(stem, ext, index, o.count)).string();
     const int result = saver(path.c_str(), 1);
     const bool saved = std::find(success.begin(), success.end(), result) != success.end();
-    reportFile(c, files, path, saved, result, "saved");
+    reportFile(c, files, path, saved, "saved", "result", result);
     ok &= saved;
   };
   if (o.grey) {
