@@ -82,8 +82,8 @@ bool reportImages(Context& c, Json& capture, int index) {
     g["width"] = Json::number(VelGetGreyImageWidth()), g["height"] = Json::number(VelGetGreyImageHeight());
     g["bytes"] = Json::number(size), g["compressed"] = Json::boolean(jpeg);
     c.report.say(std::string(stem) + " image", std::to_string(VelGetGreyImageWidth()) + " x " +
-                 std::to_string(VelGetGreyImageHeight()) + ", " + std::to_string(size) + " bytes" +
-                 (jpeg ? " compressed" : ""));
+                                                   std::to_string(VelGetGreyImageHeight()) + ", " +
+                                                   std::to_string(size) + " bytes" + (jpeg ? " compressed" : ""));
     if (o.outDir.size()) {
       const auto path = [&](const char* ext) {
         return (std::filesystem::path(o.outDir) / fileName(stem, ext, index, o.count)).string();
@@ -102,8 +102,9 @@ bool reportImages(Context& c, Json& capture, int index) {
                  std::to_string(VelGetBinaryImageHeight()) + ", " + std::to_string(VelGetBinaryImageDataSize()) +
                  " bytes");
     if (o.outDir.size() && VelGetBinaryImageBitmapFileData())
-      ok &= writeBuffer(c, files, (std::filesystem::path(o.outDir) / fileName("binary", ".bmp", index, o.count)).string(),
-                        VelGetBinaryImageBitmapFileData(), VelGetBinaryImageBitmapFileSize(), kBinaryBufferBytes);
+      ok &=
+          writeBuffer(c, files, (std::filesystem::path(o.outDir) / fileName("binary", ".bmp", index, o.count)).string(),
+                      VelGetBinaryImageBitmapFileData(), VelGetBinaryImageBitmapFileSize(), kBinaryBufferBytes);
   }
   return ok;
 }
@@ -121,7 +122,8 @@ bool saveImages(Context& c, Json& capture, int index) {
     c.report.say("auto-save:             " + std::to_string(autoSaved) + " (" + (path ? path : "") + ")");
   }
   bool ok = true;
-  auto save = [&](const char* stem, const char* ext, int (*saver)(const char*, int), std::initializer_list<int> success) {
+  auto save = [&](const char* stem, const char* ext, int (*saver)(const char*, int),
+                  std::initializer_list<int> success) {
     const std::string path = (std::filesystem::path(o.saveDir) / fileName(stem, ext, index, o.count)).string();
     const int result = saver(path.c_str(), 1);
     const bool saved = std::find(success.begin(), success.end(), result) != success.end();

@@ -82,15 +82,24 @@ const std::vector<OptionHelp>& commandOptions() {
   return table;
 }
 
+bool isGlobalOption(const std::string& name) {
+  for (const OptionHelp& o : globalOptions()) {
+    if (name == o.name) return true;
+  }
+  return false;
+}
+
+bool takesOption(const Command& command, const std::string& name) {
+  const std::string list = std::string(" ") + command.options + " ";
+  return list.find(" " + name + " ") != std::string::npos;
+}
+
 namespace {
 
-void printOptions(const std::vector<OptionHelp>& options, const char* only) {
+// The options, all of them or those the command takes.
+void printOptions(const std::vector<OptionHelp>& options, const Command* only) {
   for (const OptionHelp& o : options) {
-    if (only) {
-      // A whole word of the list.
-      const std::string list = std::string(" ") + only + " ";
-      if (list.find(std::string(" ") + o.name + " ") == std::string::npos) continue;
-    }
+    if (only && !takesOption(*only, o.name)) continue;
     const std::string head = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
     std::printf("  %-18s%s\n", head.c_str(), o.help);
   }
@@ -122,8 +131,9 @@ void printExitCodes() {
 }  // namespace
 
 void printHelp() {
-  std::printf("usage: velcli [--port N | --simulate [--scene FILE]] [--timeout MS] [--json] COMMAND [ARGUMENTS]\n\n"
-              "Commands (velcli COMMAND --help for one):\n");
+  std::printf(
+      "usage: velcli [--port N | --simulate [--scene FILE]] [--timeout MS] [--json] COMMAND [ARGUMENTS]\n\n"
+      "Commands (velcli COMMAND --help for one):\n");
   for (const Command& c : commands()) {
     const std::string head = std::string(c.name) + (*c.synopsis ? std::string(" ") + c.synopsis : "");
     std::printf("  %s\n", head.c_str());
@@ -132,8 +142,9 @@ void printHelp() {
   printOptions(globalOptions(), nullptr);
   std::printf("\nCommand options:\n");
   printOptions(commandOptions(), nullptr);
-  std::printf("\nA COM port number N may be mapped to a device or to a network serial port\n"
-              "(rfc2217://HOST:PORT, e.g. velsim) by the environment variable VEL_SERIAL_PORT_<N>.\n\n");
+  std::printf(
+      "\nA COM port number N may be mapped to a device or to a network serial port\n"
+      "(rfc2217://HOST:PORT, e.g. velsim) by the environment variable VEL_SERIAL_PORT_<N>.\n\n");
   printExitCodes();
 }
 
@@ -143,13 +154,14 @@ void printCommandHelp(const Command& command) {
   if (command.description) {
     printWrapped(command.description);
   } else {
-    std::printf("One service command: black levels, I/O pins, sensor registers, LEDs, trigger, sleep, terminal "
-                "mode. NAME and ARGUMENTS (integers, 0x.. hexadecimal):\n%s",
-                serviceUsage());
+    std::printf(
+        "One service command: black levels, I/O pins, sensor registers, LEDs, trigger, sleep, terminal "
+        "mode. NAME and ARGUMENTS (integers, 0x.. hexadecimal):\n%s",
+        serviceUsage());
   }
   if (*command.options) {
     std::printf("\nOptions:\n");
-    printOptions(commandOptions(), command.options);
+    printOptions(commandOptions(), &command);
   }
   std::printf("\n");
   printExitCodes();

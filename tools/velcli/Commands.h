@@ -36,6 +36,9 @@ struct OptionHelp {
 };
 const std::vector<OptionHelp>& globalOptions();
 const std::vector<OptionHelp>& commandOptions();
+bool isGlobalOption(const std::string& name);
+// Whether the command takes the command option (a word of its list).
+bool takesOption(const Command& command, const std::string& name);
 
 // Help texts on the standard output.
 void printHelp();

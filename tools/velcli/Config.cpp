@@ -60,7 +60,8 @@ int set(Context& c, const std::vector<std::pair<const Setting*, int>>& changes) 
     s->set(value);
     const int stored = s->get();
     Json& item = list.push(Json::object());
-    item["name"] = Json::string(s->name), item["requested"] = Json::number(value), item["stored"] = Json::number(stored);
+    item["name"] = Json::string(s->name), item["requested"] = Json::number(value),
+    item["stored"] = Json::number(stored);
     c.report.say("set " + s->name + ": " + std::to_string(value) +
                  (stored == value ? "" : " (stored as " + std::to_string(stored) + ")"));
   }
@@ -132,7 +133,8 @@ int runConfig(Context& c) {
     if (what == "set") changes.emplace_back(s, value);
   }
   if (!usable) {
-    c.report.fail("usage: velcli config show|get NAME...|set NAME VALUE...|defaults|save FILE|load FILE (velcli config --help)");
+    c.report.fail(
+        "usage: velcli config show|get NAME...|set NAME VALUE...|defaults|save FILE|load FILE (velcli config --help)");
     return kUsage;
   }
   if (!connectImager(c)) return kConnectFailed;

@@ -20,11 +20,13 @@ int runConvert(Context& c) {
   const std::string& in = o.arguments[0];
   const std::string& out = o.arguments[1];
   std::string extension = std::filesystem::path(in).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char ch) { return std::tolower(ch); });
   const bool compress = extension == ".bmp";
   const bool toStdout = out == "-";
   if (toStdout && (compress || c.report.json())) {
-    c.report.fail(compress ? "a JPEG is not written to the standard output" : "--json: OUT - would mix the BMP into the document");
+    c.report.fail(compress ? "a JPEG is not written to the standard output"
+                           : "--json: OUT - would mix the BMP into the document");
     return kUsage;
   }
   const int result = compress ? VelExecuteCompression(in.c_str(), out.c_str())

@@ -5,12 +5,12 @@ namespace velcli {
 
 enum Exit : int {
   kOk = 0,
-  kRefused = 1,         // the imager or the library answered that the command failed
-  kUsage = 2,           // unknown command or option, a missing or malformed argument
-  kConnectFailed = 3,   // the port did not open or the imager did not answer the link check
-  kCommunication = 4,   // the link failed during the command
-  kCaptureFailed = 5,   // a capture was aborted or failed; fewer trigger captures than asked
-  kFileError = 6,       // a file could not be read or written
+  kRefused = 1,        // the imager or the library answered that the command failed
+  kUsage = 2,          // unknown command or option, a missing or malformed argument
+  kConnectFailed = 3,  // the port did not open or the imager did not answer the link check
+  kCommunication = 4,  // the link failed during the command
+  kCaptureFailed = 5,  // a capture was aborted or failed; fewer trigger captures than asked
+  kFileError = 6,      // a file could not be read or written
 };
 
 struct ExitMeaning {

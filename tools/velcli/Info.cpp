@@ -40,7 +40,7 @@ void reportVersions(Report& r) {
   r.put("hostVersion", "host version", versionText(host, n, sizeof host));
   r.put("exports", "exports", exportCount());
   const unsigned processor = VelGetVisionProcessorVersion(), sensor = VelGetImageSensorVersion(),
-               board = VelGetIlluminationBoardVersion();
+                 board = VelGetIlluminationBoardVersion();
   r.put("visionProcessor", "vision processor", processor, hex(processor));
   r.put("imageSensor", "image sensor", sensor, hex(sensor));
   r.put("illuminationBoard", "illumination board", board, hex(board));

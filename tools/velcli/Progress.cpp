@@ -31,8 +31,8 @@ void ProgressView::show(int status) {
   }
   constexpr int kWidth = 30;
   const int filled = percent > 100 ? kWidth : percent * kWidth / 100;
-  std::fprintf(out_, "\r[%.*s%*s] %3d%% %-20s", filled, "##############################", kWidth - filled, "",
-               percent, eventName(code));
+  std::fprintf(out_, "\r[%.*s%*s] %3d%% %-20s", filled, "##############################", kWidth - filled, "", percent,
+               eventName(code));
   std::fflush(out_);
   drawn_ = true;
 }

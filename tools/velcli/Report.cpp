@@ -144,7 +144,8 @@ void Report::put(Json& target, const char* key, const char* label, long long val
   if (json_) {
     target[key] = Json::number(value);
   } else {
-    std::printf("%-23s%s\n", (std::string(label) + ":").c_str(), shown.empty() ? std::to_string(value).c_str() : shown.c_str());
+    std::printf("%-23s%s\n", (std::string(label) + ":").c_str(),
+                shown.empty() ? std::to_string(value).c_str() : shown.c_str());
   }
 }
 

@@ -25,10 +25,10 @@ int reportBarcodes(Report& report, Json& target) {
     const int type = VelGetBarcodeType(i);
     const int n = VelGetBarcodeName(type, static_cast<int>(sizeof name) - 1, name);
     // The answer is a length the library chose; it is held to the buffer given.
-    const int length = std::clamp(VelGetBarcodeData(i, static_cast<int>(data.size()), data.data()), 0,
-                                  static_cast<int>(data.size()));
-    const std::string typeName = n > 0 ? std::string(name, static_cast<size_t>(std::min<int>(n, sizeof name - 1)))
-                                       : "unknown";
+    const int length =
+        std::clamp(VelGetBarcodeData(i, static_cast<int>(data.size()), data.data()), 0, static_cast<int>(data.size()));
+    const std::string typeName =
+        n > 0 ? std::string(name, static_cast<size_t>(std::min<int>(n, sizeof name - 1))) : "unknown";
     const int corners[8] = {VelGetBarcodeTopLeftX(i),     VelGetBarcodeTopLeftY(i),    VelGetBarcodeTopRightX(i),
                             VelGetBarcodeTopRightY(i),    VelGetBarcodeBottomLeftX(i), VelGetBarcodeBottomLeftY(i),
                             VelGetBarcodeBottomRightX(i), VelGetBarcodeBottomRightY(i)};

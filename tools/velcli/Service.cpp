@@ -68,7 +68,8 @@ int runService(Context& c) {
   for (int i = 0; parsed && i < service->count; ++i)
     parsed = parseNumber(args[static_cast<size_t>(i) + 1], -2147483647L - 1, 2147483647L, values[i]);
   if (!parsed) {
-    if (!c.report.json()) std::fprintf(stderr, "usage: velcli [--port N | --simulate] service COMMAND, COMMAND one of\n%s", serviceUsage());
+    if (!c.report.json())
+      std::fprintf(stderr, "usage: velcli [--port N | --simulate] service COMMAND, COMMAND one of\n%s", serviceUsage());
     c.report.fail(service ? std::string("service ") + service->name + " takes " + service->arguments
                           : "no such service command");
     return kUsage;
@@ -89,7 +90,8 @@ int runService(Context& c) {
     if (!ok && VelGetCommunicationStatus() != 1) exit = linkStatus(c, service->name);
     disconnectImager(c);
   }
-  if (exit == kRefused) c.report.fail(std::string("service ") + service->name + " failed (" + std::to_string(result) + ")");
+  if (exit == kRefused)
+    c.report.fail(std::string("service ") + service->name + " failed (" + std::to_string(result) + ")");
   return exit;
 }
 

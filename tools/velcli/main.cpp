@@ -19,11 +19,6 @@ using namespace velcli;
 // which takes far longer under a sanitizer than a real imager does.
 constexpr int kSimulatedTimeoutMs = 30000;
 
-bool takesOption(const Command* command, const std::string& name) {
-  const std::string list = std::string(" ") + (command ? command->options : "") + " ";
-  return list.find(" " + name + " ") != std::string::npos;
-}
-
 // Parses the words; on a usage error answers its description (empty: fine).
 std::string parse(int argc, char** argv, Options& o) {
   const Command* command = nullptr;
@@ -40,9 +35,7 @@ std::string parse(int argc, char** argv, Options& o) {
       return value(text) && parseNumber(text, low, high, out);
     };
     bool ok = true;
-    if (a.rfind("--", 0) == 0 && a != "--help" && a != "--simulate" && a != "--json" && a != "--port" &&
-        a != "--scene" && a != "--timeout")
-      given.push_back(a);
+    if (a.rfind("--", 0) == 0 && !isGlobalOption(a)) given.push_back(a);
     if (a == "--help") {
       o.help = true;
     } else if (a == "--port") {
@@ -91,7 +84,8 @@ std::string parse(int argc, char** argv, Options& o) {
     if (!ok) return a + " needs a value in range";
   }
   for (const std::string& name : given) {
-    if (!takesOption(command, name)) return o.command.empty() ? name + " belongs to a command" : o.command + " takes no " + name;
+    if (!command || !takesOption(*command, name))
+      return o.command.empty() ? name + " belongs to a command" : o.command + " takes no " + name;
   }
   if (o.scene.size() && !o.simulate) return "--scene needs --simulate";
   if (o.simulate && !o.timeoutGiven) o.timeoutMs = kSimulatedTimeoutMs;
