@@ -11,7 +11,7 @@ import numpy as np
 from . import bitmap
 from .errors import ImgEngineError
 from .library import path_argument
-from .notify import BINARY_READY, GREY_READY, RESULTS_READY, TRIGGER_DONE_WITH_GREY
+from .notify import BINARY_READY, GREY_READY, RESULTS_READY
 
 MAX_BARCODES = 1024
 MAX_BARCODE_BYTES = 1 << 20
@@ -169,7 +169,9 @@ def snapshot(lib, kind, run):
         capture.barcodes = read_barcodes(lib)
         capture.timings = Timings(lib.call("VelGetImageCaptureTime"), lib.call("VelGetAutoExposureExecutionTime"),
                                   lib.call("VelGetImageProcessingTime"))
-    if run.seen(GREY_READY) or run.end == TRIGGER_DONE_WITH_GREY:
+    # Only an image announced as received: the trigger's end event 9 follows the host's
+    # option to read a grey image, whether or not the imager sent one.
+    if run.seen(GREY_READY):
         read_grey(lib, capture)
         capture.timestamp = lib.owned_text("VelGetCaptureTimestampStringInASCII")
     if run.seen(BINARY_READY):
