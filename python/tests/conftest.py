@@ -6,48 +6,35 @@ The paths come from the environment (the ctest registration sets them):
   VELSIM             the velsim program
 """
 import os
-import re
-import subprocess
 import sys
 
 import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "transport"))
+import velsim_test as velsim_process  # noqa: E402  (velsim on a free port, as the velsim tests run it)
 SCENES = os.path.join(HERE, "..", "..", "sim", "scenes")
 PORT = 7
 
 
-class Velsim:
-    """A velsim process; Enter on its input pulls the trigger."""
+class Velsim(velsim_process.Velsim):
+    """A velsim process (the velsim tests' own); kill() ends it as a crash would."""
 
     def __init__(self, *options):
         program = os.environ.get("VELSIM")
         if not program:
             pytest.skip("VELSIM names no velsim program")
-        self.process = subprocess.Popen([program, "--tcp-port", "0", *options], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        match = re.search(r"(rfc2217://127\.0\.0\.1:\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("velsim did not say where it serves: %r" % line)
-        self.url = match.group(1)
-
-    def pull(self):
-        self.process.stdin.write("\n")
-        self.process.stdin.flush()
+        super().__init__(program, *options)
 
     def kill(self):
         self.process.kill()
         self.process.wait(timeout=10)
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            self.process.terminate()
-        self.process.wait(timeout=10)
-        return self.process.stdout.read()
+        if self.process.poll() is not None:
+            return self.process.stdout.read()
+        return super().stop()
 
 
 def scene(name):

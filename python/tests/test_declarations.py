@@ -89,3 +89,24 @@ def test_the_library_binds_every_export_and_calls_without_a_device():
     assert lib.VelGetCommunicationStatus() == -4  # not connected
     with pytest.raises(AttributeError):
         lib.VelNoSuchFunction
+
+
+def where_loaded(env, package_parent):
+    code = "import imgengine; print(imgengine.library().path)"
+    env = dict(env, PYTHONPATH=str(package_parent))
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=60)
+
+
+def test_the_library_is_found_by_the_variable_next_to_the_package_or_on_the_library_path(tmp_path):
+    built = os.environ["IMGENGINE_LIBRARY"]
+    package_parent = os.path.join(HERE, "..")
+    bare = {k: v for k, v in os.environ.items() if k not in ("IMGENGINE_LIBRARY", "LD_LIBRARY_PATH")}
+    r = where_loaded(dict(bare, LD_LIBRARY_PATH=os.path.dirname(built)), package_parent)
+    assert r.returncode == 0 and r.stdout.strip() == "libImgEngine.so.10", r.stderr
+    r = where_loaded(dict(bare, IMGENGINE_LIBRARY=str(tmp_path / "missing.so")), package_parent)
+    assert r.returncode != 0 and "LibraryNotFoundError" in r.stderr and "IMGENGINE_LIBRARY" in r.stderr
+    import shutil
+    shutil.copytree(os.path.join(package_parent, "imgengine"), tmp_path / "imgengine")
+    shutil.copy(built, tmp_path / "imgengine" / "libImgEngine.so")
+    r = where_loaded(bare, tmp_path)
+    assert r.returncode == 0 and r.stdout.strip() == str(tmp_path / "imgengine" / "libImgEngine.so"), r.stderr
