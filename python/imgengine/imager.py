@@ -1,4 +1,5 @@
 """The connected imager: connect() and the Imager it answers."""
+import atexit
 import collections
 import os
 import threading
@@ -68,6 +69,14 @@ def connect(port, baud=DEFAULT_BAUD, timeout=3.0):
             raise ConnectError(port, result)
         _connected = Imager(lib, port)
         return _connected
+
+
+@atexit.register
+def _close_at_exit():
+    """A connection left open is closed while the interpreter still runs its threads:
+    the progress threads must not be inside the library when it unloads."""
+    if _connected is not None:
+        _connected.close()
 
 
 class Config:

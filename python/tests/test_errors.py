@@ -71,3 +71,11 @@ def test_the_example_says_why_it_could_not_connect(tmp_path, host_settings):
                         "rfc2217://[::1", "--out", str(tmp_path / "x.bmp")], capture_output=True, text=True,
                        timeout=60, env=dict(os.environ, PYTHONPATH=os.path.join(HERE, "..")))
     assert r.returncode == 1 and "result -2" in r.stderr and not (tmp_path / "x.bmp").exists()
+
+
+def test_a_script_that_leaves_the_connection_open_exits_cleanly(shelf):
+    code = "import imgengine; imager = imgengine.connect(%d, timeout=30); print(imager.link_status())" % PORT
+    r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
+                       env=dict(os.environ, PYTHONPATH=os.path.join(HERE, "..")))
+    assert r.returncode == 0 and r.stdout.strip() == "1", r.stderr
+    assert "client disconnected" in shelf.stop()
