@@ -72,6 +72,11 @@ class SimulatedImager {
   sim::SimulatedImager imager_;
 };
 
+// The connection is in place and not marked failed: an exchange within the channel
+// timeout passes. Tests use this rather than the status export, whose 200 ms link
+// check a loaded machine running Wine can miss, failing the connection for good.
+inline bool connectionIntact() { return VelGetDeviceConfiguration() == 1; }
+
 // A message posted to the calling thread or one of its windows.
 struct Note {
   uint32_t message;
