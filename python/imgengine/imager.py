@@ -100,7 +100,9 @@ class Config:
 
     def load(self, path):
         """Reads path into the configuration and the host settings and stores the result
-        permanently in the imager. A file that cannot be read changes nothing."""
+        permanently in the imager (when connected; the library does not report that store's
+        outcome: a failed one shows at the next exchange). A file that cannot be read
+        changes nothing."""
         path = os.fspath(path)
         with open(path, "rb"):  # the library would reset the record before finding the file missing
             pass
@@ -109,7 +111,6 @@ class Config:
             result = lib.call("VelLoadAndDeployConfigurations", path_argument(path))
         if result != 1:
             raise ConfigurationFileError("%s could not be read" % path, result)
-        self._imager._check_link()
 
 
 # Service commands: method name -> (export, number of arguments, how its result reads).
@@ -205,7 +206,8 @@ class Imager:
             raise CommunicationError("the imager does not answer (the connection is marked failed)", status)
 
     def link_status(self):
-        """VelGetCommunicationStatus: 1 the imager answers, -3 failed, -4 not connected."""
+        """VelGetCommunicationStatus: 1 the imager answers a link check within 200 ms, -3 the
+        connection is (or, when the check is missed, becomes) marked failed, -4 not connected."""
         return self._lib.call("VelGetCommunicationStatus")
 
     # What the imager is.
