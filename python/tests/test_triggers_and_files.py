@@ -4,7 +4,6 @@ import configparser
 import pytest
 
 import imgengine
-from conftest import PORT
 
 
 def trigger_ready(imager):
