@@ -87,12 +87,15 @@ void VEL_API VelCancelTriggerOperation(void) { cancel(OperationKind::Trigger); }
 // Polls the calling thread's queue for WM_OPERATION_PROGRESS every millisecond
 // until timeoutSeconds have passed (a negative timeout polls once). A message with
 // event 3..8 is dispatched and its event returned; any other is dispatched and
-// the wait goes on. -1 when none came.
+// the wait goes on. -1 when none came. Each poll also runs the library's due
+// timers of the thread, so that the watchdog of a cancel made on a thread that
+// waits here (it has no message loop of its own on Linux) still fires.
 int VEL_API VelOutputProgress(int, int timeoutSeconds) {
   const int64_t limitMs = int64_t{timeoutSeconds} * 1000;
   const uint32_t start = vel::platform::tickCount();
   int64_t elapsedMs = 0;
   do {
+    vel::platform::timersRun();
     vel::platform::Message message;
     if (vel::platform::messagePeek(&message, vel::kWmOperationProgress)) {
       vel::platform::messageDispatch(message);

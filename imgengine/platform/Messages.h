@@ -37,5 +37,8 @@ void messageDispatch(const Message& message);
 // could be had.
 using TimerCallback = void (*)(void* context, uintptr_t timer);
 uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context);
+// Runs the calling thread's timers of timerStart that are due, without taking any
+// message: for a thread that only polls with messagePeek.
+void timersRun();
 
 }  // namespace vel::platform

@@ -399,6 +399,26 @@ TEST(OutputProgress, WaitsForAReportableProgressMessageOfTheCallingThread) {
   EXPECT_EQ(VelOutputProgress(0, 0), -1);
 }
 
+// A thread that cancels and then waits in VelOutputProgress, with no message loop
+// of its own, still has the watchdog abort a stalled transfer.
+TEST(OutputProgress, RunsTheWatchdogOfACancelMadeOnTheWaitingThread) {
+  SimulatedImager imager(Line::Usb2);
+  imager.operations().setScene(resultsScene({"first", "second"}));
+  ASSERT_EQ(imager.connect(-1), 1);  // no channel timeout: only the watchdog ends the wait
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
+  VelCaptureImage(1, 0, 0, 0);
+  ASSERT_EQ(VelOutputProgress(0, 10), 3);
+  ASSERT_EQ(VelOutputProgress(0, 10), 3);
+  letTheWorkerAcknowledge();
+  const uint32_t cancelled = vel::platform::tickCount();
+  VelCancelHostInitiatedOperation();
+  while ((VelGetHostInitiatedOperationStatus() >> 8) != 2 && vel::platform::tickCount() - cancelled < 10000)
+    EXPECT_EQ(VelOutputProgress(0, 0), -1) << "the stopped run reports no progress";
+  EXPECT_EQ(VelGetHostInitiatedOperationStatus() >> 8, 2) << "not aborted by the watchdog";
+  EXPECT_GE(vel::platform::tickCount() - cancelled, vel::CancelWatchdog::kTimeoutMs - 50) << "not before its time";
+}
+
 // Exports called from several threads while another connects and disconnects:
 // none may touch a connection or operation being torn down.
 TEST(Concurrency, ExportsDuringConnectAndDisconnect) {

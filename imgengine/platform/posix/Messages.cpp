@@ -170,6 +170,12 @@ bool messagePeek(Message* out, uint32_t message) {
 
 void messageDispatch(const Message&) {}
 
+void timersRun() {
+  auto q = ownQueue();
+  std::unique_lock<std::mutex> lock(q->m);
+  runDueTimers(*q, lock);
+}
+
 uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context) {
   auto q = ownQueue();
   const uintptr_t id = ++g_lastTimer;

@@ -109,4 +109,11 @@ uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context) {
   return id;
 }
 
+// Dispatches the thread's WM_TIMER messages: ours run their callbacks; an
+// application's own timers run their procedures, as its message loop would have.
+void timersRun() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
 }  // namespace vel::platform
