@@ -211,6 +211,8 @@ def main():
     parser.add_argument("--toolchain")
     parser.add_argument("--emulator")
     args = parser.parse_args()
+    # The examples compile without a warning.
+    args.c_flags = f"{args.c_flags} -Wall -Wextra -pedantic -Werror"
     if not os.access(args.velsim, os.X_OK):
         print(f"the native velsim is not built ({args.velsim}): build the native preset first")
         return 1
