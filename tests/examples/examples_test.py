@@ -21,8 +21,10 @@ import shutil
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "install"))
-from install_and_consume import build_cmake_project, pkg_config_flags, run  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "install"), os.path.join(HERE, "..", "transport")]
+from install_and_consume import add_consumer_options, build_cmake_project, pkg_config_flags, run  # noqa: E402
+from velsim_process import Velsim  # noqa: E402
 
 # The library's names of the scene files' symbologies (EAN-13 and UPC-A are both "UPC").
 LIBRARY_NAMES = {"aztec": "Aztec Code", "code128": "Code 128", "code39": "Code 39", "datamatrix": "Data Matrix",
@@ -98,29 +100,6 @@ def blocks(lines, start):
             n = int(lines[i + 1].split(":")[1])
             found.append(lines[i + 1:i + 2 + 2 * n])
     return found
-
-
-class Velsim:
-    """A velsim process on a free loopback port, serving a scene."""
-
-    def __init__(self, path, *options):
-        self.process = subprocess.Popen([path, "--tcp-port", "0", *options], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        match = re.search(r"(rfc2217://127\.0\.0\.1:\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError(f"velsim did not say where it serves: {line!r}")
-        self.url = match.group(1)
-
-    def stop(self):
-        """Ends velsim ("q" on its input) and answers what it printed."""
-        try:
-            log, _ = self.process.communicate("q\n", timeout=30)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            log, _ = self.process.communicate()
-        return log
 
 
 def run_example(args, program, arguments, url):
@@ -202,14 +181,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     for option in ("--build", "--work", "--examples", "--velsim", "--scenes", "--libdir"):
         parser.add_argument(option, required=True)
-    parser.add_argument("--platform", choices=("linux", "windows"), required=True)
-    parser.add_argument("--cmake", default="cmake")
-    parser.add_argument("--generator", default="Ninja")
-    parser.add_argument("--c-compiler", default="cc")
-    parser.add_argument("--c-flags", default="")
-    parser.add_argument("--link-flags", default="")
-    parser.add_argument("--toolchain")
-    parser.add_argument("--emulator")
+    add_consumer_options(parser)
     args = parser.parse_args()
     # The examples compile without a warning.
     args.c_flags = f"{args.c_flags} -Wall -Wextra -pedantic -Werror"

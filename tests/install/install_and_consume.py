@@ -140,13 +140,9 @@ def consume_with_pkg_config(args, prefix, work):
         run_consumer(args, program, {"LD_LIBRARY_PATH": f"{prefix}/{args.libdir}"})
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    for option in ("--build", "--work", "--export-list", "--version", "--host-version", "--bindir", "--libdir",
-                   "--includedir"):
-        parser.add_argument(option, required=True)
+def add_consumer_options(parser):
+    """The options that say how a program of another project is built and run on this build's platform."""
     parser.add_argument("--platform", choices=("linux", "windows"), required=True)
-    parser.add_argument("--layout-only", action="store_true")
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--generator", default="Ninja")
     parser.add_argument("--c-compiler", default="cc")
@@ -154,6 +150,15 @@ def main():
     parser.add_argument("--link-flags", default="")
     parser.add_argument("--toolchain")
     parser.add_argument("--emulator")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    for option in ("--build", "--work", "--export-list", "--version", "--host-version", "--bindir", "--libdir",
+                   "--includedir"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--layout-only", action="store_true")
+    add_consumer_options(parser)
     args = parser.parse_args()
 
     shutil.rmtree(args.work, ignore_errors=True)
