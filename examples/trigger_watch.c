@@ -36,9 +36,11 @@ static int captures_wanted;
 
 static LRESULT CALLBACK on_message(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_OPERATION_PROGRESS) {
-    if (lParam == VEL_EVENT_RESULTS_READY) {
+    /* Messages posted before the loop takes its quit message are still dispatched:
+     * captures beyond the wanted count are not printed. */
+    if (lParam == VEL_EVENT_RESULTS_READY && captures_seen < captures_wanted) {
       on_results_ready();
-      if (captures_seen >= captures_wanted) PostQuitMessage(0);
+      if (captures_seen == captures_wanted) PostQuitMessage(0);
     } else if (lParam == VEL_EVENT_ABORTED) {
       printf("a trigger capture was aborted\n");
     }

@@ -109,11 +109,16 @@ def run_example(args, program, arguments, url):
     env.update(VEL_SERIAL_PORT_7=url, VEL_BUILD_DIR=args.build)
     if args.platform == "linux":
         env["LD_LIBRARY_PATH"] = os.path.join(args.work, "prefix", args.libdir)
-    result = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, timeout=240, cwd=os.path.dirname(program))
-    print(f"---- {os.path.basename(program)} {' '.join(map(str, arguments))}: exit {result.returncode}\n"
-          f"{result.stdout}{result.stderr}", end="", flush=True)
-    return result.returncode, result.stdout.replace("\r", "").splitlines(), result.stderr.replace("\r", "")
+    try:
+        result = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True, timeout=240, cwd=os.path.dirname(program))
+        code, out, err = result.returncode, result.stdout, result.stderr
+    except subprocess.TimeoutExpired as timeout:
+        code, out, err = "none: killed after 240 s", timeout.stdout or "", timeout.stderr or ""
+        out, err = [t.decode(errors="replace") if isinstance(t, bytes) else t for t in (out, err)]
+    print(f"---- {os.path.basename(program)} {' '.join(map(str, arguments))}: exit {code}\n{out}{err}", end="",
+          flush=True)
+    return code, out.replace("\r", "").splitlines(), err.replace("\r", "")
 
 
 def build_examples(args, prefix):
@@ -172,7 +177,9 @@ def test_trigger(args, programs, timeout_ms):
     try:
         code, lines, _ = run_example(args, programs["trigger_watch"], [7, 1, 2, timeout_ms], sim.url)
     finally:
-        sim.stop()
+        log = sim.stop()
+    if code != 3:
+        print("velsim said:\n" + log)
     check(code == 3 and "trigger captures seen: 0" in lines and not blocks(lines, "trigger capture "),
           f"trigger_watch without trigger pulls gives up after its time with exit 3 (exit {code})")
 
