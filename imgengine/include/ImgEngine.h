@@ -55,6 +55,13 @@ typedef void* VelBitmap;
  * Messages that the library posts to registered windows and threads (on Windows with
  * PostMessage and PostThreadMessage; on Linux into the library's own queues).
  *
+ * On Linux a thread is named by its kernel thread id (gettid()), and only
+ * VelOutputProgress reads its queue. The library makes a thread's queue at that
+ * thread's first VelOutputProgress call and drops what is posted to a thread without
+ * one: call VelOutputProgress once before registering the thread. (On Windows a thread
+ * gets its queue at its first call of a window function; PostThreadMessage to a thread
+ * without one fails in the same way.)
+ *
  * WM_OPERATION_PROGRESS: wParam percent 0..100, lParam event:
  *   1 done; 2 aborted (cancelled, a trigger transfer yielded to a host transfer, or an
  *   image transfer failed); 3 results in progress; 4 binary image in progress; 5 grey

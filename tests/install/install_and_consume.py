@@ -94,9 +94,10 @@ def run_consumer(args, program, env=None):
         sys.exit(f"FAIL: {os.path.basename(program)} printed {lines}, expected {expected}")
 
 
-def consume_with_cmake(args, prefix, work):
-    build = os.path.join(work, "cmake-consumer")
-    configure = [args.cmake, "-S", os.path.join(HERE, "consumer"), "-B", build, "-G", args.generator,
+def build_cmake_project(args, source, build, prefix):
+    """Configures and builds the CMake project in source against the library installed in prefix,
+    with this build's compiler, flags and (for Windows) toolchain."""
+    configure = [args.cmake, "-S", source, "-B", build, "-G", args.generator,
                  "-DCMAKE_BUILD_TYPE=Release", f"-DCMAKE_C_FLAGS={args.c_flags}",
                  f"-DCMAKE_EXE_LINKER_FLAGS={args.link_flags}"]
     if args.toolchain:
@@ -107,18 +108,28 @@ def consume_with_cmake(args, prefix, work):
         configure += [f"-DCMAKE_C_COMPILER={args.c_compiler}", f"-DCMAKE_PREFIX_PATH={prefix}"]
     run(configure)
     run([args.cmake, "--build", build])
+
+
+def consume_with_cmake(args, prefix, work):
+    build = os.path.join(work, "cmake-consumer")
+    build_cmake_project(args, os.path.join(HERE, "consumer"), build, prefix)
     suffix = ".exe" if args.platform == "windows" else ""
     programs = ["consumer"] + (["consumer_by_ordinal"] if args.platform == "windows" else [])
     for name in programs:
         run_consumer(args, os.path.join(build, name + suffix))
 
 
+def pkg_config_flags(args, prefix):
+    """What `pkg-config --cflags --libs imgengine` answers for the library installed in prefix."""
+    env = dict(os.environ, PKG_CONFIG_LIBDIR=f"{prefix}/{args.libdir}/pkgconfig")
+    env.pop("PKG_CONFIG_PATH", None)
+    return shlex.split(run(["pkg-config", "--cflags", "--libs", "imgengine"], env=env))
+
+
 def consume_with_pkg_config(args, prefix, work):
     folder = os.path.join(work, "pkg-config-consumer")
     os.makedirs(folder)
-    env = dict(os.environ, PKG_CONFIG_LIBDIR=f"{prefix}/{args.libdir}/pkgconfig")
-    env.pop("PKG_CONFIG_PATH", None)
-    flags = shlex.split(run(["pkg-config", "--cflags", "--libs", "imgengine"], env=env))
+    flags = pkg_config_flags(args, prefix)
     program = os.path.join(folder, "consumer" + (".exe" if args.platform == "windows" else ""))
     run([args.c_compiler, *shlex.split(args.c_flags), os.path.join(HERE, "consumer", "main.c"),
          *flags, *shlex.split(args.link_flags), "-o", program])
@@ -129,13 +140,9 @@ def consume_with_pkg_config(args, prefix, work):
         run_consumer(args, program, {"LD_LIBRARY_PATH": f"{prefix}/{args.libdir}"})
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    for option in ("--build", "--work", "--export-list", "--version", "--host-version", "--bindir", "--libdir",
-                   "--includedir"):
-        parser.add_argument(option, required=True)
+def add_consumer_options(parser):
+    """The options that say how a program of another project is built and run on this build's platform."""
     parser.add_argument("--platform", choices=("linux", "windows"), required=True)
-    parser.add_argument("--layout-only", action="store_true")
     parser.add_argument("--cmake", default="cmake")
     parser.add_argument("--generator", default="Ninja")
     parser.add_argument("--c-compiler", default="cc")
@@ -143,6 +150,15 @@ def main():
     parser.add_argument("--link-flags", default="")
     parser.add_argument("--toolchain")
     parser.add_argument("--emulator")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    for option in ("--build", "--work", "--export-list", "--version", "--host-version", "--bindir", "--libdir",
+                   "--includedir"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--layout-only", action="store_true")
+    add_consumer_options(parser)
     args = parser.parse_args()
 
     shutil.rmtree(args.work, ignore_errors=True)

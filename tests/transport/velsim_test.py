@@ -18,6 +18,8 @@ import subprocess
 import sys
 import tempfile
 
+from velsim_process import Velsim
+
 failures = []
 
 
@@ -25,31 +27,6 @@ def check(condition, message):
     print(("ok   " if condition else "FAIL ") + message, flush=True)
     if not condition:
         failures.append(message)
-
-
-class Velsim:
-    """A velsim process on a free loopback port; Enter on its input pulls the trigger."""
-
-    def __init__(self, path, *options):
-        self.process = subprocess.Popen([path, "--tcp-port", "0", *options], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        match = re.search(r"(rfc2217://127\.0\.0\.1:\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("velsim did not say where it serves: %r" % line)
-        self.url = match.group(1)
-
-    def pull(self):
-        self.process.stdin.write("\n")
-        self.process.stdin.flush()
-
-    def stop(self):
-        self.process.stdin.close()
-        self.process.terminate()
-        log = self.process.stdout.read()
-        self.process.wait(timeout=10)
-        return log
 
 
 def run_client(args, env, sim=None):
