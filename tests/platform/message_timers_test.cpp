@@ -85,3 +85,22 @@ TEST(MessagePeek, TakesOnlyTheGivenMessageAndNeverWaits) {
   EXPECT_EQ(m.message, kSecond) << "other messages stay in order";
   drain();
 }
+
+#ifndef _WIN32
+// Messages a thread never takes (its queue is only peeked for others) fill it up to
+// the limit a Windows thread queue has, then posts fail instead of growing it. (On
+// Windows the system sets that limit; Wine sets none.)
+TEST(MessageQueue, IsBoundedLikeAWindowsThreadQueue) {
+  drain();
+  const uint32_t me = p::currentThreadId();
+  int posted = 0;
+  while (posted < 20000 && p::postThreadMessage(me, kSecond, 0, posted)) ++posted;
+  EXPECT_GE(posted, 5000);
+  EXPECT_LT(posted, 20000) << "the queue grows without limit";
+  p::Message m;
+  ASSERT_TRUE(p::messageTake(&m, 0));
+  EXPECT_EQ(m.lParam, 0) << "the oldest message is kept";
+  EXPECT_TRUE(p::postThreadMessage(me, kSecond, 0, 0)) << "a taken message makes room";
+  drain();
+}
+#endif

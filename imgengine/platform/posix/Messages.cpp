@@ -69,9 +69,14 @@ std::shared_ptr<Queue> ownQueue() {
   return t_queue.q;
 }
 
+// A queue holds at most this many messages, as a Windows thread's queue does: a
+// post to a full queue fails, so messages a thread never takes cannot grow it without end.
+constexpr size_t kQueueLimit = 10000;
+
 bool post(const std::shared_ptr<Queue>& q, const Message& msg) {
   if (!q) return false;
   std::lock_guard<std::mutex> g(q->m);
+  if (q->items.size() >= kQueueLimit) return false;
   q->items.push_back(msg);
   q->cv.notify_all();
   return true;
