@@ -13,7 +13,7 @@ import pytest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, ".."))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tests", "transport"))
-import velsim_test as velsim_process  # noqa: E402  (velsim on a free port, as the velsim tests run it)
+import velsim_process  # noqa: E402  (velsim on a free port, as the velsim tests run it)
 SCENES = os.path.join(HERE, "..", "..", "sim", "scenes")
 PORT = 7
 
@@ -32,9 +32,10 @@ class Velsim(velsim_process.Velsim):
         self.process.wait(timeout=10)
 
     def stop(self):
-        if self.process.poll() is not None:
-            return self.process.stdout.read()
-        return super().stop()
+        """Ends velsim once (a test may stop it before the fixture does); its log."""
+        if not hasattr(self, "log"):
+            self.log = self.process.stdout.read() if self.process.poll() is not None else super().stop()
+        return self.log
 
 
 def scene(name):
