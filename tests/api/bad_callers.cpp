@@ -347,7 +347,7 @@ const char* stateName(State s) {
 // connection (SetCommunicationError does by contract) is followed by a new connect, and
 // a capture that ended by a new one, so that the next export meets the state again.
 void callEveryExport(State state) {
-  int exportsCalled = 0, calls = 0, reconnects = 0, captures = 0;
+  int exportsCalled = 0, calls = 0, reconnects = 0, captures = 0, duringCapture = 0;
   if (state == State::Connected || state == State::MidCapture) {
     if (!connect()) fail("VelDeviceConnect", std::string("no connection for the state ") + stateName(state));
   }
@@ -357,6 +357,7 @@ void callEveryExport(State state) {
       startCapture();
       ++captures;
     }
+    duringCapture += state == State::MidCapture && captureRunning();
     calls += e.call();
     ++exportsCalled;
     if ((state == State::Connected || state == State::MidCapture) && VelGetCommunicationStatus() != 1) {
@@ -365,8 +366,8 @@ void callEveryExport(State state) {
       if (!connect()) fail(e.name, "the library did not connect again afterwards");
     }
   }
-  std::printf("%-17s %d exports, %d calls, %d reconnects, %d captures started\n", stateName(state), exportsCalled,
-              calls, reconnects, captures);
+  std::printf("%-17s %d exports, %d calls, %d reconnects, %d captures started, %d exports called during one\n",
+              stateName(state), exportsCalled, calls, reconnects, captures, duringCapture);
   std::fflush(stdout);
   if (state != State::NeverConnected && state != State::AfterDisconnect) VelDeviceDisconnect();
 }
