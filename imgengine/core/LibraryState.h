@@ -34,6 +34,10 @@ struct Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // Asks running transfers to stop at their next block and waits for them to end,
+  // at most the cancel watchdog's time: the imager hears the host's stop and ends
+  // its response, instead of going on with it into the next connection's commands.
+  void finishTransfers();
   // Stops the event reader and aborts the operations' running transfers.
   void stopTransfers();
 
