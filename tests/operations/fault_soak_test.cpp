@@ -40,7 +40,9 @@ constexpr uint8_t kCompressedStatus = 0x10;
 constexpr int kChannelTimeoutMs = 2000;
 constexpr uint32_t kRunTimeoutMs = 20000;
 constexpr int kImagerAckTimeoutMs = 2000;
-constexpr uint32_t kReconnectMs = 4 * kImagerAckTimeoutMs;
+// Each failed connect hands the imager's stale response one more acknowledgement:
+// up to one per block of the largest image, then the imager's own timeout.
+constexpr uint32_t kReconnectMs = 30000;
 
 enum class Kind { GreyRaw, GreyCompressed, Binary, Results, Colour, kCount };
 const char* const kKindNames[] = {"grey raw", "grey compressed", "binary", "results", "colour"};
