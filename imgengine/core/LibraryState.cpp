@@ -22,12 +22,15 @@ Session::~Session() {
   transport.reset();
 }
 
-void Session::finishTransfers() {
-  if (host) host->askToStop();
-  if (trigger) trigger->askToStop();
+void Session::finishHostTransfer() {
+  if (!host) return;
+  host->askToStop();
   const uint32_t start = platform::tickCount();
-  while ((host && host->transferRunning()) || (trigger && trigger->transferRunning())) {
-    if (platform::tickCount() - start >= CancelWatchdog::kTimeoutMs) return;
+  while (host->transferRunning()) {
+    if (platform::tickCount() - start >= CancelWatchdog::kTimeoutMs) {
+      host->withdrawStop();
+      return;
+    }
     platform::sleepMs(1);
   }
 }
@@ -68,7 +71,7 @@ void LibraryState::attachConnection(std::unique_ptr<DeviceConnection> connection
 void LibraryState::closeConnection() {
   ScopedLock serial(connectLock);
   if (!session_) return;
-  session_->finishTransfers();
+  session_->finishHostTransfer();
   // A stalled transfer would keep the command lock from the removal below.
   session_->stopTransfers();
   std::unique_ptr<Session> closing;

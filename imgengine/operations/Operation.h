@@ -57,6 +57,9 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   // no watchdog: the caller waits for transferRunning() to turn false itself.
   void askToStop() { targets_.watchdog.askToStop(kind_, cancel_); }
   bool transferRunning() { return targets_.watchdog.running(kind_); }
+  // Takes the request back from a transfer that did not stop in time, before it is
+  // aborted: a broken transfer publishes the results it received.
+  void withdrawStop() { cancel_ = false; }
   // Aborts the running transfer and every later one: the operation is going.
   void abortTransfers() { targets_.watchdog.close(kind_); }
   // The imager's classification: time scaling of results, image building.
