@@ -12,6 +12,7 @@
 // seed (default fixed). The seed and an outcome table print at the end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -120,19 +121,20 @@ Texts publishedTexts() {
   return texts;
 }
 
+Bytes tagged(char tag, const Bytes& bytes) {
+  Bytes out(bytes.size() + 1);
+  out[0] = static_cast<uint8_t>(tag);
+  std::copy(bytes.begin(), bytes.end(), out.begin() + 1);
+  return out;
+}
+
 // The grey buffer as one value: compressed bytes behind a 'C', pixels behind an 'R'.
 // A compressed image has no pixel data size.
 Bytes publishedGrey() {
-  const int compressed = VelGetGreyImageCompressedDataSize();
-  if (VelGetGreyImageDataSize() == 0 && compressed > 0 && VelGetGreyImageData()) {
-    Bytes out{'C'};
-    out.insert(out.end(), VelGetGreyImageData(), VelGetGreyImageData() + compressed);
-    return out;
-  }
-  Bytes out{'R'};
-  const int size = VelGetGreyImageDataSize();
-  if (size > 0 && VelGetGreyImageData()) out.insert(out.end(), VelGetGreyImageData(), VelGetGreyImageData() + size);
-  return out;
+  const uint8_t* data = VelGetGreyImageData();
+  const int compressed = VelGetGreyImageCompressedDataSize(), size = VelGetGreyImageDataSize();
+  if (size == 0 && compressed > 0 && data) return tagged('C', Bytes(data, data + compressed));
+  return tagged('R', size > 0 && data ? Bytes(data, data + size) : Bytes{});
 }
 
 // A scene's grey pixels as the grey buffer holds them: bottom row first, rows padded to 4 bytes.
@@ -147,11 +149,6 @@ Bytes bufferRows(const sim::SceneImage& image) {
   return out;
 }
 
-Bytes tagged(char tag, const Bytes& bytes) {
-  Bytes out{static_cast<uint8_t>(tag)};
-  out.insert(out.end(), bytes.begin(), bytes.end());
-  return out;
-}
 
 // The run's last progress note; a failed section's Aborted may come before the run's own end.
 Note lastNote(std::vector<Note> run) {
@@ -206,7 +203,7 @@ class Soak {
   // received so far, the one cut short with an empty slot).
   void setWholes(std::vector<Bytes> greys, std::vector<Bytes> binaries, const std::vector<Texts>& texts) {
     greys_ = std::move(greys), binaries_ = std::move(binaries);
-    greys_.push_back(Bytes{'R'}), binaries_.push_back(Bytes{});
+    greys_.push_back(tagged('R', Bytes{})), binaries_.push_back(Bytes{});
     texts_.clear();
     for (const Texts& all : texts) {
       for (size_t n = 0; n <= all.size(); ++n) {
