@@ -175,6 +175,7 @@ void ImagerLink::answerResync(uint32_t hostToken) {
   // imager drops its port state it says so (bit 0), so that the host drops its
   // own too, even when the host's token was only damaged on the way.
   bool reset = lostState_ || !sameHost || framing_ == Framing::Direct;
+  if (haveHost_ && !sameHost) ++strangeTokens_;
   uint32_t mine = token_ | (reset ? 1u : 0u);
   const uint8_t answer[6] = {0x00, kAnswerMark, static_cast<uint8_t>(mine), static_cast<uint8_t>(mine >> 8),
                              static_cast<uint8_t>(mine >> 16), static_cast<uint8_t>(mine >> 24)};

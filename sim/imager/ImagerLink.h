@@ -63,6 +63,9 @@ class ImagerLink : public ImagerPorts {
   uint64_t resyncsAnswered() const { return resyncs_.load(); }
   uint64_t damagedFrames() const { return damaged_.load(); }
   uint64_t portResets() const { return portResets_.load(); }
+  // Resynchronisations whose host token differed from the known host's: on one
+  // link that is a token damaged on the way, and the imager drops its ports.
+  uint64_t strangeTokens() const { return strangeTokens_.load(); }
 
  private:
   class Port;
@@ -140,6 +143,7 @@ class ImagerLink : public ImagerPorts {
   std::atomic<uint64_t> resyncs_{0};
   std::atomic<uint64_t> damaged_{0};
   std::atomic<uint64_t> portResets_{0};
+  std::atomic<uint64_t> strangeTokens_{0};
   std::thread reader_;
 };
 

@@ -138,7 +138,7 @@ TEST(Connect, ABlockSizeThatIsNotPositiveAnswersZero) {
     sim::ImagerIdentity id;
     id.blockSize = blockSize;
     SimulatedImager imager(Line::Serial, id);
-    EXPECT_EQ(imager.connect(), 0) << "block size " << blockSize;
+    EXPECT_EQ(imager.connectOnce(), 0) << "block size " << blockSize;
     EXPECT_EQ(VelGetCommunicationStatus(), -4);
   }
 }
@@ -146,7 +146,7 @@ TEST(Connect, ABlockSizeThatIsNotPositiveAnswersZero) {
 TEST(Connect, ASilentImagerAnswersZero) {
   SimulatedImager imager(Line::Serial);
   imager.commands().setSilent(true);
-  EXPECT_EQ(imager.connect(500), 0);
+  EXPECT_EQ(imager.connectOnce(500), 0);
   EXPECT_EQ(VelGetCommunicationStatus(), -4);
 }
 
@@ -176,7 +176,7 @@ TEST(Connect, NoAnswerToTheLinkCheckAnswersZero) {
 
 TEST(Connect, TheSecondUsbDriverNeverFallsBackToThePacketLink) {
   SimulatedImager imager(Line::Usb2, {}, /*packetFraming=*/true);
-  EXPECT_EQ(imager.connect(500), 0);
+  EXPECT_EQ(imager.connectOnce(500), 0);
   EXPECT_EQ(VelGetCommunicationStatus(), -4);
 }
 

