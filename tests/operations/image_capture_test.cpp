@@ -168,7 +168,7 @@ TEST_F(ImageCapture, ADisconnectDuringATransferLetsTheNextConnectionIn) {
   VelDeviceDisconnect();
   ASSERT_TRUE(imager.operations().waitForTransfers(1, 5000));
   EXPECT_EQ(imager.operations().transfers()[0].end, sim::TransferEnd::StoppedByHost);
-  EXPECT_EQ(imager.connect(2000), 1);
+  EXPECT_EQ(imager.connectOnce(2000), 1);
 }
 
 TEST_F(ImageCapture, AColourSensorSendsAMosaicThatBecomesColour) {
