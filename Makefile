@@ -28,15 +28,11 @@ fuzz:
 fast: native
 	ctest --preset native
 
-# A conversation with a simulated imager inside velcli: connect, a host capture with
-# decoding, one with images written to demo-output/, two trigger captures.
+# velcli talks to velsim (the simulated imager as a network serial port) through the
+# library: connect, settings, a configuration file, captures, saved images, trigger
+# captures, a colour sensor; every file in demo-output/ (scripts/demo --help).
 demo:
-	./scripts/setup
-	$(MAKE) --no-print-directory native
-	./build/native/bin/velcli --simulate connect
-	./build/native/bin/velcli --simulate capture --decode
-	./build/native/bin/velcli --simulate capture --grey --binary --out demo-output
-	./build/native/bin/velcli --simulate watch --pull 2 --seconds 10
+	./scripts/demo
 
 clean:
 	rm -rf $(addprefix build/,$(PRESETS) fuzz)

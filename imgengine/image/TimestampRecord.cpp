@@ -79,7 +79,14 @@ void refreshTimestampRecord(uint8_t argument) {
   const HostImageOptions host{hostoptions::readSwitch(hostoptions::kAutoSaved) != 0,
                               hostoptions::readSwitch(hostoptions::kHostPerspectiveCorrection) != 0,
                               folder.c_str()};
-  timestampStore().publish(makeTimestampRecord(deviceConfiguration(), host, argument, platform::localTimeNow()));
+  // The operations' workers refresh too: the record is read under its lock, as connect
+  // and the configuration exports write it under that lock from other threads.
+  DeviceConfiguration configuration;
+  {
+    ScopedLock hold(configurationLock());
+    configuration = deviceConfiguration();
+  }
+  timestampStore().publish(makeTimestampRecord(configuration, host, argument, platform::localTimeNow()));
 }
 
 }  // namespace vel

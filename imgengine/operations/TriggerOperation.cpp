@@ -30,7 +30,11 @@ bool TriggerOperation::shouldStop() {
 
 void TriggerOperation::serve() {
   const Request request = request_;
-  const bool greyImageRead = testBit(configuration().optionFlags, kOptCaptureGreyImage);
+  bool greyImageRead;
+  {
+    ScopedLock hold(configurationLock());
+    greyImageRead = testBit(configuration().optionFlags, kOptCaptureGreyImage);
+  }
   refreshTimestampRecord(greyImageRead ? 1 : 0);
   const bool aborted = runTransfer(request);
   postProgress(100, aborted ? kEventAborted : greyImageRead ? kEventTriggerDoneWithGreyImage : kEventDone);

@@ -22,6 +22,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <mutex>
 #include <thread>
 
 #include "SimulatedImager.h"
@@ -30,6 +31,9 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+// Closes standard input's trigger pulls at the end (see main).
+std::mutex g_keysLock;
+bool g_keysClosed = false;
 
 struct Options {
   std::string listen = "127.0.0.1";
@@ -185,9 +189,13 @@ int main(int argc, char** argv) {
     server.dropClient();
   });
   // Standard input: Enter pulls the trigger, "q" ends; its end leaves the rest running.
+  // The thread stays blocked in its read after the end: it is left behind, and once
+  // g_keysClosed is set it touches nothing of main's any more.
   std::thread keys([&] {
     std::string text;
     while (!g_stop && std::getline(std::cin, text)) {
+      std::lock_guard<std::mutex> hold(g_keysLock);
+      if (g_keysClosed) return;
       if (text == "q") {
         g_stop = true;
       } else {
@@ -202,6 +210,10 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   g_stop = true;
+  {
+    std::lock_guard<std::mutex> hold(g_keysLock);  // a pull under way ends first
+    g_keysClosed = true;
+  }
   for (std::thread* t : {&puller, &lineEvents, &dropper, &echoer}) {
     if (t->joinable()) t->join();
   }

@@ -47,7 +47,7 @@ with tempfile.TemporaryDirectory() as work:
     identified = subprocess.run(["identify", "-format", "%m %w %h %z", "-"], input=r.stdout, capture_output=True).stdout
     check(r.returncode == 0 and identified.decode() == "BMP3 1280 1024 8", f"decompress to stdout: {identified!r}")
     r = run(velcli, "convert", os.path.join(work, "missing.jpg"), os.path.join(work, "x.bmp"))
-    check(r.returncode == 1 and not os.path.exists(os.path.join(work, "x.bmp")), "a missing input fails")
+    check(r.returncode == 6 and not os.path.exists(os.path.join(work, "x.bmp")), "a missing input fails as a file error")
 
 for failure in failures:
     print("FAIL:", failure)

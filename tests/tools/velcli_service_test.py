@@ -38,7 +38,7 @@ def main():
         code, out = velcli(binary, "config", "load", path)
         expect(code == 0 and "1 (read), imager stored it" in out, f"config load: {code} {out}")
         code, out = velcli(binary, "config", "load", os.path.join(folder, "missing.ini"))
-        expect(code == 1 and "0 (not read)" in out, f"config load of a missing file: {code} {out}")
+        expect(code == 6 and "0 (not read)" in out, f"config load of a missing file: {code} {out}")
 
     cases = [
         (["service", "pin-set", "24", "0x1AB"], 0, "pin-set:  done (1)"),

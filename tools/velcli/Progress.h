@@ -1,5 +1,5 @@
 // Progress of an operation as the library reports it (event code and percent):
-// a bar redrawn in place on a terminal, one line per change when piped.
+// a bar redrawn in place on a terminal; when piped, a line per event and per tenth.
 #pragma once
 
 #include <cstdio>
@@ -17,15 +17,19 @@ inline bool endsRun(int code) {
 
 class ProgressView {
  public:
-  explicit ProgressView(std::FILE* out);
+  // A bar wherever a terminal is: the standard output, else the standard error;
+  // without one, plain lines on the standard output (the standard error with
+  // --json, whose standard output carries the document only).
+  explicit ProgressView(bool json);
   // One status word: event code in the high byte, percent in the low byte.
   void show(int status);
   void finish();  // ends a bar's line
 
  private:
-  std::FILE* out_;
-  bool terminal_;
+  std::FILE* out_ = stdout;
+  bool terminal_ = false;
   int last_ = -1;
+  int lastLine_ = -1;
   bool drawn_ = false;
 };
 

@@ -1,8 +1,10 @@
 #include "Service.h"
 
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
+#include "Cli.h"
+#include "Commands.h"
 #include "ImgEngine.h"
 
 namespace velcli {
@@ -44,14 +46,6 @@ const Service kServices[] = {
      1},
 };
 
-bool number(const std::string& text, int& out) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 0);
-  if (text.empty() || !end || *end || v < -2147483647L - 1 || v > 2147483647L) return false;
-  out = static_cast<int>(v);
-  return true;
-}
-
 }  // namespace
 
 const char* serviceUsage() {
@@ -63,50 +57,42 @@ const char* serviceUsage() {
   return text.c_str();
 }
 
-int runConfig(const std::vector<std::string>& args, const std::function<bool()>& connect) {
-  if (args.size() != 2 || (args[0] != "save" && args[0] != "load")) {
-    std::fprintf(stderr, "usage: velcli config save FILE | config load FILE\n");
-    return 2;
-  }
-  if (!connect()) return 1;
-  int ok;
-  if (args[0] == "save") {
-    const int result = VelSaveCurrentConfigurations(args[1].c_str());
-    std::printf("save %s:  %d (%s)\n", args[1].c_str(), result, result == 0 ? "written" : "not written");
-    ok = result == 0;
-  } else {
-    const int result = VelLoadAndDeployConfigurations(args[1].c_str());
-    const int status = VelGetCommunicationStatus();
-    std::printf("load %s:  %d (%s), imager %s\n", args[1].c_str(), result, result == 1 ? "read" : "not read",
-                status == 1 ? "stored it" : "did not answer");
-    ok = result == 1 && status == 1;
-  }
-  VelDeviceDisconnect();
-  return ok ? 0 : 1;
-}
-
-int runService(const std::vector<std::string>& args, const std::function<bool()>& connect) {
+int runService(Context& c) {
+  const std::vector<std::string>& args = c.options.arguments;
   const Service* service = nullptr;
   for (const Service& s : kServices) {
     if (!args.empty() && args[0] == s.name) service = &s;
   }
   int values[2] = {};
   bool parsed = service && args.size() == static_cast<size_t>(service->count) + 1;
-  for (int i = 0; parsed && i < service->count; ++i) parsed = number(args[static_cast<size_t>(i) + 1], values[i]);
+  for (int i = 0; parsed && i < service->count; ++i)
+    parsed = parseNumber(args[static_cast<size_t>(i) + 1], -2147483647L - 1, 2147483647L, values[i]);
   if (!parsed) {
-    std::fprintf(stderr, "usage: velcli [--port N | --simulate] COMMAND, COMMAND one of\n%s", serviceUsage());
-    return 2;
+    if (!c.report.json())
+      std::fprintf(stderr, "usage: velcli [--port N | --simulate] service COMMAND, COMMAND one of\n%s", serviceUsage());
+    c.report.fail(service ? std::string("service ") + service->name + " takes " + service->arguments
+                          : "no such service command");
+    return kUsage;
   }
-  if (service->connected && !connect()) return 1;
+  if (service->connected && !connectImager(c)) return kConnectFailed;
   const int result = service->call(values);
   const bool ok = service->success == kValue ? result >= 0 : result == service->success;
+  Json& r = c.report.root();
+  r["service"] = Json::string(service->name), r["result"] = Json::number(result), r["done"] = Json::boolean(ok);
   if (service->success == kValue && ok) {
-    std::printf("%s:  %d\n", service->name, result);
+    c.report.say(std::string(service->name) + ":  " + std::to_string(result));
   } else {
-    std::printf("%s:  %s (%d)\n", service->name, ok ? "done" : "failed", result);
+    c.report.say(std::string(service->name) + ":  " + (ok ? "done" : "failed") + " (" + std::to_string(result) + ")");
   }
-  if (service->connected) VelDeviceDisconnect();
-  return ok ? 0 : 1;
+  int exit = ok ? kOk : kRefused;
+  if (service->connected) {
+    // A link that failed under the command says more than the command's refusal.
+    if (!ok && VelGetCommunicationStatus() != 1) exit = linkStatus(c, service->name);
+    disconnectImager(c);
+  }
+  if (exit == kRefused)
+    c.report.fail(std::string("service ") + service->name + " failed (" + std::to_string(result) + ")");
+  return exit;
 }
 
 }  // namespace velcli

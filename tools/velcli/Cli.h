@@ -1,0 +1,59 @@
+// velcli's options, the context a command runs in, and what the commands share:
+// the connection to the imager and the follow-up of a run's progress.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "Exit.h"
+#include "Report.h"
+
+namespace sim {
+class SimulatedImager;
+}
+
+namespace velcli {
+
+struct Options {
+  // Global.
+  int port = 1;
+  bool portGiven = false;
+  bool simulate = false;
+  std::string scene;
+  int timeoutMs = 3000;
+  bool timeoutGiven = false;
+  bool json = false;
+  bool help = false;
+  // Command options.
+  bool decode = false, grey = false, binary = false, compressed = false, timestamp = false;
+  bool permanent = false;
+  std::string outDir, saveDir;
+  int count = 0;
+  int seconds = 0;
+  int pulls = 0;
+  std::string command;
+  std::vector<std::string> arguments;  // the words after the command
+};
+
+struct Context {
+  const Options& options;
+  Report& report;
+  sim::SimulatedImager* imager;  // --simulate: the imager inside this process
+};
+
+// Set by Ctrl+C: runs end and watch stops.
+extern std::atomic<bool> g_interrupted;
+
+// Connects (reporting the result under "connect"); false when it failed.
+bool connectImager(Context& c);
+void disconnectImager(Context& c);
+// The communication status after a command: kOk while the imager answers,
+// otherwise kCommunication (reported).
+int linkStatus(Context& c, const char* what);
+unsigned int ownThreadId();
+void pauseMs(int ms);
+// An integer argument within [low, high] (base 0: 0x.. hexadecimal).
+bool parseNumber(const std::string& text, long low, long high, int& out);
+
+}  // namespace velcli

@@ -1,0 +1,119 @@
+// versions, connect and status: who the imager is and whether it answers.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "Cli.h"
+#include "Commands.h"
+#include "ImgEngine.h"
+#include "connection/DeviceConnection.h"
+#include "core/LibraryState.h"
+
+namespace velcli {
+
+namespace {
+
+int exportCount() {
+  int count = 0;
+#define VEL_FN(ordinal, naming, ret, name, bytes, params) ++count;
+#define VEL_ALIAS(ordinal, naming, ret, name, bytes, params, target) ++count;
+#include "ImgEngineExports.h"
+#undef VEL_FN
+#undef VEL_ALIAS
+  return count;
+}
+
+std::string hex(unsigned int v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", v);
+  return text;
+}
+
+// A version text the library copied: up to its answer n, the buffer's end or a zero.
+std::string versionText(const char* buffer, int n, size_t size) {
+  return std::string(buffer, strnlen(buffer, std::min(size, static_cast<size_t>(std::max(n, 0)))));
+}
+
+void reportVersions(Report& r) {
+  char host[64] = {};
+  const int n = VelGetHostVersion(static_cast<int>(sizeof host), host);
+  r.put("hostVersion", "host version", versionText(host, n, sizeof host));
+  r.put("exports", "exports", exportCount());
+  const unsigned processor = VelGetVisionProcessorVersion(), sensor = VelGetImageSensorVersion(),
+                 board = VelGetIlluminationBoardVersion();
+  r.put("visionProcessor", "vision processor", processor, hex(processor));
+  r.put("imageSensor", "image sensor", sensor, hex(sensor));
+  r.put("illuminationBoard", "illumination board", board, hex(board));
+  char firmware[256] = {};
+  const int f = VelGetFirmwareVersion(static_cast<int>(sizeof firmware), firmware);
+  const std::string text = versionText(firmware, f, sizeof firmware);
+  r.put("firmware", "firmware", r.json() ? text : "\"" + text + "\"");
+}
+
+const char* sensorName() {
+  if (VelIsSensorTypeOv9640()) return "OV9640 (colour)";
+  if (VelIsSensorTypeOv9650()) return "OV9650 (colour)";
+  if (VelIsSensorTypePicocam()) return "Picocam";
+  return "standard (monochrome)";
+}
+
+const char* onOff(int v) { return v ? "on" : "off"; }
+
+void reportSummary(Report& r) {
+  Json& s = r.root()["summary"];
+  r.put("processor", "processor", VelIsProcessorTypeSa1110() ? "SA-1110" : "i.MX1");
+  r.put("sensor", "sensor", sensorName());
+  // The library keeps only the form the link check chose; no export reports the level.
+  const vel::DeviceConnection* connection = vel::library().connection();
+  const bool fixed = connection && connection->fixedConfiguration();
+  r.put("linkLevel", "link level", fixed ? "17 (fixed configuration block)" : "18 or later (tagged configuration)");
+  r.root()["colourSensor"] = Json::boolean(VelIsColorSensor() != 0);
+  const int x = VelGetWindowX(), y = VelGetWindowY(), w = VelGetWindowWidth(), h = VelGetWindowHeight();
+  s["windowX"] = Json::number(x), s["windowY"] = Json::number(y), s["windowWidth"] = Json::number(w);
+  s["windowHeight"] = Json::number(h);
+  r.say("window:                " + std::to_string(x) + ", " + std::to_string(y) + ", " + std::to_string(w) + " x " +
+        std::to_string(h));
+  const int units = VelGetIntegrationTime(), us = VelGetIntegrationTimeInMicroSeconds();
+  s["integrationTime"] = Json::number(units), s["integrationTimeUs"] = Json::number(us);
+  r.say("integration time:      " + std::to_string(units) + " units, " + std::to_string(us) + " us");
+  r.put(s, "gain", "gain", VelGetGain());
+  r.put(s, "illuminationLevel", "illumination", VelGetIlluminationLevel());
+  r.put(s, "autoExposure", "auto exposure", VelGetAutoExposureEnabled(), onOff(VelGetAutoExposureEnabled()));
+  r.put(s, "maximumBarcodes", "barcodes per capture", VelGetMaximumNumberBarcodesToDecode());
+  const int decode = VelGetTriggerDecodeBarcodeEnabled(), binary = VelGetTriggerBinaryImageReadEnabled(),
+            grey = VelGetTriggerGrayImageReadEnabled();
+  s["triggerDecode"] = Json::number(decode), s["triggerBinaryImage"] = Json::number(binary);
+  s["triggerGreyImage"] = Json::number(grey);
+  r.say(std::string("trigger reads:         decode ") + onOff(decode) + ", binary image " + onOff(binary) +
+        ", grey image " + onOff(grey));
+}
+
+}  // namespace
+
+int runVersions(Context& c) {
+  reportVersions(c.report);
+  return kOk;
+}
+
+int runConnect(Context& c) {
+  if (!connectImager(c)) return kConnectFailed;
+  reportVersions(c.report);
+  reportSummary(c.report);
+  disconnectImager(c);
+  return kOk;
+}
+
+int runStatus(Context& c) {
+  if (!connectImager(c)) return kConnectFailed;
+  const int status = VelGetCommunicationStatus();
+  c.report.put("communicationStatus", "communication status", status,
+               std::to_string(status) + (status == 1    ? " (the imager answers)"
+                                         : status == -3 ? " (the link failed)"
+                                                        : " (not connected)"));
+  disconnectImager(c);
+  if (status == 1) return kOk;
+  c.report.fail("the imager does not answer");
+  return kCommunication;
+}
+
+}  // namespace velcli

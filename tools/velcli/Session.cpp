@@ -1,0 +1,71 @@
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <thread>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "Cli.h"
+#include "ImgEngine.h"
+
+namespace velcli {
+
+std::atomic<bool> g_interrupted{false};
+
+namespace {
+
+const char* connectMeaning(int result) {
+  switch (result) {
+    case 1: return "connected";
+    case 0: return "no link (no answer, or the block size or a query failed)";
+    case -1: return "the imager refused the link check";
+    case -2: return "the port did not open";
+    case -3: return "the library failed during connect";
+    default: return "unexpected answer";
+  }
+}
+
+}  // namespace
+
+bool connectImager(Context& c) {
+  const int result = VelDeviceConnectEx(c.options.port, c.options.timeoutMs, 115200);
+  Json& connect = c.report.root()["connect"];
+  connect["port"] = Json::number(c.options.port);
+  connect["meaning"] = Json::string(connectMeaning(result));
+  c.report.put(connect, "result", ("connect port " + std::to_string(c.options.port)).c_str(), result,
+               std::to_string(result) + " (" + connectMeaning(result) + ")");
+  if (result != 1) {
+    c.report.fail("connect to port " + std::to_string(c.options.port) + " failed: " + connectMeaning(result));
+    VelDeviceDisconnect();
+  }
+  return result == 1;
+}
+
+void disconnectImager(Context& c) {
+  VelDeviceDisconnect();
+  c.report.root()["disconnected"] = Json::boolean(true);
+  c.report.say("disconnected");
+}
+
+int linkStatus(Context& c, const char* what) {
+  if (VelGetCommunicationStatus() == 1) return kOk;
+  c.report.fail(std::string(what) + ": the link to the imager failed");
+  return kCommunication;
+}
+
+unsigned int ownThreadId() { return static_cast<unsigned int>(syscall(SYS_gettid)); }
+
+void pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool parseNumber(const std::string& text, long low, long high, int& out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 0);
+  if (text.empty() || !end || *end || errno == ERANGE || v < low || v > high) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace velcli
