@@ -329,11 +329,14 @@ bool connectionIntact() {
   return intact;
 }
 
-// Connects again as an application would: a few attempts, since an imager may still
-// be finishing a response the failed connection left.
+// Connects again as an application would, for up to 30 s: an imager still sending a
+// response the failed connection left takes each connect's command for an
+// acknowledgement until that response ends.
 bool reconnect() {
-  for (int attempt = 0; attempt < 3; ++attempt)
+  const auto until = Clock::now() + std::chrono::seconds(30);
+  do {
     if (connect()) return true;
+  } while (Clock::now() < until);
   return false;
 }
 
