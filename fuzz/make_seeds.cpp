@@ -190,6 +190,14 @@ void iniSeeds() {
   writeSeed("ini_fuzz", "odd", {}, Bytes(odd.begin(), odd.end()));
 }
 
+// A host settings file with every kind of value, and port mappings of each form.
+void settingsSeeds() {
+  const std::string file = "AutoSaved=D:1\nAutoSaveFolder=S:/srv/images/\nSerialPort3=S:rfc2217://[::1]:2217\n";
+  writeSeed("settings_fuzz", "host-settings", {0}, Bytes(file.begin(), file.end()));
+  const std::string url = "rfc2217://device-server.local:4001";
+  writeSeed("settings_fuzz", "port-map", {1}, Bytes(url.begin(), url.end()));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,5 +213,6 @@ int main(int argc, char** argv) {
   keycasterSeeds();
   telnetSeeds();
   iniSeeds();
+  settingsSeeds();
   return 0;
 }

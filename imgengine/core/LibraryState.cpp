@@ -3,6 +3,7 @@
 #include "connection/DeviceConnection.h"
 #include "platform/Modules.h"
 #include "platform/Threads.h"
+#include "platform/Time.h"
 
 namespace vel {
 
@@ -19,6 +20,19 @@ Session::~Session() {
   host.reset();
   connection.reset();
   transport.reset();
+}
+
+void Session::finishHostTransfer() {
+  if (!host) return;
+  host->askToStop();
+  const uint32_t start = platform::tickCount();
+  while (host->transferRunning()) {
+    if (platform::tickCount() - start >= CancelWatchdog::kTimeoutMs) {
+      host->withdrawStop();
+      return;
+    }
+    platform::sleepMs(1);
+  }
 }
 
 void Session::stopTransfers() {
@@ -57,6 +71,7 @@ void LibraryState::attachConnection(std::unique_ptr<DeviceConnection> connection
 void LibraryState::closeConnection() {
   ScopedLock serial(connectLock);
   if (!session_) return;
+  session_->finishHostTransfer();
   // A stalled transfer would keep the command lock from the removal below.
   session_->stopTransfers();
   std::unique_ptr<Session> closing;

@@ -34,6 +34,12 @@ struct Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // Asks a running host transfer to stop at its next block and waits for it to end,
+  // at most the cancel watchdog's time: the imager hears the host's stop and ends
+  // its response, instead of taking the next connection's commands on the command
+  // channel for acknowledgements. A transfer still running then has the request
+  // taken back (it is aborted next, and publishes what it received).
+  void finishHostTransfer();
   // Stops the event reader and aborts the operations' running transfers.
   void stopTransfers();
 

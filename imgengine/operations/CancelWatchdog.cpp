@@ -49,6 +49,18 @@ void CancelWatchdog::cancel(OperationKind kind, std::atomic<bool>& stopFlag) {
   if (s.timer == 0) s.timer = platform::timerStart(kTimeoutMs, &CancelWatchdog::fired, this);
 }
 
+bool CancelWatchdog::askToStop(OperationKind kind, std::atomic<bool>& stopFlag) {
+  ScopedLock hold(lock_);
+  if (!slot(kind).stream) return false;
+  stopFlag = true;
+  return true;
+}
+
+bool CancelWatchdog::running(OperationKind kind) {
+  ScopedLock hold(lock_);
+  return slot(kind).stream != nullptr;
+}
+
 void CancelWatchdog::fired(void* self, uintptr_t timer) {
   auto* watchdog = static_cast<CancelWatchdog*>(self);
   ScopedLock hold(watchdog->lock_);

@@ -38,6 +38,10 @@ class CancelWatchdog {
   // While a transfer runs: sets stopFlag and, unless armed already, arms the
   // watchdog on the calling thread. Without a running transfer nothing happens.
   void cancel(OperationKind kind, std::atomic<bool>& stopFlag);
+  // While a transfer runs: sets stopFlag without arming the watchdog. Answers
+  // whether a transfer runs.
+  bool askToStop(OperationKind kind, std::atomic<bool>& stopFlag);
+  bool running(OperationKind kind);
 
  private:
   struct Slot {

@@ -53,6 +53,13 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   // Asks a running transfer to stop and arms the watchdog on the calling thread;
   // nothing while no transfer runs.
   void cancel() { targets_.watchdog.cancel(kind_, cancel_); }
+  // Asks a running transfer to stop at its next block, as a cancel does, but arms
+  // no watchdog: the caller waits for transferRunning() to turn false itself.
+  void askToStop() { targets_.watchdog.askToStop(kind_, cancel_); }
+  bool transferRunning() { return targets_.watchdog.running(kind_); }
+  // Takes the request back from a transfer that did not stop in time, before it is
+  // aborted: a broken transfer publishes the results it received.
+  void withdrawStop() { cancel_ = false; }
   // Aborts the running transfer and every later one: the operation is going.
   void abortTransfers() { targets_.watchdog.close(kind_); }
   // The imager's classification: time scaling of results, image building.

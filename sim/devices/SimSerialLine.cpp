@@ -161,7 +161,9 @@ IoStart SimSerialLine::hostWrite(const void* data, uint32_t length, Operation& o
   requests_.start(op);
   const auto* p = static_cast<const uint8_t*>(data);
   const auto due = wireTime(hostWireFree_, length);
-  toImager_.push_back({due, std::vector<uint8_t>(p, p + length)});
+  std::vector<uint8_t> bytes(p, p + length);
+  addNoiseLocked(hostNoise_, bytes);  // the write completes whole: the bytes are lost on the wire
+  toImager_.push_back({due, std::move(bytes)});
   write_ = {&op, std::this_thread::get_id(), nullptr, length, nullptr, due};
   pumpLocked();
   imagerCv_.notify_all();
@@ -269,7 +271,7 @@ void SimSerialLine::write(const uint8_t* data, size_t length) {
   // From the host's break until the imager has taken it, the imager sends nothing.
   if (!hostOpen_ || recoveries_ > 0 || length == 0) return;
   std::vector<uint8_t> bytes(data, data + length);
-  addNoiseLocked(bytes);
+  addNoiseLocked(noise_, bytes);
   toHost_.push_back({wireTime(imagerWireFree_, length), std::move(bytes)});
   pumpLocked();
   hostCv_.notify_all();
@@ -311,30 +313,37 @@ void SimSerialLine::setNoise(uint32_t corruptPpm, uint32_t dropPpm, uint32_t see
   noise_.state = seed | 1;
 }
 
-uint64_t SimSerialLine::noisyBytes() const {
+void SimSerialLine::setHostNoise(uint32_t corruptPpm, uint32_t dropPpm, uint32_t seed) {
   std::lock_guard<std::mutex> g(m_);
-  return noise_.hits;
+  hostNoise_.corruptPpm = corruptPpm;
+  hostNoise_.dropPpm = dropPpm;
+  hostNoise_.state = seed | 1;
 }
 
-void SimSerialLine::addNoiseLocked(std::vector<uint8_t>& bytes) {
-  if (noise_.corruptPpm == 0 && noise_.dropPpm == 0) return;
-  auto next = [this] {  // xorshift32
-    uint32_t x = noise_.state;
+uint64_t SimSerialLine::noisyBytes() const {
+  std::lock_guard<std::mutex> g(m_);
+  return noise_.hits + hostNoise_.hits;
+}
+
+void SimSerialLine::addNoiseLocked(Noise& noise, std::vector<uint8_t>& bytes) {
+  if (noise.corruptPpm == 0 && noise.dropPpm == 0) return;
+  auto next = [&noise] {  // xorshift32
+    uint32_t x = noise.state;
     x ^= x << 13;
     x ^= x >> 17;
     x ^= x << 5;
-    return noise_.state = x;
+    return noise.state = x;
   };
   size_t kept = 0;
   for (uint8_t b : bytes) {
     const uint32_t roll = next() % 1000000;
-    if (roll < noise_.dropPpm) {
-      ++noise_.hits;
+    if (roll < noise.dropPpm) {
+      ++noise.hits;
       continue;
     }
-    if (roll < noise_.dropPpm + noise_.corruptPpm) {
+    if (roll < noise.dropPpm + noise.corruptPpm) {
       b ^= static_cast<uint8_t>(1u << (next() % 8));
-      ++noise_.hits;
+      ++noise.hits;
     }
     bytes[kept++] = b;
   }

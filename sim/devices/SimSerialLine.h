@@ -46,7 +46,9 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   // Noise on the way to the host: each byte the imager sends is corrupted (one
   // bit flipped) or lost with these probabilities per million, from a seeded generator.
   void setNoise(uint32_t corruptPpm, uint32_t dropPpm, uint32_t seed);
-  uint64_t noisyBytes() const;                // bytes corrupted or lost so far
+  // The same for the bytes the host sends to the imager.
+  void setHostNoise(uint32_t corruptPpm, uint32_t dropPpm, uint32_t seed);
+  uint64_t noisyBytes() const;                // bytes corrupted or lost so far, both ways
   void holdByOtherProgram(bool held);         // the port is in use elsewhere: opens fail
   int breakCount() const;                     // breaks the host has started (clear to set)
   int breakRequests() const;                  // host requests to set the break, also while already set
@@ -122,9 +124,9 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   struct Noise {
     uint32_t corruptPpm = 0, dropPpm = 0, state = 1;
     uint64_t hits = 0;
-  } noise_;
-  // Applies the noise to bytes on their way to the host.
-  void addNoiseLocked(std::vector<uint8_t>& bytes);
+  } noise_, hostNoise_;
+  // Applies a direction's noise to bytes on their way.
+  void addNoiseLocked(Noise& noise, std::vector<uint8_t>& bytes);
   bool running_ = true;
   std::condition_variable serviceCv_;
   std::thread service_;

@@ -154,6 +154,23 @@ TEST_F(ImageCapture, AStoppedCompressedTransferKeepsThePreviousImage) {
   EXPECT_EQ(VelGetGreyImageCompressedDataSize(), 1200);
 }
 
+// A disconnect during a transfer stops it at its next block, as a cancel does: the
+// imager ends its response instead of reading the next connection's commands as
+// acknowledgements, and that connection comes up at once.
+TEST_F(ImageCapture, ADisconnectDuringATransferLetsTheNextConnectionIn) {
+  SimulatedImager imager(Line::Serial);
+  imager.operations().setScene(imageScene(256, 96));
+  connect(imager);
+  // Status, size fields and a part of the first block; then the imager pauses.
+  imager.operations().control().stall(sim::Channel::Command, 2000, 100);
+  VelCaptureImage(0, 0, 1, 0);
+  vel::platform::sleepMs(30);
+  VelDeviceDisconnect();
+  ASSERT_TRUE(imager.operations().waitForTransfers(1, 5000));
+  EXPECT_EQ(imager.operations().transfers()[0].end, sim::TransferEnd::StoppedByHost);
+  EXPECT_EQ(imager.connectOnce(2000), 1);
+}
+
 TEST_F(ImageCapture, AColourSensorSendsAMosaicThatBecomesColour) {
   sim::ImagerIdentity colour;
   colour.imageSensor = 0x7FA29650;

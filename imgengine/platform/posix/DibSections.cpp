@@ -16,8 +16,16 @@ struct HeapBitmap {
   std::vector<uint8_t> bits;
 };
 
+// The live bitmaps. A caller of the shared library has no function to delete its
+// bitmaps with: those still live when the library is unloaded go with it.
+struct LiveBitmaps : std::set<HeapBitmap*> {
+  ~LiveBitmaps() {
+    for (HeapBitmap* b : *this) delete b;
+  }
+};
+
 std::mutex g_lock;
-std::set<HeapBitmap*> g_live;
+LiveBitmaps g_live;
 
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
