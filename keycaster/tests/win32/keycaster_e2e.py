@@ -421,6 +421,11 @@ def main():
     saved = {n: os.readlink(os.path.join(wine.prefix, "dosdevices", n))
              for n in ("com1", "com5") if os.path.islink(os.path.join(wine.prefix, "dosdevices", n))}
     started = time.time()
+    # A fresh Wine session (this test runs alone): a program an earlier test's timeout
+    # killed can leave the session unable to show windows.
+    for step in ("--stop", "--start"):
+        subprocess.run([WINE_RUN, step], env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
     # Outside CTest's wine fixture the session must also outlive the single programs.
     subprocess.run([WINE_RUN, "--server", "-p60"], env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
