@@ -70,6 +70,16 @@ Notes takeNotes(size_t count, uint32_t timeoutMs = 10000) {
 // made after this pause reaches the transfer's next poll, not that one.
 void letTheWorkerAcknowledge() { vel::platform::sleepMs(200); }
 
+// A host capture whose imager stalls after the first barcode, on a connection with
+// no channel timeout: only the cancel's watchdog ends the wait.
+void startACaptureThatStalls(SimulatedImager& imager) {
+  imager.operations().setScene(resultsScene({"first", "second"}));
+  ASSERT_EQ(imager.connect(-1), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
+  VelCaptureImage(1, 0, 0, 0);
+}
+
 std::string barcodeData(int index) {
   char text[64] = {};
   const int n = VelGetBarcodeData(index, sizeof text, reinterpret_cast<unsigned char*>(text));
@@ -179,11 +189,7 @@ TEST(HostOperation, ACancelWithoutATransferDoesNothing) {
 // cancelling thread's message loop, aborts the transfer.
 TEST(HostOperation, TheWatchdogAbortsATransferStalledAfterACancel) {
   SimulatedImager imager(Line::Usb2);
-  imager.operations().setScene(resultsScene({"first", "second"}));
-  ASSERT_EQ(imager.connect(-1), 1);  // no channel timeout: only the watchdog ends the wait
-  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
-  imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
-  VelCaptureImage(1, 0, 0, 0);
+  ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
   letTheWorkerAcknowledge();
   const uint32_t cancelled = vel::platform::tickCount();
@@ -403,11 +409,7 @@ TEST(OutputProgress, WaitsForAReportableProgressMessageOfTheCallingThread) {
 // of its own, still has the watchdog abort a stalled transfer.
 TEST(OutputProgress, RunsTheWatchdogOfACancelMadeOnTheWaitingThread) {
   SimulatedImager imager(Line::Usb2);
-  imager.operations().setScene(resultsScene({"first", "second"}));
-  ASSERT_EQ(imager.connect(-1), 1);  // no channel timeout: only the watchdog ends the wait
-  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
-  imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
-  VelCaptureImage(1, 0, 0, 0);
+  ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
   letTheWorkerAcknowledge();
