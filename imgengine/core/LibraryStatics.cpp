@@ -6,7 +6,6 @@
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
 #include "config/ConfigurationFile.h"
-#include "image/ImageSaves.h"
 #include "image/TimestampRecord.h"
 #include "operations/ResultStore.h"
 #include "transport/DeviceSeam.h"
@@ -27,8 +26,6 @@ SharedResults g_sharedResults;
 
 // The timestamp snapshot of the last capture or auto-save.
 TimestampStore g_timestamp;
-// Held while a conversion uses the fixed temporary file names.
-Mutex g_temporaryFilesLock;
 
 // The thread-local slot every library thread stores itself in.
 struct WorkerSlot {
@@ -50,7 +47,6 @@ DeviceConfiguration& deviceConfiguration() { return g_configuration; }
 Mutex& configurationLock() { return g_configurationLock; }
 Mutex& configfile::fileLock() { return g_configurationFileLock; }
 TimestampStore& timestampStore() { return g_timestamp; }
-Mutex& temporaryFilesLock() { return g_temporaryFilesLock; }
 SharedResults& sharedResults() { return g_sharedResults; }
 devices::PlatformProvider& devices::defaultProvider() { return g_platformProvider; }
 

@@ -13,9 +13,6 @@
 
 namespace vel {
 
-const char* const kTemporaryBmp = "temptemp.bmp";
-const char* const kTemporaryJpeg = "temptemp.jpg";
-
 namespace {
 
 constexpr int kSaved = 0;  // the result of a JPEG-to-BMP save that worked
@@ -52,22 +49,12 @@ bool writeConverted(const char* path, const std::vector<uint8_t>& bytes, bool ov
   return result == kWritten;
 }
 
-// Reads a temporary file of the conversions back and removes it.
-bool takeTemporary(const char* name, std::vector<uint8_t>& bytes, size_t limit) {
-  const bool read = platform::fileReadAll(name, bytes, limit);
-  platform::fileDelete(name);
-  return read;
-}
-
-// saveJpegAsBitmap with the temporary files' lock held.
-int jpegToBitmapLocked(const ImageBuffer& grey, const char* path, bool overwrite, const TimestampRecord& record) {
+// The JPEG stream decompressed into an 8-bit grey bitmap, stamped when the
+// timestamp is enabled; false when it does not decode or cannot be stamped.
+bool decompressedBitmap(const ImageBuffer& grey, const TimestampRecord& record, std::vector<uint8_t>& bmp) {
   Span stream{};
-  std::vector<uint8_t> jpeg, bmp;
-  if (!jpegIn(grey, stream) || writeImageFile(kTemporaryJpeg, stream.data, stream.size, true) != kWritten) return -1;
-  if (!takeTemporary(kTemporaryJpeg, jpeg, kMaxImageFileBytes) || !decompressToGreyBmp(jpeg.data(), jpeg.size(), bmp))
-    return -1;
-  if (record.timestampEnabled) stampBitmap(bmp.data(), bmp.size(), record);
-  return writeConverted(path, bmp, overwrite) ? kSaved : -1;
+  return jpegIn(grey, stream) && decompressToGreyBmp(stream.data, stream.size, bmp) &&
+         (!record.timestampEnabled || stampBitmap(bmp.data(), bmp.size(), record));
 }
 
 }  // namespace
@@ -90,14 +77,17 @@ int saveJpegStream(const ImageBuffer& grey, const char* path, bool overwrite, co
   Span stream{};
   if (!jpegIn(grey, stream)) return kNotCreated;
   std::vector<uint8_t> stamped;
-  if (record.timestampEnabled && stampJpegStream(stream.data, stream.size, record, stamped))
+  if (record.timestampEnabled) {
+    // A stream that cannot carry the stamp is not saved without it.
+    if (!stampJpegStream(stream.data, stream.size, record, stamped)) return kNotCreated;
     stream = {stamped.data(), stamped.size()};
+  }
   return writeImageFile(path, stream.data, stream.size, overwrite);
 }
 
 int saveJpegAsBitmap(const ImageBuffer& grey, const char* path, bool overwrite, const TimestampRecord& record) {
-  ScopedLock hold(temporaryFilesLock());
-  return jpegToBitmapLocked(grey, path, overwrite, record);
+  std::vector<uint8_t> bmp;
+  return decompressedBitmap(grey, record, bmp) && writeConverted(path, bmp, overwrite) ? kSaved : kNotCreated;
 }
 
 int saveGreyAsJpeg(const ImageBuffer& grey, const char* path, bool overwrite, const TimestampRecord& record) {
@@ -144,14 +134,9 @@ uint8_t* prepareDisplay(const ImageBuffer& grey, const ImageBuffer& displayCopy,
   BmpLayout layout;
   Span bitmap{};
   if (bitmapIn(grey, layout, bitmap)) return grey.file;
-  ScopedLock hold(temporaryFilesLock());
   std::vector<uint8_t> bmp;
-  if (jpegToBitmapLocked(grey, kTemporaryBmp, true, record) != kSaved ||
-      !takeTemporary(kTemporaryBmp, bmp, displayCopy.capacity))
-    return nullptr;
+  if (!decompressedBitmap(grey, record, bmp) || bmp.size() > displayCopy.capacity) return nullptr;
   std::memcpy(displayCopy.file, bmp.data(), bmp.size());
-  // Already stamped by the conversion: drawing the same text again changes nothing.
-  if (record.timestampEnabled) stampBitmap(displayCopy.file, bmp.size(), record);
   return displayCopy.file;
 }
 
@@ -175,11 +160,14 @@ void* makeDibSection(void* dc, const ImageBuffer& image, DibRows rows, int* widt
 }
 
 int autoSave(const ImageBuffer& grey, const TimestampRecord& record) {
+  // The settings name the kind of file: with compression or perspective correction
+  // on, the imager sends its JPEG stream.
+  const bool asJpeg = record.imageCompressionEnabled || record.perspectiveCorrectionEnabled;
   BmpLayout layout;
   Span bitmap{}, stream{};
-  const bool isBitmap = bitmapIn(grey, layout, bitmap);
   // The image in memory keeps the timestamp.
-  if (isBitmap && record.timestampEnabled) stampBitmap(grey.file, bitmap.size, record);
+  if (!asJpeg && record.timestampEnabled && bitmapIn(grey, layout, bitmap))
+    stampBitmap(grey.file, bitmap.size, record);
   if (!record.autoSaveEnabled && !(record.perspectiveCorrectionEnabled && record.hostPerspectiveCorrection)) return 0;
 
   // The path is the folder and the timestamp; it is empty when they did not fit,
@@ -193,13 +181,14 @@ int autoSave(const ImageBuffer& grey, const TimestampRecord& record) {
   if (folder.size() > 1 && folder.back() == platform::kPathSeparator) folder.pop_back();
   platform::directoryCreate(folder.c_str());  // a failure shows in the save
 
-  const bool isJpeg = jpegIn(grey, stream);
-  const std::string file = std::string(record.autoSavePath, pathLength) + (isJpeg ? ".jpg" : ".bmp");
-  if (isJpeg) {
-    patchExifCaptureTime(grey.file + (stream.data - grey.file), stream.size, record);
+  const std::string file = std::string(record.autoSavePath, pathLength) + (asJpeg ? ".jpg" : ".bmp");
+  if (asJpeg) {
+    if (jpegIn(grey, stream)) patchExifCaptureTime(grey.file + (stream.data - grey.file), stream.size, record);
     return saveJpegStream(grey, file.c_str(), true, record);
   }
-  return isBitmap ? saveBitmapBuffer(grey, file.c_str(), true) : kNotCreated;
+  // A compressed capture is written decompressed, as the BMP saver writes it.
+  if (imageKind(grey) == ImageKind::kJpeg) return saveJpegAsBitmap(grey, file.c_str(), true, record);
+  return saveBitmapBuffer(grey, file.c_str(), true);
 }
 
 }  // namespace vel

@@ -2,24 +2,16 @@
 // image, or "JP", a 54-byte pseudo header and the imager's JPEG stream) and a
 // binary buffer (a 1-bit bitmap file image). The caller holds the image lock
 // while these read or change a buffer. Every header field is checked against the
-// buffer's capacity before use; the kind of the grey buffer ("BM" or "JP") decides
-// how it is saved.
+// buffer's capacity before use. Conversions run in memory: no temporary file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "base/Sync.h"
 #include "image/TimestampRecord.h"
 
 namespace vel {
-
-// Temporary files of the JPEG-to-BMP conversions, in the current directory.
-extern const char* const kTemporaryBmp;   // "temptemp.bmp"
-extern const char* const kTemporaryJpeg;  // "temptemp.jpg"
-// Held by the library's users of those names, one conversion at a time.
-Mutex& temporaryFilesLock();  // one per library (core/LibraryStatics.cpp)
 
 enum class ImageKind { kNone, kBitmap, kJpeg };
 
@@ -37,9 +29,9 @@ ImageKind imageKind(const ImageBuffer& image);
 // holds no sound bitmap), -2 short write (the partial file stays).
 int saveBitmapBuffer(const ImageBuffer& image, const char* path, bool overwrite);
 
-// Saves the imager's JPEG stream, stamped when the record's timestamp is enabled
-// (the stream as it is when it does not decode): 1, -1, -2 as above; -1 also when
-// the buffer holds no JPEG stream.
+// Saves the imager's JPEG stream, stamped when the record's timestamp is enabled:
+// 1, -1, -2 as above; -1 also when the buffer holds no JPEG stream or the stamp
+// cannot be drawn (the stream does not decode).
 int saveJpegStream(const ImageBuffer& grey, const char* path, bool overwrite, const TimestampRecord& record);
 
 // Decompresses the JPEG stream into an 8-bit grey BMP file, stamped when the
@@ -55,8 +47,9 @@ int saveGreyAsJpeg(const ImageBuffer& grey, const char* path, bool overwrite, co
 int saveBinaryAsJpeg(const ImageBuffer& binary, const char* path, bool overwrite);
 
 // The bitmap a display shows of the grey image: the grey buffer itself for a
-// bitmap, or for a JPEG stream its decompression (stamped when enabled) read into
-// displayCopy. Null when there is no image or the conversion fails.
+// bitmap, or for a JPEG stream its decompression (stamped when enabled) copied
+// into displayCopy. Null when there is no image, the conversion fails or its
+// bitmap does not fit displayCopy.
 uint8_t* prepareDisplay(const ImageBuffer& grey, const ImageBuffer& displayCopy, const TimestampRecord& record);
 
 // Where the pixel rows handed to a DIB section come from.
@@ -70,10 +63,12 @@ enum class DibRows {
 void* makeDibSection(void* dc, const ImageBuffer& image, DibRows rows, int* width, int* height);
 
 // Saves the grey image under the record's auto-save path, when auto-saving is on
-// or both perspective corrections are (else 0): a JPEG stream, its capture date
-// patched in, as ".jpg", a bitmap as ".bmp", replacing a file of that name; the
-// folder is created first. A bitmap in memory gets the timestamp drawn when it is
-// enabled. -1 when the name does not fit or there is no image.
+// or both perspective corrections are (else 0), replacing a file of that name; the
+// folder is created first. With compression or perspective correction on it is
+// the JPEG stream, its capture date patched in, as ".jpg" (-1 for a bitmap);
+// otherwise ".bmp": the bitmap, or a JPEG stream decompressed (0 written, as
+// saveJpegAsBitmap). With neither on, a bitmap in memory gets the timestamp drawn
+// when it is enabled. -1 when the name does not fit or there is no image.
 int autoSave(const ImageBuffer& grey, const TimestampRecord& record);
 
 // The 8-bit grey bitmap file image of a 1-bit one; empty when it is not sound.

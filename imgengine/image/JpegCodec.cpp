@@ -18,8 +18,8 @@ namespace {
 
 constexpr uint32_t kMaxDimension = static_cast<uint32_t>(JPEG_MAX_DIMENSION);
 
-// Errors and warnings jump back to the conversion, which destroys its object and
-// answers failure; nothing is printed.
+// Errors jump back to the conversion, which destroys its object and answers
+// failure; nothing is printed.
 struct ErrorExit {
   jpeg_error_mgr manager;
   std::jmp_buf back;
@@ -27,8 +27,13 @@ struct ErrorExit {
 
 [[noreturn]] void jumpBack(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorExit*>(cinfo->err)->back, 1); }
 
+// Of the warnings, those of a stream that ends early (no bytes left, or a marker
+// where entropy-coded data should go on) end the conversion as well: the rest of
+// the picture would be made up. Other warnings, such as stray bytes before a
+// marker, leave a picture that decodes whole.
 void onMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) jumpBack(cinfo);  // a warning: corrupt or truncated data
+  const int code = cinfo->err->msg_code;
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) jumpBack(cinfo);
 }
 
 void printNothing(j_common_ptr) {}

@@ -1,7 +1,7 @@
 // Baseline JPEG compression of bitmap file images and decompression of any JPEG
 // stream to an 8-bit grey bitmap, in memory, with libjpeg (IJG 6b interface). A
-// libjpeg error or warning ends the conversion with a failure, never the process,
-// and prints nothing.
+// libjpeg error, or a stream that ends early, ends the conversion with a failure,
+// never the process; other warnings do not. Nothing is printed.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +26,7 @@ bool compressBmp(const uint8_t* bmp, size_t bytes, int quality, JpegHeader heade
 
 // Decompresses a JPEG stream to greyscale, as an 8-bit grey bitmap file image
 // whose pixels per metre carry a density in dots per centimetre. False (bmp
-// emptied) for anything that is not a whole, sound JPEG stream.
+// emptied) for a stream that libjpeg rejects or that ends early.
 bool decompressToGreyBmp(const uint8_t* jpeg, size_t bytes, std::vector<uint8_t>& bmp);
 
 }  // namespace vel

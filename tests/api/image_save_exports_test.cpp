@@ -293,9 +293,19 @@ TEST_F(SaveExports, AutoSaveWritesTheCaptureUnderItsTime) {
   EXPECT_EQ(name, folder + vel::platform::kPathSeparator + VelGetCaptureTimestampStringInASCII());
   EXPECT_EQ(readFile(name + ".bmp").size(), 1078u + 320 * 240);
 
+  // Compression off in the settings, a compressed capture all the same: written
+  // decompressed and stamped as ".bmp", as the BMP saver writes it (0).
   const sim::Scene compressed = compressedScene(320, 240);
   capture(imager, compressed, false, true);
+  VelSetTimestampEnabled(1);
+  ASSERT_EQ(VelExecuteAutoSaveOperation(), 0);
+  ASSERT_EQ(VelSaveJpegImageAsBmpFile(at("reference.bmp").c_str(), 0), 0);
+  EXPECT_EQ(readFile(std::string(VelGetAutoSaveFileFullPathName()) + ".bmp"), readFile(at("reference.bmp")));
+  VelSetTimestampEnabled(0);
+  // Compression on: the imager's stream as ".jpg", the capture date in its EXIF block.
+  VelSetImageCompressedEnabled(1);
   ASSERT_EQ(VelExecuteAutoSaveOperation(), 1);
+  VelSetImageCompressedEnabled(0);
   std::string date = VelGetCaptureTimestampStringInASCII();
   std::replace(date.begin(), date.end(), '-', ':');
   const Bytes jpeg = readFile(std::string(VelGetAutoSaveFileFullPathName()) + ".jpg");

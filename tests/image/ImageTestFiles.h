@@ -133,6 +133,24 @@ inline Bytes imagerJpeg(uint32_t width, uint32_t height) {
   return jpeg;
 }
 
+// A stream with stray bytes between its first segment after SOI (the imager's
+// APP1 block, or a JFIF APP0) and the next marker: a decoder warns of extraneous
+// data and decodes the picture whole.
+inline Bytes withStrayBytes(Bytes jpeg) {
+  const size_t app1End = 4 + (size_t{jpeg[4]} << 8 | jpeg[5]);
+  const uint8_t stray[] = {0x00, 0x5A, 0xA5};
+  jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(app1End), std::begin(stray), std::end(stray));
+  return jpeg;
+}
+
+// The first half of a stream, closed by an EOI marker when asked: a picture that
+// ends early.
+inline Bytes firstHalf(const Bytes& jpeg, bool endMarker) {
+  Bytes half(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(jpeg.size() / 2));
+  if (endMarker) half.insert(half.end(), {0xFF, 0xD9});
+  return half;
+}
+
 // The markers of a JPEG stream up to the start of scan, in order (0xD8 for SOI).
 inline std::vector<uint8_t> markers(const Bytes& jpeg) {
   std::vector<uint8_t> found;

@@ -167,14 +167,19 @@ TEST(JpegCodec, CorruptTruncatedAndForeignStreamsFailWithoutOutput) {
   const std::vector<std::pair<const char*, Bytes>> inputs = {
       {"empty", {}},      {"one byte", {0xFF}},    {"a bitmap", bmp},        {"truncated", truncated},
       {"scrambled", scrambled}, {"header only", headerOnly}, {"SOI only", {0xFF, 0xD8}},
+      {"cut, then EOI", imagetest::firstHalf(good, true)},
   };
   for (const auto& [name, input] : inputs) {
     Bytes out = {1, 2, 3};
     EXPECT_FALSE(decompressToGreyBmp(input.data(), input.size(), out)) << name;
     EXPECT_TRUE(out.empty()) << name;
   }
-  Bytes out;
+  Bytes out, stray;
   EXPECT_TRUE(decompressToGreyBmp(good.data(), good.size(), out));
+  // Stray bytes before a marker are only a warning: the same picture.
+  const Bytes strayStream = imagetest::withStrayBytes(good);
+  EXPECT_TRUE(decompressToGreyBmp(strayStream.data(), strayStream.size(), stray));
+  EXPECT_EQ(stray, out);
 }
 
 TimestampRecord september14(bool enabled = true, uint8_t quality = 75) {

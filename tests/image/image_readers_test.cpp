@@ -66,6 +66,24 @@ TEST(IndependentReaders, DecompressionMatchesDjpegAndReadsAsAGreyBitmap) {
   EXPECT_EQ(pixels, reference);
 }
 
+// A stream of cjpeg's with stray bytes before a marker: djpeg warns (status 2) and
+// so decodes it as the library does; cut short, it is refused.
+TEST(IndependentReaders, StrayBytesAreOnlyAWarningAndAStreamThatEndsEarlyIsRefused) {
+  imagetest::ScratchFolder dir;
+  const std::string grey = dir / "grey.bmp", jpg = dir / "plain.jpg", stray = dir / "stray.jpg",
+                    early = dir / "early.jpg", out = dir / "out.bmp";
+  imagetest::writeFile(grey, imagetest::greyBitmap(160, 120));
+  ASSERT_EQ(runTool("cjpeg -quality 75 -outfile " + quoted(jpg) + " " + quoted(grey)).status, 0);
+  const Bytes plain = imagetest::readFile(jpg);
+  imagetest::writeFile(stray, imagetest::withStrayBytes(plain));
+  EXPECT_EQ(runTool("djpeg -outfile /dev/null " + quoted(stray)).status, 2);
+  ASSERT_EQ(VelExecuteDecompression(stray.c_str(), out.c_str()), 1);
+  EXPECT_EQ(pilRead(out).second, djpegGrey(jpg));
+  imagetest::writeFile(early, imagetest::firstHalf(plain, true));
+  EXPECT_EQ(VelExecuteDecompression(early.c_str(), (dir / "none.bmp").c_str()), 0);
+  EXPECT_FALSE(imagetest::fs::exists(dir / "none.bmp"));
+}
+
 TEST(IndependentReaders, PatchedCaptureDateReadsAsDateTimeOriginal) {
   imagetest::ScratchFolder dir;
   Bytes jpeg = imagetest::imagerJpeg(160, 120);

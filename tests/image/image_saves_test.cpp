@@ -1,10 +1,12 @@
 // The saves and renderings of grey, compressed and binary image buffers: the
 // overwrite rule, the kind of the buffer deciding the path, headers checked
-// against the buffer, temporaries removed, DIB sections, and the auto-save.
+// against the buffer, no file but the target touched (also in a read-only current
+// folder), short writes, DIB sections, and the auto-save.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "ChildProcess.h"
 #include "ImageTestFiles.h"
 #include "image/ImageFiles.h"
 #include "image/ImageSaves.h"
@@ -70,25 +72,31 @@ Buffer binaryBuffer(uint32_t w, uint32_t h) {
   return Buffer(kBinaryCapacity, file);
 }
 
-TimestampRecord record(bool timestamp, const std::string& folder = ".\\", bool autoSave = false) {
+TimestampRecord record(bool timestamp, const std::string& folder = ".\\", bool autoSave = false,
+                       bool compressed = false) {
   DeviceConfiguration c{};
   c.timestampEnabled = timestamp;
+  c.fwImageCompressedEnabled = compressed;
   c.timestampLocation = 1;
   c.imageCompressedQuality = 80;
   return makeTimestampRecord(c, {autoSave, false, folder.c_str()}, 1, {2005, 9, 14, 10, 20, 30});
 }
 
-// The tests run in a scratch folder of their own: the temporaries land there.
+// The tests run in a scratch folder of their own, also their current folder.
 class ImageSaves : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_ = imagetest::fs::current_path();
     imagetest::fs::current_path(dir_.path());
   }
-  void TearDown() override {
-    EXPECT_FALSE(exists(kTemporaryBmp));
-    EXPECT_FALSE(exists(kTemporaryJpeg));
-    imagetest::fs::current_path(previous_);
+  void TearDown() override { imagetest::fs::current_path(previous_); }
+  // The names in the scratch folder, sorted.
+  std::vector<std::string> names() const {
+    std::vector<std::string> found;
+    for (const auto& entry : imagetest::fs::directory_iterator(dir_.path()))
+      found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
   }
   std::string at(const std::string& name) const { return dir_ / name; }
   imagetest::ScratchFolder dir_;
@@ -139,12 +147,19 @@ TEST_F(ImageSaves, JpegStreamIsSavedAsItCameOrStamped) {
   EXPECT_EQ(Bytes(found.begin(), found.begin() + 3), Bytes({0xD8, 0xE1, 0xDB}));
   const Bytes app1 = imagetest::imagerApp1();
   EXPECT_TRUE(std::equal(app1.begin(), app1.end(), stamped.begin() + 2));
-  // A stream that does not decode is saved as it came.
-  Bytes broken = stream;
-  broken.resize(stream.size() / 2);
-  Buffer half = jpegBuffer(broken, 640, 480);
-  EXPECT_EQ(saveJpegStream(half.view(), at("half.jpg").c_str(), true, record(true)), 1);
-  EXPECT_EQ(readFile(at("half.jpg")), broken);
+  // Stray bytes before a marker do not keep the stamp out.
+  Buffer stray = jpegBuffer(imagetest::withStrayBytes(stream), 640, 480);
+  EXPECT_EQ(saveJpegStream(stray.view(), at("stray.jpg").c_str(), false, record(true)), 1);
+  EXPECT_EQ(readFile(at("stray.jpg")), stamped);
+  // A stream that ends early is saved as it came, but never without the stamp it should carry.
+  for (bool endMarker : {false, true}) {
+    const Bytes broken = imagetest::firstHalf(stream, endMarker);
+    Buffer half = jpegBuffer(broken, 640, 480);
+    EXPECT_EQ(saveJpegStream(half.view(), at("half.jpg").c_str(), true, record(false)), 1);
+    EXPECT_EQ(readFile(at("half.jpg")), broken);
+    EXPECT_EQ(saveJpegStream(half.view(), at("unstamped.jpg").c_str(), true, record(true)), -1) << endMarker;
+    EXPECT_FALSE(exists(at("unstamped.jpg")));
+  }
 }
 
 TEST_F(ImageSaves, JpegStreamNeedsAJpegWithinTheBuffer) {
@@ -186,6 +201,10 @@ TEST_F(ImageSaves, JpegToBitmapAnswersZeroOnlyWhenItWrote) {
   EXPECT_EQ(saveJpegAsBitmap(half.view(), at("b.bmp").c_str(), true, record(false)), -1);
   EXPECT_FALSE(exists(at("a.bmp")));
   EXPECT_FALSE(exists(at("b.bmp")));
+  // Stray bytes before a marker: only a warning, the picture is whole.
+  Buffer stray = jpegBuffer(imagetest::withStrayBytes(imagetest::imagerJpeg(320, 240)), 320, 240);
+  EXPECT_EQ(saveJpegAsBitmap(stray.view(), at("stray.bmp").c_str(), true, record(true)), 0);
+  EXPECT_EQ(readFile(at("stray.bmp")), stamped);
 }
 
 TEST_F(ImageSaves, GreyJpegSaveFollowsTheOverwriteRuleAndReportsFailure) {
@@ -245,9 +264,98 @@ TEST_F(ImageSaves, DisplayIsTheBitmapOrTheStampedDecompression) {
   ASSERT_EQ(saveJpegAsBitmap(compressed.view(), at("ref.bmp").c_str(), true, record(true)), 0);
   const Bytes reference = readFile(at("ref.bmp"));
   EXPECT_TRUE(std::equal(reference.begin(), reference.end(), copy.bytes.begin()));
-  Buffer none(kGreyCapacity);
+  Buffer stray = jpegBuffer(imagetest::withStrayBytes(imagetest::imagerJpeg(640, 480)), 640, 480);
+  Buffer strayCopy(kGreyCapacity);
+  ASSERT_EQ(prepareDisplay(stray.view(), strayCopy.view(), record(true)), strayCopy.bytes.data());
+  EXPECT_EQ(strayCopy.bytes, copy.bytes);
+  Buffer none(kGreyCapacity), early = jpegBuffer(imagetest::firstHalf(imagetest::imagerJpeg(640, 480), true), 640, 480);
   EXPECT_EQ(prepareDisplay(none.view(), copy.view(), record(true)), nullptr);
+  EXPECT_EQ(prepareDisplay(early.view(), copy.view(), record(true)), nullptr);
 }
+
+// The conversions run in memory: files of the user's that happen to carry the
+// names of the old fixed temporaries stay as they are, and nothing else appears.
+TEST_F(ImageSaves, ConversionsTouchNoFileButTheirTarget) {
+  const Bytes mine = {'m', 'i', 'n', 'e'};
+  imagetest::writeFile(at("temptemp.jpg"), mine);
+  imagetest::writeFile(at("temptemp.bmp"), mine);
+  Buffer compressed = jpegBuffer(imagetest::imagerJpeg(320, 240), 320, 240), copy(kGreyCapacity);
+  Buffer grey = greyBuffer(), binary = binaryBuffer(64, 48);
+  EXPECT_EQ(saveJpegAsBitmap(compressed.view(), at("out.bmp").c_str(), true, record(true)), 0);
+  EXPECT_EQ(prepareDisplay(compressed.view(), copy.view(), record(true)), copy.bytes.data());
+  EXPECT_EQ(saveGreyAsJpeg(grey.view(), at("grey.jpg").c_str(), true, record(false)), 1);
+  EXPECT_EQ(saveBinaryAsJpeg(binary.view(), at("binary.jpg").c_str(), true), 1);
+  EXPECT_EQ(readFile(at("temptemp.jpg")), mine);
+  EXPECT_EQ(readFile(at("temptemp.bmp")), mine);
+  EXPECT_EQ(names(), (std::vector<std::string>{"binary.jpg", "grey.jpg", "out.bmp", "temptemp.bmp", "temptemp.jpg"}));
+}
+
+#ifndef _WIN32
+// A current folder the process may not write to does not stop a save elsewhere.
+TEST_F(ImageSaves, SavesWorkInAReadOnlyCurrentFolder) {
+  namespace fs = imagetest::fs;
+  fs::create_directory(at("ro"));
+  fs::create_directory(at("out"));
+  fs::permissions(at("ro"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(at("out"), fs::perms::all);
+  Buffer compressed = jpegBuffer(imagetest::imagerJpeg(320, 240), 320, 240), copy(kGreyCapacity);
+  Buffer grey = greyBuffer(), binary = binaryBuffer(64, 48);
+  const std::string out = at("out") + platform::kPathSeparator;
+  const std::vector<int> results = childprocess::run([&] {
+    if (!childprocess::dropRoot() || ::chdir(at("ro").c_str()) != 0) return std::vector<int>{};
+    return std::vector<int>{
+        saveJpegAsBitmap(compressed.view(), (out + "a.bmp").c_str(), true, record(true)),
+        prepareDisplay(compressed.view(), copy.view(), record(true)) == copy.bytes.data(),
+        saveGreyAsJpeg(grey.view(), (out + "b.jpg").c_str(), true, record(false)),
+        saveBinaryAsJpeg(binary.view(), (out + "c.jpg").c_str(), true),
+        autoSave(compressed.view(), record(true, out, true)),
+        // Proof that the folder is read-only for the child.
+        platform::fileCreate("probe", platform::CreateMode::kReplace) == nullptr,
+    };
+  });
+  fs::permissions(at("ro"), fs::perms::owner_all);
+  EXPECT_EQ(results, (std::vector<int>{0, 1, 1, 1, 0, 1}));
+  EXPECT_TRUE(fs::is_empty(at("ro")));
+}
+
+// Writes that come back short: -2 where the partial file stays, -1 and no file
+// where the save converts, and never a temporary left behind.
+TEST_F(ImageSaves, ShortWritesAreReported) {
+  constexpr size_t kLimit = 4096;
+  Buffer grey = greyBuffer(), binary = binaryBuffer(640, 480);
+  const Bytes stream = imagetest::imagerJpeg(640, 480);
+  Buffer compressed = jpegBuffer(stream, 640, 480);
+  Bytes greyJpeg, binaryJpeg;
+  ASSERT_TRUE(compressBmp(grey.bytes.data(), grey.bytes.size(), 75, JpegHeader::kNormal, greyJpeg));
+  const Bytes binaryGrey = binaryToGreyBitmap(binary.view());
+  ASSERT_TRUE(compressBmp(binaryGrey.data(), binaryGrey.size(), 75, JpegHeader::kNormal, binaryJpeg));
+  for (size_t size : {stream.size(), greyJpeg.size(), binaryJpeg.size()}) ASSERT_GT(size, kLimit);
+  imagetest::writeFile(at("in.bmp"), imagetest::greyBitmap(640, 480));
+  imagetest::writeFile(at("in.jpg"), stream);
+  const std::string folder = at("auto") + platform::kPathSeparator;
+  const std::vector<int> results = childprocess::run([&] {
+    if (!childprocess::limitFileSize(kLimit)) return std::vector<int>{};
+    return std::vector<int>{
+        saveBitmapBuffer(grey.view(), "grey.bmp", true),
+        saveBitmapBuffer(binary.view(), "binary.bmp", true),
+        saveJpegStream(compressed.view(), "stream.jpg", true, record(false)),
+        saveJpegAsBitmap(compressed.view(), "decompressed.bmp", true, record(false)),
+        saveGreyAsJpeg(grey.view(), "grey.jpg", true, record(false)),
+        saveGreyAsJpeg(compressed.view(), "compressed.jpg", true, record(false)),
+        saveBinaryAsJpeg(binary.view(), "binary.jpg", true),
+        autoSave(grey.view(), record(false, folder, true)),
+        autoSave(compressed.view(), record(false, folder, true, true)),
+        compressBmpFile("in.bmp", "out.jpg", 75),
+        decompressJpegFile("in.jpg", "out.bmp"),
+    };
+  });
+  EXPECT_EQ(results, (std::vector<int>{-2, -2, -2, -1, -1, -1, -1, -2, -2, 0, 0}));
+  EXPECT_EQ(names(), (std::vector<std::string>{"auto", "binary.bmp", "compressed.jpg", "grey.bmp", "in.bmp", "in.jpg",
+                                               "stream.jpg"}));
+  EXPECT_EQ(imagetest::fs::file_size(at("grey.bmp")), kLimit);
+}
+#endif
 
 TEST_F(ImageSaves, DibSectionsHoldTheHeaderAndTheRows) {
   struct Case {
@@ -301,20 +409,32 @@ TEST_F(ImageSaves, AutoSaveNamesTheFileByTheCaptureTime) {
   EXPECT_EQ(readFile(bmp).size(), 308278u);
   EXPECT_EQ(autoSave(plain.view(), record(false, folder, true)), 1);  // the same second: replaced
 
+  // The settings name the kind: compression on saves the imager's stream as ".jpg".
   Buffer compressed = jpegBuffer(imagetest::imagerJpeg(64, 48), 64, 48);
-  EXPECT_EQ(autoSave(compressed.view(), record(false, folder, true)), 1);
-  const Bytes jpeg = readFile(at("auto") + platform::kPathSeparator + "2005-09-14 10-20-30.jpg");
+  EXPECT_EQ(autoSave(compressed.view(), record(false, folder, true, true)), 1);
+  const std::string name = at("auto") + platform::kPathSeparator + "2005-09-14 10-20-30";
+  const Bytes jpeg = readFile(name + ".jpg");
   EXPECT_LT(std::search(jpeg.begin(), jpeg.end(), std::begin("2005:09:14 10:20:30"), std::end("2005:09:14 10:20:30") - 1),
             jpeg.end());
+  // Compression off, a compressed capture all the same: decompressed and stamped as ".bmp", 0.
+  imagetest::fs::remove(name + ".bmp");
+  EXPECT_EQ(autoSave(compressed.view(), record(true, folder, true)), 0);
+  ASSERT_EQ(saveJpegAsBitmap(compressed.view(), at("ref.bmp").c_str(), true, record(true)), 0);
+  EXPECT_EQ(readFile(name + ".bmp"), readFile(at("ref.bmp")));
+  // Compression on, a bitmap in memory: no stream to save.
+  imagetest::fs::remove(name + ".jpg");
+  EXPECT_EQ(autoSave(plain.view(), record(false, folder, true, true)), -1);
+  EXPECT_FALSE(exists(name + ".jpg"));
 }
 
 TEST_F(ImageSaves, AutoSaveRunsForBothPerspectiveCorrectionsAndNeedsRoomForTheName) {
   DeviceConfiguration c{};
   c.perspectiveCorrectionEnabled = 1;
   const std::string folder = at("p") + platform::kPathSeparator;
-  Buffer grey = greyBuffer(64, 64);
+  // Perspective correction sends the imager's JPEG stream.
+  Buffer grey = jpegBuffer(imagetest::imagerJpeg(64, 64), 64, 64);
   EXPECT_EQ(autoSave(grey.view(), makeTimestampRecord(c, {false, true, folder.c_str()}, 1, {2005, 9, 14, 10, 20, 30})), 1);
-  EXPECT_TRUE(exists(at("p") + platform::kPathSeparator + "2005-09-14 10-20-30.bmp"));
+  EXPECT_TRUE(exists(at("p") + platform::kPathSeparator + "2005-09-14 10-20-30.jpg"));
   EXPECT_EQ(autoSave(grey.view(), makeTimestampRecord(c, {false, false, folder.c_str()}, 1, {2005, 9, 14, 10, 20, 30})), 0);
   // Folder and name fit the record's 256 bytes, the extension does not.
   const std::string longFolder = std::string(233, 'f') + platform::kPathSeparator;
