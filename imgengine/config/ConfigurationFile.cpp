@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
+
+#include "platform/Files.h"
 
 namespace vel::configfile {
 
@@ -299,13 +300,30 @@ std::string text(const DeviceConfiguration& record, const HostValues& host) {
 }
 
 int write(const char* path, const DeviceConfiguration& record, const HostValues& host) {
-  if (!path) return -1;
-  std::FILE* file = std::fopen(path, "w");
+  if (!path || !*path) return -1;
+  std::string body;
+  for (const char c : text(record, host)) {
+    if (c == '\n')
+      body += platform::kLineEnd;
+    else
+      body += c;
+  }
+  // Written beside the file under a name of its own, then moved over it: a failed
+  // write leaves the previous file as it was. A name left by an interrupted save
+  // is passed over.
+  constexpr int kTemporaryNames = 100;
+  std::string temporary;
+  platform::PlainFile* file = nullptr;
+  for (int i = 0; i < kTemporaryNames; ++i) {
+    temporary = std::string(path) + ".saving" + std::to_string(i);
+    file = platform::fileCreate(temporary.c_str(), platform::CreateMode::kNewOnly);
+    if (file || !platform::fileProbe(temporary.c_str())) break;
+  }
   if (!file) return -1;
-  const std::string body = text(record, host);
-  const bool written = std::fwrite(body.data(), 1, body.size(), file) == body.size();
-  const bool closed = std::fclose(file) == 0;
-  return written && closed ? 0 : -1;
+  const bool written = platform::fileWrite(file, body.data(), body.size()) == body.size();
+  if (platform::fileClose(file) && written && platform::fileReplace(temporary.c_str(), path)) return 0;
+  platform::fileDelete(temporary.c_str());
+  return -1;
 }
 
 void readDevice(const ini::Document& file, DeviceConfiguration& record) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/DeviceConfiguration.h"
+#include "config/HostOptions.h"
 #include "config/IniReader.h"
 
 namespace vel::configfile {
@@ -20,15 +21,17 @@ struct HostValues {
   int perspectiveDisplay = 0;
 };
 
-// The longest folder a file may carry, its trailing backslash included: the
-// record's field with its terminating NUL.
-constexpr size_t kLongestFolder = kImageSourceFolderBytes - 1;
+// The longest folder a file may carry, its trailing backslash included: what the
+// host settings keep whole, so that the record and the host setting agree (the
+// record's field would hold a few more).
+constexpr size_t kLongestFolder = hostoptions::kLongestFolder;
+static_assert(kLongestFolder < kImageSourceFolderBytes, "the record holds every folder a file may carry");
 
 // The whole file as text, each line ended by "\n".
 std::string text(const DeviceConfiguration& record, const HostValues& host);
-// Creates or truncates the file and writes text() in text mode (CR LF on
-// Windows). 0 when written and closed; -1 when it cannot be created, or a write
-// or the close failed.
+// Writes text() with the platform's line ends (CR LF on Windows) to a new file
+// beside path and moves it over path. 0 when written and in place; -1 when it
+// cannot be created, written, closed or moved, and path is then unchanged.
 int write(const char* path, const DeviceConfiguration& record, const HostValues& host);
 
 // Reads the CorvidConfig keys into record; a missing key leaves its field as it

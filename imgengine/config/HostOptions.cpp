@@ -15,9 +15,9 @@ const char* const kPerspectiveDisplay = "PerspectiveDisplay";
 namespace {
 
 constexpr const char* kAutoSaveFolder = "AutoSaveFolder";
-// Up to 260 bytes are read from the store; the buffer also has room for the
-// backslash that may be appended and the terminating NUL.
-constexpr size_t kFolderReadBytes = 260;
+// Up to kLongestFolder bytes are read from the store; the buffer also has room
+// for the backslash that may be appended and the terminating NUL.
+constexpr size_t kFolderReadBytes = kLongestFolder;
 char g_folder[kFolderReadBytes + 2] = ".\\";
 
 }  // namespace

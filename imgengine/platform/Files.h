@@ -11,6 +11,7 @@
 namespace vel::platform {
 
 extern const char kPathSeparator;  // '\\' on Windows, '/' elsewhere
+extern const char* const kLineEnd;  // of text files: "\r\n" on Windows, "\n" elsewhere
 
 enum class CreateMode { kNewOnly, kReplace };
 
@@ -21,7 +22,8 @@ struct PlainFile;
 PlainFile* fileCreate(const char* path, CreateMode mode);
 // Writes length bytes; answers the number written (fewer on a full disk).
 size_t fileWrite(PlainFile* file, const void* data, size_t length);
-void fileClose(PlainFile* file);
+// False when the system reports a failure of the close (data not written).
+bool fileClose(PlainFile* file);
 
 // Reads the whole file into bytes; false when it cannot be opened or read, or
 // holds more than limit bytes.

@@ -6,11 +6,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "ChildProcess.h"
 #include "ImgEngine.h"
 #include "SimulatedImagerFixture.h"
 #include "config/ConfigurationFile.h"
@@ -363,14 +366,21 @@ TEST_F(ConfigurationFile, FoldersRoundTripThroughAnyReader) {
     EXPECT_STREQ(VelGetImageSourceFolder(), folder);
     EXPECT_STREQ(deviceConfiguration().imageSourceFolder, folder);
   }
-  // Too long for its field: the folder is ignored and the rest still loads.
-  ASSERT_EQ(VelSetImageSourceFolder("C:\\current", 0), 1);
-  writeFile("[CorvidConfig]\nGain=9\n[HostConfig]\nImageSourceFolder=" + std::string(vel::configfile::kLongestFolder, 'f') +
-            "\nAutoSaveEnabled=1\n");
-  ASSERT_EQ(VelLoadAndDeployConfigurations(kFile), 1);
-  EXPECT_STREQ(VelGetImageSourceFolder(), "C:\\current\\");
-  EXPECT_EQ(deviceConfiguration().gain, 9);
-  EXPECT_EQ(VelGetAutoSaveEnabled(), 1);
+  // One limit for the record and the host setting: a folder of up to 260
+  // characters with its backslash loads into both; a longer one is ignored by
+  // both, and the rest of the file still loads.
+  for (size_t length : {259u, 260u, 261u, 265u, 266u}) {
+    ASSERT_EQ(VelSetImageSourceFolder("C:\\current", 0), 1);
+    ASSERT_EQ(VelSetAutoSaveEnabled(0), 0);
+    const std::string folder(length - 1, 'f');
+    writeFile("[CorvidConfig]\nGain=9\n[HostConfig]\nImageSourceFolder=" + folder + "\nAutoSaveEnabled=1\n");
+    ASSERT_EQ(VelLoadAndDeployConfigurations(kFile), 1);
+    const std::string loaded = length <= 260 ? folder + "\\" : "C:\\current\\";
+    EXPECT_EQ(VelGetImageSourceFolder(), loaded) << length;
+    EXPECT_EQ(deviceConfiguration().imageSourceFolder, loaded) << length;
+    EXPECT_EQ(deviceConfiguration().gain, 9);
+    EXPECT_EQ(VelGetAutoSaveEnabled(), 1);
+  }
 }
 
 TEST_F(ConfigurationFile, FilesThatCannotBeWrittenOrReadChangeNothing) {
@@ -389,6 +399,33 @@ TEST_F(ConfigurationFile, FilesThatCannotBeWrittenOrReadChangeNothing) {
 }
 
 #ifndef _WIN32
+// A save whose write comes back short answers -1 and leaves the previous file as
+// it was, with nothing else beside it; the next save replaces it.
+TEST_F(ConfigurationFile, AFailedSaveKeepsThePreviousFile) {
+  char dir[] = "/tmp/velsaveXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/saved.ini";
+  ASSERT_EQ(VelSaveCurrentConfigurations(path.c_str()), 0);
+  const std::string previous = fileText(path.c_str());
+  deviceConfiguration().gain = 77;
+  const std::vector<int> results = childprocess::run([&] {
+    if (!childprocess::limitFileSize(1024)) return std::vector<int>{};
+    return std::vector<int>{VelSaveCurrentConfigurations(path.c_str())};
+  });
+  EXPECT_EQ(results, std::vector<int>{-1});
+  EXPECT_EQ(fileText(path.c_str()), previous);
+  auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) found.push_back(entry.path().filename());
+    return found;
+  };
+  EXPECT_EQ(names(), std::vector<std::string>{"saved.ini"});
+  ASSERT_EQ(VelSaveCurrentConfigurations(path.c_str()), 0);
+  EXPECT_NE(fileText(path.c_str()).find("\nGain=77\n"), std::string::npos);
+  EXPECT_EQ(names(), std::vector<std::string>{"saved.ini"});
+  std::filesystem::remove_all(dir);
+}
+
 // Python's configparser reads the saved file to the same entries as our reader.
 TEST_F(ConfigurationFile, PythonConfigparserReadsTheSavedFileAlike) {
   deviceConfiguration() = changedRecord();

@@ -15,6 +15,7 @@
 namespace vel::platform {
 
 const char kPathSeparator = '/';
+const char* const kLineEnd = "\n";
 
 struct PlainFile {
   int fd;
@@ -55,10 +56,11 @@ size_t fileWrite(PlainFile* file, const void* data, size_t length) {
   return written;
 }
 
-void fileClose(PlainFile* file) {
-  if (!file) return;
-  ::close(file->fd);
+bool fileClose(PlainFile* file) {
+  if (!file) return false;
+  const bool closed = ::close(file->fd) == 0;
   delete file;
+  return closed;
 }
 
 bool fileReadAll(const char* path, std::vector<uint8_t>& bytes, size_t limit) {

@@ -8,6 +8,7 @@
 namespace vel::platform {
 
 const char kPathSeparator = '\\';
+const char* const kLineEnd = "\r\n";
 
 namespace {
 
@@ -43,9 +44,7 @@ size_t fileWrite(PlainFile* file, const void* data, size_t length) {
   return written;
 }
 
-void fileClose(PlainFile* file) {
-  if (file) CloseHandle(handleOf(file));
-}
+bool fileClose(PlainFile* file) { return file && CloseHandle(handleOf(file)); }
 
 bool fileReadAll(const char* path, std::vector<uint8_t>& bytes, size_t limit) {
   if (!path) return false;
