@@ -22,11 +22,12 @@ int fileSize(const uint8_t* file) {
   return file && file[0] == 'B' && file[1] == 'M' ? static_cast<int>(vel::getLe32(file + vel::kFileSizeOffset)) : 0;
 }
 
-// The pixel rows (or a compressed stream) behind the header.
-uint8_t* pixelData(uint8_t* file) {
+// The pixel rows (or a compressed stream) behind the header, when the offset lies
+// within the buffer's capacity.
+uint8_t* pixelData(uint8_t* file, size_t capacity) {
   if (!file) return nullptr;
   const uint32_t offset = vel::getLe32(file + vel::kPixelOffsetOffset);
-  return offset < vel::kGreyImageBufferBytes ? file + offset : file;
+  return offset < capacity ? file + offset : file;
 }
 
 }  // namespace
@@ -38,14 +39,14 @@ int VEL_API VelGetGreyImageHeight(void) { return SharedImages::height(images().g
 // 0 for a compressed image, whose size is VelGetGreyImageCompressedDataSize.
 int VEL_API VelGetGreyImageDataSize(void) { return SharedImages::bitmapDataSize(images().grey()); }
 int VEL_API VelGetGreyImageCompressedDataSize(void) { return static_cast<int>(images().greyDataSize()); }
-unsigned char* VEL_API VelGetGreyImageData(void) { return pixelData(images().grey()); }
+unsigned char* VEL_API VelGetGreyImageData(void) { return pixelData(images().grey(), vel::kGreyImageBufferBytes); }
 int VEL_API VelGetGreyImageBitmapFileSize(void) { return fileSize(images().grey()); }
 unsigned char* VEL_API VelGetGreyImageBitmapFileData(void) { return images().grey(); }
 
 int VEL_API VelGetBinaryImageWidth(void) { return binaryFile() ? SharedImages::width(binaryFile()) : 0; }
 int VEL_API VelGetBinaryImageHeight(void) { return binaryFile() ? SharedImages::height(binaryFile()) : 0; }
 int VEL_API VelGetBinaryImageDataSize(void) { return binaryFile() ? SharedImages::bitmapDataSize(binaryFile()) : 0; }
-unsigned char* VEL_API VelGetBinaryImageData(void) { return pixelData(binaryFile()); }
+unsigned char* VEL_API VelGetBinaryImageData(void) { return pixelData(binaryFile(), vel::kBinaryImageBufferBytes); }
 int VEL_API VelGetBinaryImageBitmapFileSize(void) { return fileSize(binaryFile()); }
 unsigned char* VEL_API VelGetBinaryImageBitmapFileData(void) { return binaryFile(); }
 

@@ -89,6 +89,17 @@ TEST_F(ImageCapture, GreyAndBinaryImagesArePublishedInOrder) {
   Bytes expected;
   for (uint8_t g : scene.image.grey) expected.push_back(g >= scene.image.threshold ? 1 : 0);
   EXPECT_EQ(binaryPixels(), expected);
+
+  // The pixel pointer stays within its own buffer: an offset past the binary
+  // buffer's 164,352 bytes (though within the grey buffer's) gives the file itself.
+  uint8_t* binary = VelGetBinaryImageBitmapFileData();
+  EXPECT_EQ(VelGetBinaryImageData(), binary + 62);
+  const uint32_t offsets[] = {164351, 200000};
+  for (uint32_t offset : offsets) {
+    for (int i = 0; i < 4; ++i) binary[10 + i] = static_cast<uint8_t>(offset >> (8 * i));
+    EXPECT_EQ(VelGetBinaryImageData(), offset < 164352 ? binary + offset : binary) << offset;
+  }
+  binary[10] = 62, binary[11] = binary[12] = binary[13] = 0;
 }
 
 // Only the SA-1110 sends binary images: the i.MX1 capture drops the binary bit
