@@ -333,4 +333,37 @@ TEST(GreySection, AColourSensorSendsAMosaic) {
   }
 }
 
+// The configuration's HSV adjustment on a flat field of RGB (200, 100, 40): the
+// hue turned, saturation and value scaled (1/256), the result worked by hand from
+// the rules; without the bit, or with identity values, the field stays as it is.
+TEST(GreySection, AColourImageGetsTheConfiguredHsvAdjustment) {
+  struct Case {
+    bool enabled;
+    int hueDegrees;
+    uint16_t saturation, value;
+    uint8_t r, g, b;
+  } cases[] = {
+      {true, 60, 256, 256, 140, 200, 40},  {true, 90, 256, 256, 60, 200, 40},  {true, 150, 256, 256, 40, 200, 180},
+      {true, 200, 256, 256, 40, 87, 200},  {true, 270, 256, 256, 180, 40, 200}, {true, 330, 256, 256, 200, 40, 60},
+      {true, 30, 384, 192, 150, 131, 0},   {true, 0, 256, 256, 200, 100, 40},   {false, 30, 384, 192, 200, 100, 40},
+  };
+  for (const Case& c : cases) {
+    Sections s(2);
+    s.configuration.imageCorrectionFlags = static_cast<uint8_t>(c.enabled ? 1 << vel::kCorrHsv : 0);
+    s.configuration.hsvHueAdjust = static_cast<int16_t>(c.hueDegrees * 64);
+    s.configuration.hsvSaturationAdjust = c.saturation;
+    s.configuration.hsvValueAdjust = c.value;
+    // Phase 2: blue-green on even rows, green-red on odd ones.
+    Bytes mosaic;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 6; ++x) mosaic.push_back(((x + y) & 1) ? 100 : (y & 1) ? 200 : 40);
+    MemoryStream stream(lengthPrefixed(mosaic, 64));
+    ASSERT_TRUE(s.slots->readGreySection(stream, 6, 4, false, 24, 4096));
+    for (int i = 0; i < 24; ++i) {
+      const uint8_t* p = s.shared.grey() + 54 + (i / 6) * 20 + (i % 6) * 3;
+      ASSERT_EQ(Bytes(p, p + 3), (Bytes{c.b, c.g, c.r})) << "hue " << c.hueDegrees << ", pixel " << i;
+    }
+  }
+}
+
 }  // namespace
