@@ -505,12 +505,13 @@ VEL_PUBLIC int VEL_API VelSetSuffixBarcodeList(int typeId, unsigned int length, 
  * Configuration files: the configuration record and the host settings as INI-style text.
  *
  * VelSaveCurrentConfigurations writes the host copy (nothing is read from the imager)
- * to path; it returns 0 when the file cannot be created, otherwise 0 after a successful
- * write as well (the status of closing the file). VelLoadAndDeployConfigurations resets
- * the record to factory defaults, reads path into it and into the host settings, and
- * stores the result permanently in the imager when connected; it returns 1 when the file
- * was read and 0 when it cannot be opened (the record is then at factory defaults and
- * nothing else changed).
+ * to path: 0 written, -1 when the file cannot be created, written or put in place (a
+ * file already at path is then left as it was; the new one is written beside it and
+ * moved over it). VelLoadAndDeployConfigurations resets the record to factory defaults,
+ * reads path into it and into the host settings, and stores the result permanently in
+ * the imager when connected; it returns 1 when the file was read and 0 when it cannot be
+ * opened (the record and the host settings are then unchanged). An ImageSourceFolder of
+ * more than 260 characters, its trailing backslash included, is ignored.
  *
  * Threads: no lock except inside the final permanent store; never run two of these calls
  * at the same time.
@@ -692,8 +693,9 @@ VEL_PUBLIC int VEL_API VelGetBarcodeName(int type, int maxLength, char* buffer);
  * earlier. VelExecuteFirmwareErase returns nothing.
  *
  * VelQuitTerminalModeOutput writes directly to COM port 1..7 at baudRate, outside any
- * connection: 1 when written, -1 for another port number or a port that cannot be opened
- * (as while the library's own connection holds it).
+ * connection: 1 when written, -1 for another port number, a port that cannot be opened
+ * (as while the library's own connection holds it), a baud rate the port does not take,
+ * or a write that is not completed within a second.
  *
  * Threads: all but VelQuitTerminalModeOutput hold the command lock for the whole command,
  * so they wait while a host transfer is read and never interleave with another command;
@@ -750,18 +752,20 @@ VEL_PUBLIC int VEL_API VelSaveBinaryImageAsBmpFile(const char* path, int overwri
  * image is saved as its stream. VelSaveJepgImageAsJpegFile writes the JPEG stream of a
  * compressed grey image as it came from the imager, re-encoded with the timestamp drawn
  * in when the timestamp is enabled (the imager's EXIF block stays in front): 1, -1 or
- * -2 as for the BMP savers, -1 also when the grey image is not a compressed one.
+ * -2 as for the BMP savers, -1 also when the grey image is not a compressed one and,
+ * with the timestamp enabled, when the stream does not decode (nothing is written then).
  * VelSaveJpegImageAsBmpFile decompresses that stream into an 8-bit grey BMP file (with the
  * timestamp when enabled), replacing the file: 0 written, -1 no compressed image or
  * failed; its second argument is not used. VelExecuteCompression and
  * VelExecuteDecompression convert between files (BMP of 8 or 24 bits to a JPEG of
  * quality 75; any JPEG to an 8-bit grey BMP, or to the standard output for a null
- * bmpPath): 1 done, 0 when a file cannot be read, converted or written. Corrupt,
- * truncated or foreign input fails; nothing is printed and no partial output is left.
+ * bmpPath): 1 done, 0 when a file cannot be read, converted or written. Input that
+ * libjpeg rejects, a stream that ends early and foreign input fail; oddities libjpeg
+ * only warns of (stray bytes before a marker) do not. Nothing is printed and no partial
+ * output is left.
  *
- * Threads: no command lock, the caller's thread. Decompressing a compressed grey image
- * to BMP (here, in the BMP saver and for display) passes through the temporary files
- * "temptemp.jpg" and "temptemp.bmp" in the current directory, one conversion at a time.
+ * Threads: no command lock, the caller's thread. Conversions run in memory: no
+ * temporary file is written, and the current directory need not be writable.
  */
 VEL_PUBLIC int VEL_API VelSaveGreyImageAsJpegFile(const char* path, int overwrite);
 VEL_PUBLIC int VEL_API VelSaveBinaryImageAsJpegFile(const char* path, int overwrite);
@@ -779,18 +783,22 @@ VEL_PUBLIC int VEL_API VelExecuteDecompression(const char* jpegPath, const char*
  * VelGetCaptureTimestampStringInASCII (also named VelGetGreyImageTimestamp) and
  * VelGetAutoSaveFileFullPathName return library-owned text: the capture time of the last
  * image, and the path (without extension) the next automatic save writes to; do not
- * free them. VelExecuteAutoSaveOperation takes the time and the options anew, draws the
- * timestamp into an uncompressed grey image in memory when the timestamp is enabled, and,
- * when automatic saving is on or both perspective corrections are, saves the grey image
- * into the image source folder (creating it) under its capture time: a compressed image as
- * the imager's JPEG stream (".jpg", the capture time written into its EXIF block), any
- * other as a BMP file (".bmp"). It returns the save's result (as for the savers above),
- * -1 when the name does not fit 255 characters or no image was received, or 0 when
- * nothing is saved. A second save within the same second replaces the first. On Linux the
- * library's own names join with "/" (the default folder ".\" is "./").
+ * free them. VelExecuteAutoSaveOperation takes the time and the options anew and, when
+ * automatic saving is on or both perspective corrections are, saves the grey image into
+ * the image source folder (creating it) under its capture time. The settings decide the
+ * file: with image compression or perspective correction enabled, the imager's JPEG
+ * stream as ".jpg" (the capture time written into its EXIF block; -1 when the grey image
+ * is not a compressed one); otherwise a BMP file ".bmp" as VelSaveGreyImageAsBmpFile
+ * writes it (a compressed image decompressed, with the timestamp when enabled: 0). With
+ * neither enabled it first draws the timestamp, when enabled, into an uncompressed grey
+ * image in memory. It returns the save's result (as for the savers above), -1 when the
+ * name does not fit 255 characters or no image was received, or 0 when nothing is saved.
+ * A second save within the same second replaces the first. On Linux the library's own
+ * names join with "/" (the default folder ".\" is "./").
  *
- * Threads: no lock. The trigger operation refreshes the capture time; run the automatic
- * save after the capture was announced.
+ * Threads: no lock. Host captures (VelCaptureImage, VelCaptureGreyImage) and the trigger
+ * operation take the capture time and the options anew; the previous-image functions do
+ * not. Run the automatic save after the capture was announced.
  */
 VEL_PUBLIC int VEL_API VelGetImageCompressedEnabled(void);
 VEL_PUBLIC int VEL_API VelSetImageCompressedEnabled(int value);

@@ -176,6 +176,8 @@ int runCapture(Context& c) {
     return kFileError;
   if (!connectImager(c)) return kConnectFailed;
   if (o.timestamp) VelSetTimestampEnabled(1);
+  // The library's settings name the auto-saved file: they follow what is asked for.
+  if (o.compressed) VelSetImageCompressedEnabled(1);
   VelRegisterHostOperationProgressThread(ownThreadId());
   Json& captures = c.report.root()["captures"] = Json::array();
   int result = kOk;
