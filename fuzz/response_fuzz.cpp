@@ -73,7 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t blockSize = 1 + in.le16();
   Receivers receivers;
   receivers.classify(classification & 3, (classification >> 2) & 3);
-  receivers.setCompressed(form & 0x80);
   fuzz::DeviceBytes stream(in.rest(), in.restSize());
   switch (form % 3) {
     case 0:
@@ -83,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       vel::ReadBinaryOnlyResponse(stream, blockSize, receivers);
       break;
     default:
-      vel::ReadGreyOnlyResponse(stream, blockSize, receivers);
+      vel::ReadGreyOnlyResponse(stream, blockSize, (form & 0x80) != 0, receivers);
       break;
   }
   receivers.readBack();

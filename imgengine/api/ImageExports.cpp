@@ -52,12 +52,14 @@ unsigned char* VEL_API VelGetBinaryImageBitmapFileData(void) { return binaryFile
 
 unsigned char* VEL_API VelGetCurDisplayBuffer(void) { return vel::library().displayBuffer.load(); }
 
+// -1 when not connected, when the connection is marked failed (nothing is sent)
+// or when no answer came.
 int VEL_API VelGetImageStandardDeviation(void) {
   vel::LibraryState& state = vel::library();
   vel::CommandHold hold(state.commandLock);
   vel::DeviceConnection* connection = state.connection();
   int32_t value = -1;
-  if (connection) connection->imageStandardDeviation(value);
+  if (connection && !connection->errorFlag()) connection->imageStandardDeviation(value);
   return value;
 }
 

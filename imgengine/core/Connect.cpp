@@ -130,10 +130,13 @@ int communicationStatus() {
   DeviceConnection* connection = state.connection();
   if (!connection) return -4;
   if (connection->errorFlag()) return -3;
-  connection->setChannelTimeouts(kStatusCheckTimeoutMs);
+  // The check uses the command channel only: the event channel keeps its timeout
+  // for a trigger transfer that reads on meanwhile.
+  PortPair& command = connection->commandChannel();
+  command.setDefaultTimeout(kStatusCheckTimeoutMs);
   bool passed = false;
   connection->checkLink(passed);
-  connection->setChannelTimeouts(state.channelTimeout);
+  command.setDefaultTimeout(state.channelTimeout);
   return passed ? 1 : -3;
 }
 

@@ -2,6 +2,7 @@
 // an input port and an output port into one channel of the device connection.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "base/ByteStream.h"
@@ -14,11 +15,12 @@ class PortPair : public ByteStream {
  public:
   using ByteStream::read;
   using ByteStream::write;
-  int defaultTimeout() const override { return defaultTimeout_; }
-  void setDefaultTimeout(int timeoutMs) { defaultTimeout_ = timeoutMs; }
+  int defaultTimeout() const override { return defaultTimeout_.load(); }
+  // May be set while another thread reads the channel; a read already waiting keeps its timeout.
+  void setDefaultTimeout(int timeoutMs) { defaultTimeout_.store(timeoutMs); }
 
  private:
-  int defaultTimeout_ = -1;
+  std::atomic<int> defaultTimeout_{-1};
 };
 
 class Link {

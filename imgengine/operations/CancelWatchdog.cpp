@@ -36,6 +36,11 @@ void CancelWatchdog::end(OperationKind kind) {
   s.timer = 0;
 }
 
+bool CancelWatchdog::closed(OperationKind kind) {
+  ScopedLock hold(lock_);
+  return slot(kind).closed;
+}
+
 void CancelWatchdog::polled(OperationKind kind) {
   ScopedLock hold(lock_);
   slot(kind).timer = 0;

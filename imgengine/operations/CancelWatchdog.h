@@ -1,11 +1,15 @@
-// The running transfer of each operation and the watchdog of a cancel. A cancel
-// asks the transfer to stop at its next acknowledgement and starts a 1,250 ms
-// timer on the cancelling thread (which must take its messages); a poll of the
-// transfer disarms it. When it fires still armed, no block was acknowledged in
-// that time and the transfer it was armed for is aborted: its stream fails and a
-// blocked read returns. The watchdog never touches another operation's
-// transfer, an idle operation or a transfer that has ended. Timers are never
-// stopped from another thread: a disarmed timer fires later and does nothing.
+// The running transfer of each operation and the watchdog of a cancel. A
+// transfer counts as running from the moment its response is handed to the
+// operation, before the worker has begun to read it, so that a cancel or a
+// disconnect made right after the request reaches it. A cancel asks the
+// transfer to stop at its next acknowledgement and starts a 1,250 ms timer on
+// the cancelling thread (which must take its messages); a poll of the transfer
+// disarms it. When it fires still armed, no block was acknowledged in that time
+// (also when the worker has not read a byte yet) and the transfer it was armed
+// for is aborted: its stream fails and a blocked read returns. The watchdog
+// never touches another operation's transfer, an idle operation or a transfer
+// that has ended. Timers are never stopped from another thread: a disarmed timer
+// fires later and does nothing.
 //
 // The watchdog lives as long as the library; operations open their slot when
 // they are made and close it when they go. Closing aborts the running transfer
@@ -30,9 +34,11 @@ class CancelWatchdog {
   void open(OperationKind kind);
   void close(OperationKind kind);
 
-  // A transfer begins on stream. Answers false, with the stream aborted, when the slot is closed.
+  // A transfer on stream is handed over (a watchdog armed earlier is disarmed).
+  // Answers false, with the stream aborted, when the slot is closed.
   bool begin(OperationKind kind, ByteStream& stream);
   void end(OperationKind kind);
+  bool closed(OperationKind kind);
   // The transfer asked whether to stop: the watchdog armed for it is disarmed.
   void polled(OperationKind kind);
   // While a transfer runs: sets stopFlag and, unless armed already, arms the

@@ -4,7 +4,9 @@
 // not a multiple of 8, more grey bytes than the image or the buffer holds) is
 // read to its end where its length is known and dropped (the run ends aborted),
 // and the stream is aborted where its length is not (a size value or a block
-// beyond the buffer, runs beyond the image, a block longer than the block size).
+// beyond the buffer, a block longer than the block size). Runs beyond the image
+// end the section with the block that holds them, which is read and
+// acknowledged; the image is dropped.
 // A section publishes only when it is complete and not stopped.
 #include <algorithm>
 #include <vector>
@@ -53,8 +55,7 @@ class ImageSections : public ImageSlots {
                        int32_t blockSize) override;
 
  private:
-  bool applyRuns(ByteStream& s, const uint8_t* runs, size_t count, uint64_t& remaining, uint8_t& colour,
-                 bool keep);
+  bool applyRuns(const uint8_t* runs, size_t count, uint64_t& remaining, uint8_t& colour, bool keep);
   void binaryProgress();
   GreyTarget greyTarget(uint16_t width, uint16_t height, bool compressed) const;
   void beginGrey(GreyTarget target, uint16_t width, uint16_t height);
@@ -105,6 +106,7 @@ bool ImageSections::readBinarySection(ByteStream& s, uint16_t width, uint16_t he
   if (!read8(s, colour)) return false;
   uint64_t remaining = pixelsOf(width, height);
   uint32_t unacknowledged = 0;
+  bool overshot = false;
   while (remaining > 0) {
     uint32_t length = 0;
     if (!read32(s, length)) return false;
@@ -112,9 +114,10 @@ bool ImageSections::readBinarySection(ByteStream& s, uint16_t width, uint16_t he
     for (uint32_t at = 0; at < length;) {
       const size_t piece = std::min<size_t>(length - at, chunk_.size());
       if (!readBytes(s, chunk_.data(), piece)) return false;
-      if (!applyRuns(s, chunk_.data(), piece, remaining, colour, keep)) return false;
+      if (!overshot) overshot = !applyRuns(chunk_.data(), piece, remaining, colour, keep);
       at += static_cast<uint32_t>(piece);
     }
+    if (overshot) remaining = 0;  // the rest of this block was read and is dropped
     unacknowledged += length;
     if (unacknowledged < static_cast<uint32_t>(blockSize)) continue;
     unacknowledged = 0;
@@ -124,7 +127,7 @@ bool ImageSections::readBinarySection(ByteStream& s, uint16_t width, uint16_t he
   }
   if (unacknowledged > 0) acknowledge(s, true);
   if (s.failed()) return false;
-  if (!keep) return dropSection();
+  if (!keep || overshot) return dropSection();
   if (!callbacks_.shouldStop()) {
     shared_.publishBinary(build_.data(), static_cast<size_t>(bitmapFileSize(PixelKind::Binary, width, height)));
     callbacks_.postProgress(100, kEventBinaryImageReady);
@@ -132,17 +135,13 @@ bool ImageSections::readBinarySection(ByteStream& s, uint16_t width, uint16_t he
   return true;
 }
 
-// Runs beyond the image put the stream out of step with the imager: it is aborted.
-bool ImageSections::applyRuns(ByteStream& s, const uint8_t* runs, size_t count, uint64_t& remaining,
-                              uint8_t& colour, bool keep) {
+// Answers false at a run beyond the image, which is not applied.
+bool ImageSections::applyRuns(const uint8_t* runs, size_t count, uint64_t& remaining, uint8_t& colour,
+                              bool keep) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t f = runs[i];
     const uint32_t length = f < kRunGoesOn - 1 ? f + 1u : kLongestRun;
-    if (length > remaining) {
-      dropSection();
-      s.abort();
-      return false;
-    }
+    if (length > remaining) return false;
     remaining -= length;
     if (keep) {
       binary_.run(length, colour);

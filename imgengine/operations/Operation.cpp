@@ -19,6 +19,8 @@ void Operation::stopWorker() {
   worker_->stop();
   wake_.set();
   worker_->join();
+  // A response handed over that the worker never took is no longer running.
+  targets_.watchdog.end(kind_);
 }
 
 void Operation::workerLoop(WorkerThread& self) {
@@ -30,20 +32,26 @@ void Operation::workerLoop(WorkerThread& self) {
   workerLeaving();
 }
 
+void Operation::handOver(const Request& request) {
+  cancel_ = false;
+  targets_.watchdog.begin(kind_, *request.stream);
+  accept(request);
+}
+
 void Operation::beginCapture(ByteStream& stream, uint8_t flags, int32_t blockSize) {
-  accept(Request{RequestKind::Capture, &stream, flags, blockSize, false});
+  handOver(Request{RequestKind::Capture, &stream, flags, blockSize, false});
 }
 
 void Operation::beginPreviousBinary(ByteStream& stream, int32_t blockSize) {
-  accept(Request{RequestKind::PreviousBinary, &stream, 0, blockSize, false});
+  handOver(Request{RequestKind::PreviousBinary, &stream, 0, blockSize, false});
 }
 
 void Operation::beginPreviousGrey(ByteStream& stream, int32_t blockSize) {
-  accept(Request{RequestKind::PreviousGrey, &stream, 0, blockSize, false});
+  handOver(Request{RequestKind::PreviousGrey, &stream, 0, blockSize, false});
 }
 
 void Operation::beginPreviousGreyEx(ByteStream& stream, int32_t blockSize, bool compressed) {
-  accept(Request{RequestKind::PreviousGreyEx, &stream, 0, blockSize, compressed});
+  handOver(Request{RequestKind::PreviousGreyEx, &stream, 0, blockSize, compressed});
 }
 
 void Operation::setClassification(int processorType, int sensorType) {
@@ -74,22 +82,28 @@ void Operation::presentationMode(bool on) {
   postConfigurationChanged(kChangedSettings);
 }
 
+void Operation::transferFailed() {
+  transferFailed_ = true;
+  postProgress(100, kEventAborted);
+}
+
 bool Operation::pollCancel() {
   targets_.watchdog.polled(kind_);
   return cancel_.load();
 }
 
 bool Operation::runTransfer(const Request& request) {
-  cancel_ = false;
   images_->beginRun();
+  transferFailed_ = false;
   ByteStream& stream = *request.stream;
-  if (targets_.watchdog.begin(kind_, stream)) parse(request);
+  // A slot closed since the hand-over has aborted the stream: nothing is read.
+  if (!targets_.watchdog.closed(kind_)) parse(request);
   targets_.watchdog.end(kind_);
   const bool broken = stream.failed();
   if (broken) {
     if (DeviceConnection* connection = connection_.load()) connection->setError();
   }
-  return shouldStop() || broken || images_->rejected();
+  return shouldStop() || broken || transferFailed_ || images_->rejected();
 }
 
 void Operation::parse(const Request& r) {
@@ -98,9 +112,9 @@ void Operation::parse(const Request& r) {
     case RequestKind::PreviousBinary: ReadBinaryOnlyResponse(*r.stream, r.blockSize, *this); break;
     case RequestKind::PreviousGreyEx:
       setCompressed(r.compressed);
-      ReadGreyOnlyResponse(*r.stream, r.blockSize, *this);
+      ReadGreyOnlyResponse(*r.stream, r.blockSize, r.compressed, *this);
       break;
-    case RequestKind::PreviousGrey: ReadGreyOnlyResponse(*r.stream, r.blockSize, *this); break;
+    case RequestKind::PreviousGrey: ReadGreyOnlyResponse(*r.stream, r.blockSize, isCompressed(), *this); break;
   }
 }
 

@@ -51,7 +51,8 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   void setProgressThread(uint32_t threadId) { progress_.setThread(threadId); }
   uint16_t status() const { return progress_.status(); }
   // Asks a running transfer to stop and arms the watchdog on the calling thread;
-  // nothing while no transfer runs.
+  // nothing while no transfer runs. A transfer runs from its hand-over on, also
+  // while the worker has not begun to read it.
   void cancel() { targets_.watchdog.cancel(kind_, cancel_); }
   // Asks a running transfer to stop at its next block, as a cancel does, but arms
   // no watchdog: the caller waits for transferRunning() to turn false itself.
@@ -80,7 +81,7 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   void presentationMode(bool on) override;
   void setCompressed(bool compressed) override { targets_.images.setCompressed(compressed); }
   bool isCompressed() override { return targets_.images.compressed(); }
-  void transferFailed() override { postProgress(100, kEventAborted); }
+  void transferFailed() override;
   ResultSlots& results() override { return receiver_; }
   ImageSlots& images() override { return *images_; }
 
@@ -103,13 +104,16 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   bool pollCancel();
   const DeviceConfiguration& configuration() const { return targets_.configuration; }
 
-  // Reads a request's response on the calling thread: the cancel flag is
-  // cleared, the transfer runs under the watchdog, and a stream that failed
-  // marks the communication error. Answers whether the run ended stopped or
-  // broken, or an image section was rejected (Aborted) rather than done.
+  // Reads a request's response on the calling thread, under the watchdog since
+  // its hand-over; a stream that failed marks the communication error. Answers
+  // whether the run ended stopped or broken, or a section was rejected or failed
+  // (Aborted) rather than done.
   bool runTransfer(const Request& request);
 
  private:
+  // A response is handed over: the cancel flag is cleared and the transfer counts
+  // as running from here on, then accept() takes it.
+  void handOver(const Request& request);
   void workerLoop(WorkerThread& self);
   void parse(const Request& request);
 
@@ -117,6 +121,7 @@ class Operation : public OperationCallbacks, public ResponseSlots, public Operat
   OperationTargets targets_;
   ProgressTargets progress_;
   std::atomic<bool> cancel_{false};
+  bool transferFailed_ = false;  // the response could not begin (read by the run's own thread)
   std::atomic<DeviceConnection*> connection_{nullptr};
   ResultReceiver receiver_;
   std::unique_ptr<ImageSlots> images_;

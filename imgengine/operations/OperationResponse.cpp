@@ -38,7 +38,10 @@ void ReadOperationResponse(ByteStream& s, uint8_t flags, int32_t blockSize, Resp
   if (!read8(s, status)) return;
   if ((status & kStatusExposure) && !readExposure(s, slots)) return;
   slots.presentationMode((status & kStatusPresentationMode) != 0);
-  slots.setCompressed((status & kStatusCompressed) != 0);
+  // The library's flag is shared with the other operation's responses: this
+  // response goes by its own status.
+  const bool compressed = (status & kStatusCompressed) != 0;
+  slots.setCompressed(compressed);
   ImageSize size;
   if ((flags & (kOpBinaryImage | kOpGreyImage)) && !readImageSize(s, size)) return;
 
@@ -46,7 +49,6 @@ void ReadOperationResponse(ByteStream& s, uint8_t flags, int32_t blockSize, Resp
   if (flags & kOpDecodeFirst) ok = ReadResultSection(s, slots.results());
   if (ok && (flags & kOpBinaryImage)) ok = slots.images().readBinarySection(s, size.width, size.height, blockSize);
   if (ok && (flags & kOpGreyImage)) {
-    const bool compressed = slots.isCompressed();
     uint32_t greySize = 0;
     if (!readGreySize(s, compressed, size, greySize)) return;
     ok = slots.images().readGreySection(s, size.width, size.height, compressed, greySize, blockSize);
@@ -62,8 +64,7 @@ void ReadBinaryOnlyResponse(ByteStream& s, int32_t blockSize, ResponseSlots& slo
   s.flush();
 }
 
-void ReadGreyOnlyResponse(ByteStream& s, int32_t blockSize, ResponseSlots& slots) {
-  const bool compressed = slots.isCompressed();
+void ReadGreyOnlyResponse(ByteStream& s, int32_t blockSize, bool compressed, ResponseSlots& slots) {
   ImageSize size;
   uint32_t greySize = 0;
   if (s.failed() || !readImageSize(s, size) || !readGreySize(s, compressed, size, greySize)) {

@@ -48,6 +48,6 @@ void ReadBinaryOnlyResponse(ByteStream& stream, int32_t blockSize, ResponseSlots
 // Width, height, the size value of a compressed image and the grey section. A
 // stream that has failed or a header that cannot be read resets the stream and
 // fails the transfer.
-void ReadGreyOnlyResponse(ByteStream& stream, int32_t blockSize, ResponseSlots& slots);
+void ReadGreyOnlyResponse(ByteStream& stream, int32_t blockSize, bool compressed, ResponseSlots& slots);
 
 }  // namespace vel

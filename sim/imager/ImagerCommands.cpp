@@ -25,7 +25,11 @@ size_t requestLength(uint8_t code) {
 }  // namespace
 
 ImagerCommands::ImagerCommands(ImagerPorts& ports, ImagerIdentity identity, ImagerConfigStore* store)
-    : ports_(ports), identity_(std::move(identity)), store_(store) {
+    : ports_(ports),
+      identity_(std::move(identity)),
+      store_(store),
+      linkLevel_(identity_.linkLevel),
+      linkFlag_(identity_.linkFlag) {
   thread_ = std::thread([this] { serve(); });
 }
 
@@ -38,6 +42,16 @@ void ImagerCommands::setLongResponse(LongResponse handler) {
   std::lock_guard<std::mutex> call(longResponseCall_);
   std::lock_guard<std::mutex> g(lock_);
   longResponse_ = std::move(handler);
+}
+
+void ImagerCommands::setGate(Gate gate) {
+  std::lock_guard<std::mutex> g(lock_);
+  gate_ = std::move(gate);
+}
+
+void ImagerCommands::setLinkCheckAnswer(uint32_t level, uint8_t flag) {
+  linkLevel_ = level;
+  linkFlag_ = flag;
 }
 
 void ImagerCommands::sendEvent(const std::vector<uint8_t>& bytes) {
@@ -99,6 +113,12 @@ void ImagerCommands::handle(uint8_t code) {
   }
   uint8_t f[16] = {};
   if (!readFields(f, requestLength(code))) return;
+  Gate gate;
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    gate = gate_;
+  }
+  if (gate && !gate(code)) return;
   ImagerPort& out = ports_.port(kAnswerOut);
   switch (code) {
     case 1:
@@ -125,8 +145,10 @@ void ImagerCommands::handle(uint8_t code) {
     case 9: answer(sensorRegisters_[f[0]]); break;
     case 13: {
       if (silent_) break;
-      out.write(reinterpret_cast<const uint8_t*>(&identity_.linkLevel), 4);
-      out.write(&identity_.linkFlag, 1);
+      const uint32_t level = linkLevel_;
+      const uint8_t flag = linkFlag_;
+      out.write(reinterpret_cast<const uint8_t*>(&level), 4);
+      out.write(&flag, 1);
       out.flush();
       break;
     }

@@ -37,6 +37,13 @@ class ImagerCommands {
 
   // A silent imager reads commands but answers none.
   void setSilent(bool silent) { silent_ = silent; }
+  // Runs on the imager's command thread once a command's request fields have been
+  // read, before it is served; false leaves it unserved (no answer, no effect).
+  // Empty: every command is served.
+  using Gate = std::function<bool(uint8_t code)>;
+  void setGate(Gate gate);
+  // The level and flag the following link checks answer (at first the identity's).
+  void setLinkCheckAnswer(uint32_t level, uint8_t flag);
   // Hands codes 4, 6, 16, 17 and 27 to the given handler once their request
   // fields have been read (one flag byte for 4, nine bytes for 27, none otherwise);
   // the handler reads the host's acknowledgements from in and answers on out.
@@ -83,6 +90,9 @@ class ImagerCommands {
   std::atomic<int> temporaryWrites_{0};
   std::atomic<int> permanentWrites_{0};
   LongResponse longResponse_;
+  Gate gate_;
+  std::atomic<uint32_t> linkLevel_;
+  std::atomic<uint8_t> linkFlag_;
   std::mutex longResponseCall_;  // held while the handler runs; taken before lock_
   std::atomic<bool> silent_{false};
   std::atomic<bool> stop_{false};

@@ -78,10 +78,17 @@ void TransferControl::holdStall(Channel channel) {
   s.armed = false;
   const uint64_t releases = releases_;
   auto released = [&] { return shutDown_ || releases_ != releases; };
+  holding_[slot(channel)] = true;
   if (s.ms < 0)
     cv_.wait(g, released);
   else
     cv_.wait_for(g, std::chrono::milliseconds(s.ms), released);
+  holding_[slot(channel)] = false;
+}
+
+bool TransferControl::holding(Channel channel) const {
+  std::lock_guard<std::mutex> g(m_);
+  return holding_[slot(channel)];
 }
 
 bool TransferControl::takeCut(Channel channel, size_t index, std::function<void()>& onCut) {

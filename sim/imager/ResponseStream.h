@@ -36,6 +36,8 @@ class TransferControl {
   // milliseconds, or until releaseStall when ms is negative.
   void stall(Channel channel, size_t afterBytes, int ms);
   void releaseStall();
+  // A transfer on the channel is held in a stall now.
+  bool holding(Channel channel) const;
   // The barcode record with this index (0 = the first of a result section) ends
   // after its type byte: the transfer sends nothing more and onCut runs (for
   // example to fail or close the line).
@@ -72,6 +74,7 @@ class TransferControl {
   bool shutDown_ = false;
   uint64_t releases_ = 0;
   Stall stalls_[2];
+  bool holding_[2] = {};
   Cut cuts_[2];
 };
 

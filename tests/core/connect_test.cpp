@@ -180,6 +180,28 @@ TEST(Connect, TheSecondUsbDriverNeverFallsBackToThePacketLink) {
   EXPECT_EQ(VelGetCommunicationStatus(), -4);
 }
 
+// The link check passes, but the version or configuration query then gets no
+// answer: the connection is not set up.
+TEST(Connect, AFailedQueryAfterThePassedLinkCheckAnswersZero) {
+  for (uint8_t unanswered : {5, 1}) {
+    SimulatedImager imager(Line::Usb2);
+    imager.commands().setGate([unanswered](uint8_t code) { return code != unanswered; });
+    EXPECT_EQ(imager.connectOnce(300), 0) << "code " << int(unanswered);
+    EXPECT_EQ(VelGetCommunicationStatus(), -4);
+  }
+}
+
+// A link check refused on its answer's content fails the status check but
+// leaves the connection usable.
+TEST(Connect, AStatusCheckRefusedOnContentLeavesTheConnectionIntact) {
+  SimulatedImager imager(Line::Usb);
+  ASSERT_EQ(imager.connect(), 1);
+  imager.commands().setLinkCheckAnswer(16, 0);
+  EXPECT_EQ(VelGetCommunicationStatus(), -3);
+  imager.commands().setLinkCheckAnswer(18, 1);
+  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+}
+
 TEST(Connect, AStatusCheckThatGetsNoAnswerMarksTheConnectionFailed) {
   SimulatedImager imager(Line::Usb);
   ASSERT_EQ(imager.connect(), 1);

@@ -6,6 +6,7 @@
 // and a previous-grey request whose form the host guesses wrong.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -165,21 +166,29 @@ TEST_F(ImageCapture, AStoppedCompressedTransferKeepsThePreviousImage) {
   EXPECT_EQ(VelGetGreyImageCompressedDataSize(), 1200);
 }
 
-// A disconnect during a transfer stops it at its next block, as a cancel does: the
-// imager ends its response instead of reading the next connection's commands as
-// acknowledgements, and that connection comes up at once.
+// A disconnect during a transfer, also one made as soon as the capture export
+// returns, stops it at its next block, as a cancel does: the imager ends its
+// response and takes the close command, instead of reading the next
+// connection's commands as acknowledgements, and that connection comes up at once.
 TEST_F(ImageCapture, ADisconnectDuringATransferLetsTheNextConnectionIn) {
   SimulatedImager imager(Line::Serial);
   imager.operations().setScene(imageScene(256, 96));
   connect(imager);
-  // Status, size fields and a part of the first block; then the imager pauses.
-  imager.operations().control().stall(sim::Channel::Command, 2000, 100);
-  VelCaptureImage(0, 0, 1, 0);
-  vel::platform::sleepMs(30);
-  VelDeviceDisconnect();
-  ASSERT_TRUE(imager.operations().waitForTransfers(1, 5000));
-  EXPECT_EQ(imager.operations().transfers()[0].end, sim::TransferEnd::StoppedByHost);
-  EXPECT_EQ(imager.connectOnce(2000), 1);
+  const auto closes = [&] {
+    const std::vector<uint8_t> codes = imager.commands().receivedCodes();
+    return static_cast<size_t>(std::count(codes.begin(), codes.end(), 18));
+  };
+  for (size_t round = 1; round <= 3; ++round) {
+    // Status, size fields and a part of the first block; then the imager pauses.
+    imager.operations().control().stall(sim::Channel::Command, 2000, 100);
+    VelCaptureImage(0, 0, 1, 0);
+    VelDeviceDisconnect();
+    ASSERT_TRUE(imager.operations().waitForTransfers(round, 5000)) << "round " << round;
+    EXPECT_EQ(imager.operations().transfers()[round - 1].end, sim::TransferEnd::StoppedByHost) << "round " << round;
+    for (int i = 0; i < 2000 && closes() < round; ++i) vel::platform::sleepMs(1);
+    EXPECT_EQ(closes(), round) << "the imager took the close command";
+    ASSERT_EQ(imager.connectOnce(2000), 1) << "round " << round;
+  }
 }
 
 TEST_F(ImageCapture, AColourSensorSendsAMosaicThatBecomesColour) {
@@ -263,15 +272,31 @@ TEST_F(ImageCapture, SizesTheLibraryCannotTakeAbortTheRun) {
   }
 }
 
-// Sections read to their end keep the connection in step.
+// Sections read to their end keep the connection in step: a binary width the
+// library cannot take, and runs beyond the image, whose block is read to its end.
 TEST_F(ImageCapture, ADroppedSectionKeepsTheConnectionInStep) {
   SimulatedImager imager(Line::Serial);
-  imager.operations().setScene(imageScene(12, 10));
-  connect(imager);
-  VelCaptureImage(0, 1, 1, 0);
-  EXPECT_EQ(takeWholeRun().back(), progress(100, 2));
-  EXPECT_EQ(VelGetGreyImageWidth(), 12) << "the grey image after the dropped binary one was read";
-  EXPECT_TRUE(simimager::connectionIntact());
+  sim::Scene overshooting = imageScene(16, 10);
+  overshooting.extraRuns = {3, 3};
+  for (const sim::Scene& scene : {imageScene(12, 10), overshooting}) {
+    imager.operations().setScene(scene);
+    connect(imager);
+    VelCaptureImage(0, 1, 1, 0);
+    EXPECT_EQ(takeWholeRun().back(), progress(100, 2));
+    EXPECT_EQ(VelGetGreyImageWidth(), scene.image.width) << "the grey image after the dropped binary one was read";
+    EXPECT_TRUE(simimager::connectionIntact());
+  }
+}
+
+// A previous grey image that never comes: the channel is reset and the run ends
+// Aborted, not Done.
+TEST_F(ImageCapture, APreviousGreyImageThatNeverComesEndsAborted) {
+  SimulatedImager imager(Line::Usb);
+  imager.operations().setScene(imageScene(40, 30));
+  connect(imager, 300);
+  imager.commands().setSilent(true);
+  VelGetPreviousGreyImage();
+  EXPECT_EQ(takeWholeRun(), (Notes{progress(100, 2), progress(100, 2)}));
 }
 
 TEST_F(ImageCapture, PreviousImagesAreSentAgain) {
@@ -333,6 +358,10 @@ TEST_F(ImageCapture, StandardDeviationOfTheImagersLastImage) {
   imager.commands().setStandardDeviation(4321);
   connect(imager);
   EXPECT_EQ(VelGetImageStandardDeviation(), 4321);
+  SetCommunicationError();
+  EXPECT_EQ(VelGetImageStandardDeviation(), -1) << "the connection is marked failed";
+  const std::vector<uint8_t> codes = imager.commands().receivedCodes();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 32), 1) << "the second request was not sent";
 }
 
 }  // namespace

@@ -128,11 +128,19 @@ TEST(BinarySection, BadSizesAreReadAndDropped) {
   }
 }
 
-TEST(BinarySection, RunsBeyondTheImageAbortTheStream) {
+// Runs beyond the image end the section with their block, which is read to its
+// end and acknowledged; the image is dropped. A block longer than the block size
+// has no length to trust: the stream is aborted.
+TEST(BinarySection, RunsBeyondTheImageEndTheSectionWithTheirBlock) {
   Sections s;
-  MemoryStream stream(binarySection(1, {254, 254, 0}, 64));  // 511 pixels into 8 x 8
-  EXPECT_FALSE(s.slots->readBinarySection(stream, 8, 8, 64));
-  EXPECT_TRUE(stream.failed());
+  Bytes input = binarySection(1, {7, 7, 254, 0}, 2);  // 16 pixels, then 255 + 1 into the 48 left of 8 x 8
+  input.push_back(0xEE);                              // what follows the section
+  MemoryStream stream(input);
+  EXPECT_TRUE(s.slots->readBinarySection(stream, 8, 8, 2));
+  EXPECT_TRUE(s.slots->rejected());
+  EXPECT_FALSE(stream.failed());
+  EXPECT_EQ(stream.position, input.size() - 1);
+  EXPECT_EQ(stream.output, (Bytes{1, 1})) << "both blocks acknowledged";
   EXPECT_EQ(s.shared.binary()[0], 'X');
 
   Sections t;

@@ -5,6 +5,7 @@
 // while another thread connects and disconnects.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "SimulatedImagerFixture.h"
+#include "core/LibraryState.h"
 #include "image/TimestampRecord.h"
 #include "operations/CancelWatchdog.h"
 
@@ -66,9 +68,13 @@ Notes takeNotes(size_t count, uint32_t timeoutMs = 10000) {
   return notes;
 }
 
-// The worker acknowledges a barcode record right after it announced it; a cancel
-// made after this pause reaches the transfer's next poll, not that one.
-void letTheWorkerAcknowledge() { vel::platform::sleepMs(200); }
+// The worker acknowledges a barcode record right after it announced it; an imager
+// stalled after that record holds its stall once the acknowledgement came. A
+// cancel or disconnect made then reaches the transfer's next poll, not that one.
+void waitForTheAcknowledgement(SimulatedImager& imager, sim::Channel channel = sim::Channel::Command) {
+  for (int i = 0; i < 10000 && !imager.operations().control().holding(channel); ++i) vel::platform::sleepMs(1);
+  ASSERT_TRUE(imager.operations().control().holding(channel));
+}
 
 // A host capture whose imager stalls after the first barcode, on a connection with
 // no channel timeout: only the cancel's watchdog ends the wait.
@@ -151,7 +157,7 @@ TEST_P(OperationTest, ACancelledHostCaptureEndsAbortedAndLeavesTheEarlierResults
   imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
   VelCaptureImage(1, 0, 0, 0);
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
-  letTheWorkerAcknowledge();
+  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
   VelCancelHostInitiatedOperation();
   imager.operations().control().releaseStall();
   EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(100, 2)}));
@@ -191,13 +197,41 @@ TEST(HostOperation, TheWatchdogAbortsATransferStalledAfterACancel) {
   SimulatedImager imager(Line::Usb2);
   ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
-  letTheWorkerAcknowledge();
+  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
   const uint32_t cancelled = vel::platform::tickCount();
   VelCancelHostInitiatedOperation();
   EXPECT_EQ(takeRun(), (Notes{progress(100, 2)}));
   EXPECT_GE(vel::platform::tickCount() - cancelled, vel::CancelWatchdog::kTimeoutMs - 50) << "not before its time";
   EXPECT_EQ(VelGetCommunicationStatus(), -3) << "the broken transfer marks the connection failed";
   EXPECT_NE(barcodeData(0), "first") << "nothing of the stopped run was published";
+}
+
+// A cancel made as soon as the capture export returns, before the worker has read
+// a byte, reaches the transfer: it stops at its first acknowledgement. When the
+// imager never answers, the watchdog armed by that cancel aborts the transfer.
+TEST(HostOperation, ACancelRightAfterTheRequestStopsTheTransfer) {
+  SimulatedImager imager(Line::Usb2);
+  imager.operations().setScene(resultsScene({"first", "second"}));
+  ASSERT_EQ(imager.connect(-1), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  // The worker is kept from beginning the transfer until after the cancel, as a
+  // busy machine may keep it.
+  auto captureAndCancel = [] {
+    vel::ScopedLock worker(vel::library().transferLock);
+    VelCaptureImage(1, 0, 0, 0);
+    VelCancelHostInitiatedOperation();
+  };
+  imager.operations().control().stall(sim::Channel::Command, 0, -1);
+  captureAndCancel();
+  imager.operations().control().releaseStall();
+  EXPECT_EQ(takeRun().back(), progress(100, 2));
+  ASSERT_TRUE(imager.operations().waitForTransfers(1, 3000));
+  EXPECT_EQ(imager.operations().transfers()[0].end, sim::TransferEnd::StoppedByHost);
+
+  imager.operations().control().stall(sim::Channel::Command, 0, -1);
+  captureAndCancel();
+  EXPECT_EQ(takeRun(), (Notes{progress(100, 2)}));
+  EXPECT_EQ(VelGetCommunicationStatus(), -3);
 }
 
 TEST(HostOperation, DisconnectDuringAStalledTransferReturns) {
@@ -208,6 +242,7 @@ TEST(HostOperation, DisconnectDuringAStalledTransferReturns) {
   imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
   VelCaptureImage(1, 0, 0, 0);
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
+  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
   auto disconnected = std::async(std::launch::async, [] { VelDeviceDisconnect(); });
   ASSERT_EQ(disconnected.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "disconnect hangs";
   // A section cut off by a broken stream publishes what it received; the run is aborted.
@@ -215,6 +250,46 @@ TEST(HostOperation, DisconnectDuringAStalledTransferReturns) {
   EXPECT_EQ(barcodeData(0), "first");
   EXPECT_EQ(VelGetCommunicationStatus(), -4);
   EXPECT_EQ(VelGetHostInitiatedOperationStatus(), 0);
+}
+
+// A transfer that breaks off (no answer within the channel timeout) publishes
+// the results it received; the run ends Aborted and the connection is failed.
+TEST(HostOperation, ABrokenTransferPublishesWhatItReceivedAndFailsTheConnection) {
+  SimulatedImager imager(Line::Usb);
+  imager.operations().setScene(resultsScene({"first", "second"}));
+  ASSERT_EQ(imager.connect(500), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
+  VelCaptureImage(1, 0, 0, 0);
+  EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(0, 3), progress(0, 6), progress(100, 2)}));
+  EXPECT_EQ(VelGetNumberOfDecodedBarcodes(), 1);
+  EXPECT_EQ(barcodeData(0), "first");
+  EXPECT_EQ(VelGetCommunicationStatus(), -3);
+}
+
+// Each argument of VelCaptureImage counts by its low byte; the flags byte the
+// imager receives carries the compressed bit.
+TEST(HostOperation, CaptureArgumentsCountByTheirLowByte) {
+  SimulatedImager imager(Line::Usb2);  // an SA-1110, which sends binary images
+  sim::Scene scene = resultsScene({"a"});
+  scene.image.width = 16;
+  scene.image.height = 8;
+  imager.operations().setScene(scene);
+  ASSERT_EQ(imager.connect(), 1);
+  VelRegisterHostOperationProgressThread(thisThreadWithQueue());
+  struct Case {
+    int decode, binary, grey, compressed;
+    uint8_t flags;
+  };
+  const Case cases[] = {{0x100, 0x200, 0x300, 0x10000, 0x00}, {0x101, 0x1FF, 0x10002, 0x7FFFFF01, 0x17},
+                        {0, 0, 0x104, 0x100, 0x04}, {0, 0, 1, 1, 0x14}};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    VelCaptureImage(c.decode, c.binary, c.grey, c.compressed);
+    EXPECT_EQ(takeRun().back(), progress(100, 1)) << "case " << i;
+    ASSERT_TRUE(imager.operations().waitForTransfers(i + 1, 3000));
+    EXPECT_EQ(imager.operations().transfers()[i].flags, c.flags) << "case " << i;
+  }
 }
 
 // An export that follows a capture at once waits for the capture's transfer: the
@@ -319,6 +394,44 @@ TEST(TriggerOperation, ATriggerTransferYieldsToAHostTransfer) {
   EXPECT_EQ(VelGetHostInitiatedOperationStatus(), 0x0164) << "the host transfer went on to its end";
 }
 
+// A status check shortens only the command channel's timeout: a trigger read
+// that begins while the check waits for its answer keeps the channel timeout and
+// rides out a pause of the imager longer than the check's 200 ms.
+TEST(TriggerOperation, AStatusCheckLeavesTheEventChannelsTimeoutAlone) {
+  SimulatedImager imager(Line::Usb2);
+  sim::Scene scene = resultsScene({"first", "second"});
+  scene.image.width = 16;
+  scene.image.height = 8;
+  imager.operations().setScene(scene);
+  ASSERT_EQ(imager.connect(5000), 1);
+  VelRegisterTriggerProgressThread(thisThreadWithQueue());
+  VelSetTriggerGrayImageReadEnabled(0);
+  // After the image size (4 bytes) and the first barcode, which the host
+  // acknowledges and then reads on, the imager pauses.
+  imager.operations().control().stall(sim::Channel::Event, afterFirstBarcode("first") + 4, 600);
+  // The imager takes the status check's link check, then sends the trigger
+  // transfer and answers the check once the pause has begun.
+  std::future<sim::TransferReport> trigger;
+  std::atomic<bool> held{false};
+  imager.commands().setGate([&](uint8_t code) {
+    if (code != 13 || trigger.valid()) return true;
+    trigger = std::async(std::launch::async, [&] { return imager.operations().pullTrigger(kDecodeFirst | 0x04); });
+    for (int i = 0; i < 2000 && !imager.operations().control().holding(sim::Channel::Event); ++i)
+      vel::platform::sleepMs(1);
+    held = true;
+    return true;
+  });
+  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+  for (int i = 0; i < 5000 && !held; ++i) vel::platform::sleepMs(1);
+  ASSERT_TRUE(held);
+  imager.commands().setGate({});
+  const Notes run = takeRun();
+  EXPECT_EQ(run.back(), progress(100, 1));
+  EXPECT_EQ(std::count(run.begin(), run.end(), progress(100, 8)), 1) << "the grey image was published";
+  EXPECT_EQ(trigger.get().end, sim::TransferEnd::Completed);
+  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+}
+
 TEST(TriggerOperation, ExposureAndPresentationModeReportsChangeTheRecord) {
   SimulatedImager imager(Line::Usb);
   sim::Scene scene = resultsScene({});
@@ -412,7 +525,7 @@ TEST(OutputProgress, RunsTheWatchdogOfACancelMadeOnTheWaitingThread) {
   ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
-  letTheWorkerAcknowledge();
+  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
   const uint32_t cancelled = vel::platform::tickCount();
   VelCancelHostInitiatedOperation();
   while ((VelGetHostInitiatedOperationStatus() >> 8) != 2 && vel::platform::tickCount() - cancelled < 10000)

@@ -4,6 +4,7 @@
 // forms.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,8 @@ class Recorder : public vel::ResponseSlots, public vel::ResultSlots, public vel:
   }
   void presentationMode(bool on) override { calls.push_back(on ? "presentation on" : "presentation off"); }
   void setCompressed(bool on) override {
-    compressed = on;
+    // The library's flag is shared: another operation's response may set it right after.
+    compressed = otherResponse ? *otherResponse : on;
     calls.push_back(on ? "compressed" : "uncompressed");
   }
   bool isCompressed() override { return compressed; }
@@ -62,6 +64,7 @@ class Recorder : public vel::ResponseSlots, public vel::ResultSlots, public vel:
 
   std::vector<std::string> calls;
   bool compressed = false;
+  std::optional<bool> otherResponse;
   bool imagesFail = false;
 
  private:
@@ -176,6 +179,26 @@ TEST(ResponseEnvelope, SectionsFollowInTheOrderTheFlagsAsk) {
   EXPECT_EQ(results.unread, 0u);
 }
 
+// The grey section of a response follows that response's own status, whatever
+// another operation's response has meanwhile done to the library's flag.
+TEST(ResponseEnvelope, TheGreySectionFollowsItsOwnResponsesStatus) {
+  Bytes compressed{0x10};
+  append(compressed, sizeOf(32, 8));
+  put32(compressed, 300);
+  compressed.push_back(Recorder::kImageMarker);
+  Bytes raw{0x00};
+  append(raw, sizeOf(32, 8));
+  raw.push_back(Recorder::kImageMarker);
+  for (const auto& [bytes, grey] : {std::pair{compressed, "grey 32x8 compressed 300"}, std::pair{raw, "grey 32x8 raw 256"}}) {
+    MemoryStream stream(bytes);
+    Recorder slots;
+    slots.otherResponse = bytes[0] == 0x00;
+    vel::ReadOperationResponse(stream, 0x04, kBlockSize, slots);
+    EXPECT_EQ(slots.calls.back(), grey);
+    EXPECT_EQ(stream.position, bytes.size());
+  }
+}
+
 TEST(ResponseEnvelope, AFailedSectionSkipsTheRestButTheStreamIsFlushed) {
   const Parsed r = full(everySection(64, 8), 0x0F, /*imagesFail=*/true);
   EXPECT_EQ(r.calls, (Calls{"presentation off", "uncompressed", "results", "binary 64x8 4096"}));
@@ -202,8 +225,7 @@ TEST(ResponseEnvelope, PreviousImageForms) {
   greyBytes.push_back(Recorder::kImageMarker);
   MemoryStream grey(greyBytes);
   Recorder g;
-  g.compressed = true;  // the library's flag from the last image decides
-  vel::ReadGreyOnlyResponse(grey, 512, g);
+  vel::ReadGreyOnlyResponse(grey, 512, true, g);
   EXPECT_EQ(g.calls, (Calls{"grey 20x5 compressed 50"}));
   EXPECT_EQ(grey.flushes, 1);
 
@@ -211,14 +233,14 @@ TEST(ResponseEnvelope, PreviousImageForms) {
   MemoryStream failed(sizeOf(20, 5));
   failed.abort();
   Recorder f;
-  vel::ReadGreyOnlyResponse(failed, 512, f);
+  vel::ReadGreyOnlyResponse(failed, 512, false, f);
   EXPECT_EQ(f.calls, (Calls{"failed"}));
   EXPECT_FALSE(failed.failed()) << "the stream was reset";
   EXPECT_EQ(failed.position, 0u);
 
   MemoryStream shortHeader({20, 0, 5});
   Recorder s;
-  vel::ReadGreyOnlyResponse(shortHeader, 512, s);
+  vel::ReadGreyOnlyResponse(shortHeader, 512, false, s);
   EXPECT_EQ(s.calls, (Calls{"failed"}));
   EXPECT_EQ(shortHeader.flushes, 0);
 }
