@@ -171,6 +171,24 @@ TEST_F(ImageCapture, ADisconnectDuringATransferLetsTheNextConnectionIn) {
   EXPECT_EQ(imager.connectOnce(2000), 1);
 }
 
+// A transfer the host gave up on (its channel timed out; no disconnect came) ends
+// when the next connection resets the link: that connection is answered at once.
+TEST_F(ImageCapture, AnAbandonedTransferEndsWhenTheNextConnectionResetsTheLink) {
+  for (Line line : {Line::Serial, Line::Usb}) {
+    SCOPED_TRACE(line == Line::Serial ? "serial" : "usb");
+    SimulatedImager imager(line);
+    imager.operations().setScene(imageScene(256, 96));
+    connect(imager, 300);
+    imager.operations().control().stall(sim::Channel::Command, 2000, -1);
+    VelCaptureImage(0, 0, 1, 0);
+    ASSERT_EQ(takeWholeRun().back(), progress(100, 2)) << "the channel timed out";
+    VelDeviceDisconnect();
+    EXPECT_EQ(imager.connectOnce(3000), 1) << "the first connect after the abandoned transfer";
+    ASSERT_TRUE(imager.operations().waitForTransfers(1, 5000));
+    EXPECT_EQ(imager.operations().transfers()[0].end, sim::TransferEnd::Reset);
+  }
+}
+
 TEST_F(ImageCapture, AColourSensorSendsAMosaicThatBecomesColour) {
   sim::ImagerIdentity colour;
   colour.imageSensor = 0x7FA29650;
