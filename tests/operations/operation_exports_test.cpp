@@ -66,9 +66,11 @@ Notes takeNotes(size_t count, uint32_t timeoutMs = 10000) {
   return notes;
 }
 
-// The worker acknowledges a barcode record right after it announced it; a cancel
-// made after this pause reaches the transfer's next poll, not that one.
-void letTheWorkerAcknowledge() { vel::platform::sleepMs(200); }
+// The worker acknowledged the first barcode record once the imager holds at its
+// stall after it; a cancel or disconnect made then reaches the transfer's next poll.
+void letTheWorkerAcknowledge(SimulatedImager& imager, sim::Channel channel = sim::Channel::Command) {
+  ASSERT_TRUE(imager.operations().control().waitUntilStalled(channel, 10000));
+}
 
 // A host capture whose imager stalls after the first barcode, on a connection with
 // no channel timeout: only the cancel's watchdog ends the wait.
@@ -151,7 +153,7 @@ TEST_P(OperationTest, ACancelledHostCaptureEndsAbortedAndLeavesTheEarlierResults
   imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
   VelCaptureImage(1, 0, 0, 0);
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
-  letTheWorkerAcknowledge();
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   VelCancelHostInitiatedOperation();
   imager.operations().control().releaseStall();
   EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(100, 2)}));
@@ -191,7 +193,7 @@ TEST(HostOperation, TheWatchdogAbortsATransferStalledAfterACancel) {
   SimulatedImager imager(Line::Usb2);
   ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
-  letTheWorkerAcknowledge();
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   const uint32_t cancelled = vel::platform::tickCount();
   VelCancelHostInitiatedOperation();
   EXPECT_EQ(takeRun(), (Notes{progress(100, 2)}));
@@ -208,6 +210,7 @@ TEST(HostOperation, DisconnectDuringAStalledTransferReturns) {
   imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
   VelCaptureImage(1, 0, 0, 0);
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   auto disconnected = std::async(std::launch::async, [] { VelDeviceDisconnect(); });
   ASSERT_EQ(disconnected.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "disconnect hangs";
   // A section cut off by a broken stream publishes what it received; the run is aborted.
@@ -372,6 +375,7 @@ TEST(TriggerOperation, DisconnectDuringAStalledTriggerTransferReturns) {
   imager.operations().control().stall(sim::Channel::Event, afterFirstBarcode("first"), -1);
   auto pulled = std::async(std::launch::async, [&] { return imager.operations().pullTrigger(kDecodeFirst); });
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager, sim::Channel::Event));
   auto disconnected = std::async(std::launch::async, [] { VelDeviceDisconnect(); });
   ASSERT_EQ(disconnected.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "disconnect hangs";
   EXPECT_EQ(takeRun(), (Notes{progress(0, 6), progress(100, 2)}));
@@ -412,7 +416,7 @@ TEST(OutputProgress, RunsTheWatchdogOfACancelMadeOnTheWaitingThread) {
   ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
-  letTheWorkerAcknowledge();
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   const uint32_t cancelled = vel::platform::tickCount();
   VelCancelHostInitiatedOperation();
   while ((VelGetHostInitiatedOperationStatus() >> 8) != 2 && vel::platform::tickCount() - cancelled < 10000)
