@@ -430,8 +430,6 @@ TEST(OutputProgress, RunsTheWatchdogOfACancelMadeOnTheWaitingThread) {
 TEST(Concurrency, ExportsDuringConnectAndDisconnect) {
   SimulatedImager imager(Line::Usb2);
   imager.operations().setScene(resultsScene({"c"}));
-  // A transfer the host leaves at disconnect holds the imager only briefly.
-  imager.operations().control().setAckTimeout(100);
   std::atomic<bool> stop{false};
   auto hammer = [&](int which) {
     int target = 0;
