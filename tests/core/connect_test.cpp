@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "Eventually.h"
 #include "SimulatedImagerFixture.h"
 #include "config/DeviceConfiguration.h"
 
@@ -78,7 +79,7 @@ TEST_P(ConnectTest, ConnectsReadsTheImagerAndDisconnects) {
   VelDeviceDisconnect();
   EXPECT_EQ(VelGetCommunicationStatus(), -4);
   VelDeviceDisconnect();  // harmless
-  EXPECT_TRUE(imager.commands().closed());
+  EXPECT_TRUE(eventually([&] { return imager.commands().closed(); })) << "the imager takes the close on its own thread";
   EXPECT_EQ(firmware(), "SIM 2.31") << "versions stay after disconnect";
   EXPECT_EQ(VelIsColorSensor(), 1);
 }
