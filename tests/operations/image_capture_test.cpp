@@ -144,7 +144,7 @@ TEST_F(ImageCapture, AStoppedCompressedTransferKeepsThePreviousImage) {
   // Status, size, size value and the first 4,096-byte piece; then the imager stalls.
   imager.operations().control().stall(sim::Channel::Command, 1 + 4 + 4 + 4096 + 100, -1);
   VelCaptureImage(0, 0, 1, 1);
-  vel::platform::sleepMs(300);
+  ASSERT_TRUE(imager.operations().control().waitUntilStalled(sim::Channel::Command, 10000));
   VelCancelHostInitiatedOperation();
   imager.operations().control().releaseStall();
   const Notes run = takeWholeRun();
