@@ -49,9 +49,11 @@ int main(int argc, char** argv) {
   if (!connect_imager((int)port, (int)timeout_ms)) return 1;
 
   /* Settings change only the library's copy of the imager's configuration: the factory
-   * defaults leave QR Code off, so switch it on and send the copy to the imager as its
-   * temporary configuration (it lasts until the imager is switched off). */
+   * defaults leave QR Code off and decode one barcode per image, so switch QR Code on,
+   * ask for every barcode in view and send the copy to the imager as its temporary
+   * configuration (it lasts until the imager is switched off). */
   VelSetQRCodeEnabled(1);
+  VelSetMaximumNumberBarcodesToDecode(20);
   if (VelSetTemporaryDeviceConfiguration() != 1) fprintf(stderr, "the imager did not take the configuration\n");
 
   /* Decode, no binary image, no grey image, no compression. The call only sends the

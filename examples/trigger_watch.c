@@ -111,9 +111,10 @@ int main(int argc, char** argv) {
   }
   if (!connect_imager((int)port, (int)timeout_ms)) return 1;
 
-  /* Ask the imager to decode on every trigger pull and to send no grey image with it
-   * (a shorter transfer), in its temporary configuration. */
+  /* Ask the imager to decode every barcode in view on every trigger pull and to send
+   * no grey image with it (a shorter transfer), in its temporary configuration. */
   VelSetTriggerDecodeBarcodeEnabled(1);
+  VelSetMaximumNumberBarcodesToDecode(20);
   VelSetTriggerGrayImageReadEnabled(0);
   if (VelSetTemporaryDeviceConfiguration() != 1) fprintf(stderr, "the imager did not take the configuration\n");
 

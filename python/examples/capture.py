@@ -27,6 +27,9 @@ def main():
     try:
         with imgengine.connect(port=args.port, timeout=args.timeout) as imager:
             print("connected: firmware %s, %s sensor" % (imager.versions.firmware, imager.sensor.name))
+            # Every barcode in view: the factory configuration decodes one.
+            imager.settings.maximum_number_barcodes_to_decode = 20
+            imager.apply()
             capture = imager.capture(decode=True, grey=True, timeout=60)
     except imgengine.ImgEngineError as error:
         print("capture.py: %s" % error, file=sys.stderr)

@@ -77,4 +77,6 @@ def shelf(velsim_factory):
 def imager(shelf):
     import imgengine
     with imgengine.connect(PORT, timeout=30) as connected:
+        connected.settings.maximum_number_barcodes_to_decode = 20  # every barcode of the scene, not just one
+        connected.apply()
         yield connected

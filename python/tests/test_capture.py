@@ -89,6 +89,8 @@ def test_capture_arguments_are_checked(velsim_factory):
 def test_a_capture_past_its_timeout_is_cancelled_and_the_imager_stays_usable(velsim_factory):
     velsim_factory("--scene", __import__("conftest").scene("shelf"), "--paced")
     with imgengine.connect(PORT, timeout=30) as imager:
+        imager.settings.maximum_number_barcodes_to_decode = 20
+        imager.apply()
         # A paced line at 115200 baud takes minutes for the 1.3 MB grey image.
         with pytest.raises(imgengine.CaptureTimeout):
             imager.capture(decode=False, grey=True, timeout=2)

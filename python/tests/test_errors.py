@@ -27,8 +27,8 @@ def test_no_device(monkeypatch, host_settings):
 
 
 def test_a_lost_connection_fails_what_follows(velsim_factory):
-    sim = velsim_factory()  # the scripted scene: results without photographing, quickly
-    imager = imgengine.connect(PORT, timeout=5)
+    sim = velsim_factory()  # the demo scene, photographed slowly under a sanitizer
+    imager = imgengine.connect(PORT, timeout=30)
     try:
         assert imager.capture(decode=True, grey=False, timeout=60).barcodes
         sim.kill()

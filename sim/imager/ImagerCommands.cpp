@@ -63,7 +63,9 @@ void ImagerCommands::sendEvent(const std::vector<uint8_t>& bytes) {
 
 void ImagerCommands::withEventChannel(const std::function<void(ImagerPort& out, ImagerPort& in)>& use) {
   std::lock_guard<std::mutex> g(eventLock_);
-  use(ports_.port(kEventOut), ports_.port(kEventIn));
+  const std::unique_ptr<ImagerPort> out = ports_.sessionPort(kEventOut);
+  const std::unique_ptr<ImagerPort> in = ports_.sessionPort(kEventIn);
+  use(*out, *in);
 }
 
 std::vector<uint8_t> ImagerCommands::receivedCodes() const {
@@ -90,8 +92,8 @@ void ImagerCommands::serve() {
   }
 }
 
-bool ImagerCommands::readFields(uint8_t* fields, size_t count) {
-  const bool complete = !count || ports_.port(kCommandIn).read(fields, count, 2000) == count;
+bool ImagerCommands::readFields(ImagerPort& in, uint8_t* fields, size_t count) {
+  const bool complete = !count || in.read(fields, count, 2000) == count;
   std::lock_guard<std::mutex> g(lock_);
   fieldLog_.emplace_back(fields, fields + (complete ? count : 0));
   if (complete) fields_.assign(fields, fields + count);
@@ -99,9 +101,8 @@ bool ImagerCommands::readFields(uint8_t* fields, size_t count) {
 }
 
 template <typename T>
-void ImagerCommands::answer(const T& value) {
+void ImagerCommands::answer(ImagerPort& out, const T& value) {
   if (silent_) return;
-  ImagerPort& out = ports_.port(kAnswerOut);
   out.write(reinterpret_cast<const uint8_t*>(&value), sizeof value);
   out.flush();
 }
@@ -111,22 +112,26 @@ void ImagerCommands::handle(uint8_t code) {
     std::lock_guard<std::mutex> g(lock_);
     codes_.push_back(code);
   }
+  // The command is read and answered in the session it arrived in: after the host
+  // reset the link nothing of it reaches the new session, and a long response ends.
+  const std::unique_ptr<ImagerPort> in = ports_.sessionPort(kCommandIn);
+  const std::unique_ptr<ImagerPort> answerPort = ports_.sessionPort(kAnswerOut);
+  ImagerPort& out = *answerPort;
   uint8_t f[16] = {};
-  if (!readFields(f, requestLength(code))) return;
+  if (!readFields(*in, f, requestLength(code))) return;
   Gate gate;
   {
     std::lock_guard<std::mutex> g(lock_);
     gate = gate_;
   }
   if (gate && !gate(code)) return;
-  ImagerPort& out = ports_.port(kAnswerOut);
   switch (code) {
     case 1:
       if (store_ && !silent_) answerConfiguration(out);
       break;
     case 2:
     case 3:
-      if (store_) readConfiguration(code == 3);
+      if (store_) readConfiguration(*in, code == 3);
       break;
     case 5: {
       if (silent_) break;
@@ -142,7 +147,7 @@ void ImagerCommands::handle(uint8_t code) {
       break;
     }
     case 8: sensorRegisters_[f[0]] = f[1]; break;
-    case 9: answer(sensorRegisters_[f[0]]); break;
+    case 9: answer(out, sensorRegisters_[f[0]]); break;
     case 13: {
       if (silent_) break;
       const uint32_t level = linkLevel_;
@@ -154,14 +159,14 @@ void ImagerCommands::handle(uint8_t code) {
     }
     case 18: closed_ = true; break;
     case 19: case 20: case 22: case 29: case 31: break;  // imager-side effects only
-    case 21: answer(calibrationStatus_.load()); break;
+    case 21: answer(out, calibrationStatus_.load()); break;
     case 23: if (f[0] < 5) ioPinConfigurations_[f[0]] = f[1]; break;
-    case 24: answer(f[0] < 5 ? ioPinValues_[f[0]] : uint8_t{0}); break;
+    case 24: answer(out, f[0] < 5 ? ioPinValues_[f[0]] : uint8_t{0}); break;
     case 25: if (f[0] < 5) ioPinValues_[f[0]] = f[1]; break;
-    case 26: answer(identity_.blockSize); break;
+    case 26: answer(out, identity_.blockSize); break;
     case 28: targetingLeds_ = f[0]; break;
     case 30: triggerStatus_ = f[0]; break;
-    case 32: answer(standardDeviation_.load()); break;
+    case 32: answer(out, standardDeviation_.load()); break;
     case 4: case 6: case 16: case 17: case 27: {
       std::lock_guard<std::mutex> call(longResponseCall_);
       LongResponse handler;
@@ -170,7 +175,7 @@ void ImagerCommands::handle(uint8_t code) {
         handler = longResponse_;
       }
       const std::vector<uint8_t> fields(f, f + requestLength(code));
-      if (handler && !silent_) handler(code, fields, ports_.port(kCommandIn), out);
+      if (handler && !silent_) handler(code, fields, *in, out);
       break;
     }
     default: break;  // unknown codes are ignored
@@ -203,8 +208,7 @@ void ImagerCommands::answerConfiguration(ImagerPort& out) {
 }
 
 // Takes a configuration write off the command port as far as the store needs it.
-void ImagerCommands::readConfiguration(bool permanent) {
-  ImagerPort& in = ports_.port(kCommandIn);
+void ImagerCommands::readConfiguration(ImagerPort& in, bool permanent) {
   const int level = static_cast<int>(identity_.linkLevel);
   std::vector<uint8_t> bytes;
   for (;;) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,15 +47,17 @@ class ImagerCommands {
   void setLinkCheckAnswer(uint32_t level, uint8_t flag);
   // Hands codes 4, 6, 16, 17 and 27 to the given handler once their request
   // fields have been read (one flag byte for 4, nine bytes for 27, none otherwise);
-  // the handler reads the host's acknowledgements from in and answers on out.
-  // Replacing the handler waits until a response it is running has ended.
+  // the handler reads the host's acknowledgements from in and answers on out,
+  // ports of the link's session the command came in (ended() once the host reset
+  // the link). Replacing the handler waits until a response it is running has ended.
   using LongResponse =
       std::function<void(uint8_t code, const std::vector<uint8_t>& fields, ImagerPort& in, ImagerPort& out)>;
   void setLongResponse(LongResponse handler);
   // Sends bytes on the event channel (port 2).
   void sendEvent(const std::vector<uint8_t>& bytes);
   // Runs use with the event channel to itself: out is port 2, in (the host's
-  // acknowledgements) port 3. Nothing else is sent on the channel meanwhile.
+  // acknowledgements) port 3, both of the link's current session. Nothing else is
+  // sent on the channel meanwhile.
   void withEventChannel(const std::function<void(ImagerPort& out, ImagerPort& in)>& use);
 
   // What the imager saw and holds.
@@ -79,10 +82,10 @@ class ImagerCommands {
   void serve();
   void handle(uint8_t code);
   void answerConfiguration(ImagerPort& out);
-  void readConfiguration(bool permanent);
-  bool readFields(uint8_t* fields, size_t count);
+  void readConfiguration(ImagerPort& in, bool permanent);
+  bool readFields(ImagerPort& in, uint8_t* fields, size_t count);
   template <typename T>
-  void answer(const T& value);
+  void answer(ImagerPort& out, const T& value);
 
   ImagerPorts& ports_;
   ImagerIdentity identity_;

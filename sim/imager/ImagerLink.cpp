@@ -18,13 +18,31 @@ uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (st
 class ImagerLink::Port : public ImagerPort {
  public:
   Port(ImagerLink& link, int number) : link_(link), number_(number) {}
-  size_t read(uint8_t* buffer, size_t length, int timeoutMs) override { return link_.portRead(number_, buffer, length, timeoutMs); }
-  void write(const uint8_t* data, size_t length) override { link_.portWrite(number_, data, length); }
-  void flush() override { link_.portFlush(number_); }
+  size_t read(uint8_t* buffer, size_t length, int timeoutMs) override {
+    return link_.portRead(number_, buffer, length, timeoutMs, kAnySession);
+  }
+  void write(const uint8_t* data, size_t length) override { link_.portWrite(number_, data, length, kAnySession); }
+  void flush() override { link_.portFlush(number_, kAnySession); }
 
  private:
   ImagerLink& link_;
   int number_;
+};
+
+class ImagerLink::SessionPort : public ImagerPort {
+ public:
+  SessionPort(ImagerLink& link, int number, uint64_t session) : link_(link), number_(number), session_(session) {}
+  size_t read(uint8_t* buffer, size_t length, int timeoutMs) override {
+    return link_.portRead(number_, buffer, length, timeoutMs, session_);
+  }
+  void write(const uint8_t* data, size_t length) override { link_.portWrite(number_, data, length, session_); }
+  void flush() override { link_.portFlush(number_, session_); }
+  bool ended() const override { return link_.sessionEnded(session_); }
+
+ private:
+  ImagerLink& link_;
+  int number_;
+  uint64_t session_;
 };
 
 ImagerLink::ImagerLink(ImagerLine& line, Framing framing, uint32_t token)
@@ -50,6 +68,17 @@ void ImagerLink::shutdown() {
 ImagerPort& ImagerLink::port(int number) {
   if (number < 0 || number >= kPorts) throw std::out_of_range("imager port number");
   return *views_[static_cast<size_t>(number)];
+}
+
+std::unique_ptr<ImagerPort> ImagerLink::sessionPort(int number) {
+  if (number < 0 || number >= kPorts) throw std::out_of_range("imager port number");
+  std::lock_guard<std::mutex> lock(m_);
+  return std::make_unique<SessionPort>(*this, number, epoch_);
+}
+
+bool ImagerLink::sessionEnded(uint64_t session) const {
+  std::lock_guard<std::mutex> lock(m_);
+  return epoch_ != session;
 }
 
 void ImagerLink::setImagerWrites(int number, bool writes) {
@@ -335,7 +364,7 @@ void ImagerLink::writeWire(std::vector<uint8_t> wire, bool data) {
   line_.write(wire.data(), wire.size());
 }
 
-size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs) {
+size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs, uint64_t session) {
   std::vector<int> acks;
   size_t got = 0;
   std::unique_lock<std::mutex> lock(m_);
@@ -345,6 +374,7 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
   auto deadline = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
   PortState& ps = ports_[n];
   while (got < length && !stop_.load()) {
+    if (session != kAnySession && epoch_ != session) break;  // the session's bytes are gone
     if (framing_ == Framing::Direct && !ps.bytes.empty()) {
       while (got < length && !ps.bytes.empty()) {
         buffer[got++] = ps.bytes.front();
@@ -385,12 +415,12 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
   return got;
 }
 
-void ImagerLink::sendPacket(int n, const uint8_t* data, size_t length) {
+void ImagerLink::sendPacket(int n, const uint8_t* data, size_t length, uint64_t session) {
   std::vector<uint8_t> wire;
   uint64_t epoch;
   {
     std::unique_lock<std::mutex> lock(m_);
-    epoch = epoch_;
+    epoch = session == kAnySession ? epoch_ : session;
     PortState& ps = ports_[n];
     cv_.wait(lock, [&] { return ps.unacked.size() < 2 || stop_.load() || epoch_ != epoch; });
     if (stop_.load() || epoch_ != epoch) return;
@@ -406,10 +436,11 @@ void ImagerLink::sendPacket(int n, const uint8_t* data, size_t length) {
   writeWire(std::move(wire), true);
 }
 
-void ImagerLink::portWrite(int n, const uint8_t* data, size_t length) {
+void ImagerLink::portWrite(int n, const uint8_t* data, size_t length, uint64_t session) {
   if (length == 0) return;
   if (framing_ == Framing::Direct) {
     std::lock_guard<std::mutex> w(writeLock_);
+    if (session != kAnySession && sessionEnded(session)) return;
     static std::atomic<uint32_t> counter{0};
     while (length > 0) {
       size_t part = length < kMaxDirectMessage ? length : kMaxDirectMessage;
@@ -428,6 +459,7 @@ void ImagerLink::portWrite(int n, const uint8_t* data, size_t length) {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(m_);
+      if (session != kAnySession && epoch_ != session) return;
       PortState& ps = ports_[n];
       ps.pending.insert(ps.pending.end(), data, data + length);
       length = 0;
@@ -435,19 +467,20 @@ void ImagerLink::portWrite(int n, const uint8_t* data, size_t length) {
       chunk.assign(ps.pending.begin(), ps.pending.begin() + kMaxPayload);
       ps.pending.erase(ps.pending.begin(), ps.pending.begin() + kMaxPayload);
     }
-    sendPacket(n, chunk.data(), chunk.size());
+    sendPacket(n, chunk.data(), chunk.size(), session);
     if (stop_.load()) return;
   }
 }
 
-void ImagerLink::portFlush(int n) {
+void ImagerLink::portFlush(int n, uint64_t session) {
   if (framing_ == Framing::Direct) return;
   std::vector<uint8_t> chunk;
   {
     std::lock_guard<std::mutex> lock(m_);
+    if (session != kAnySession && epoch_ != session) return;
     chunk.swap(ports_[n].pending);
   }
-  if (!chunk.empty()) sendPacket(n, chunk.data(), chunk.size());
+  if (!chunk.empty()) sendPacket(n, chunk.data(), chunk.size(), session);
 }
 
 }  // namespace sim

@@ -44,6 +44,7 @@ class ImagerLink : public ImagerPorts {
   ImagerLink& operator=(const ImagerLink&) = delete;
 
   ImagerPort& port(int number) override;
+  std::unique_ptr<ImagerPort> sessionPort(int number) override;
   // Stops serving: blocked port reads and writes return, the reader thread ends.
   void shutdown();
   void setImagerWrites(int number, bool writes);
@@ -69,6 +70,8 @@ class ImagerLink : public ImagerPorts {
 
  private:
   class Port;
+  class SessionPort;
+  static constexpr uint64_t kAnySession = UINT64_MAX;  // the port state of the moment
   struct Outgoing {
     int sequence;
     std::vector<uint8_t> wire;
@@ -103,10 +106,12 @@ class ImagerLink : public ImagerPorts {
   void checkStalls();
   void writeWire(std::vector<uint8_t> wire, bool data);
 
-  size_t portRead(int n, uint8_t* buffer, size_t length, int timeoutMs);
-  void portWrite(int n, const uint8_t* data, size_t length);
-  void portFlush(int n);
-  void sendPacket(int n, const uint8_t* data, size_t length);
+  // A session is the epoch of the port state; kAnySession follows the link's.
+  size_t portRead(int n, uint8_t* buffer, size_t length, int timeoutMs, uint64_t session);
+  void portWrite(int n, const uint8_t* data, size_t length, uint64_t session);
+  void portFlush(int n, uint64_t session);
+  void sendPacket(int n, const uint8_t* data, size_t length, uint64_t session);
+  bool sessionEnded(uint64_t session) const;
   std::vector<uint8_t> buildPacket(int n, int sequence, const uint8_t* data, size_t length) const;
 
   ImagerLine& line_;
@@ -114,7 +119,7 @@ class ImagerLink : public ImagerPorts {
   uint32_t token_;
 
   std::mutex writeLock_;  // taken before m_
-  std::mutex m_;
+  mutable std::mutex m_;
   std::condition_variable cv_;
   PortState ports_[kPorts];
   std::vector<std::unique_ptr<Port>> views_;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace sim {
 
@@ -20,12 +21,20 @@ class ImagerPort {
   // rest at flush.
   virtual void write(const uint8_t* data, size_t length) = 0;
   virtual void flush() = 0;
+  // Whether the session this port belongs to has ended: the link dropped all
+  // port state since (a host that lost its state asked for a reset). Such a port
+  // reads nothing and sends nothing any more.
+  virtual bool ended() const { return false; }
 };
 
 class ImagerPorts {
  public:
   virtual ~ImagerPorts() = default;
   virtual ImagerPort& port(int number) = 0;  // 0..15
+  // The port in the link's current session only: what a response writes after
+  // the host reset the link does not reach the new session, and its reads do
+  // not take the new session's bytes.
+  virtual std::unique_ptr<ImagerPort> sessionPort(int number) = 0;
 };
 
 }  // namespace sim

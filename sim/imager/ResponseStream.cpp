@@ -23,7 +23,10 @@ void TransferControl::setPieceSize(size_t maxBytes) {
 
 void TransferControl::stall(Channel channel, size_t afterBytes, int ms) {
   std::lock_guard<std::mutex> g(m_);
-  stalls_[slot(channel)] = Stall{true, afterBytes, ms};
+  Stall& s = stalls_[slot(channel)];
+  s.armed = true;
+  s.at = afterBytes;
+  s.ms = ms;
 }
 
 void TransferControl::releaseStall() {
@@ -71,24 +74,28 @@ size_t TransferControl::bytesBeforeStall(Channel channel, size_t written) const 
   return s.at - written;
 }
 
-void TransferControl::holdStall(Channel channel) {
+void TransferControl::holdStall(Channel channel, const std::function<bool()>& abandoned) {
   std::unique_lock<std::mutex> g(m_);
   Stall& s = stalls_[slot(channel)];
   if (!s.armed) return;
   s.armed = false;
   const uint64_t releases = releases_;
-  auto released = [&] { return shutDown_ || releases_ != releases; };
-  holding_[slot(channel)] = true;
-  if (s.ms < 0)
-    cv_.wait(g, released);
-  else
-    cv_.wait_for(g, std::chrono::milliseconds(s.ms), released);
-  holding_[slot(channel)] = false;
+  const auto until = s.ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(s.ms);
+  s.holding = true;
+  cv_.notify_all();
+  // Nothing signals the end of the transfer's session: it is looked at every few milliseconds.
+  while (!shutDown_ && releases_ == releases && !abandoned()) {
+    const auto now = Clock::now();
+    if (now >= until) break;
+    cv_.wait_until(g, std::min(until, now + std::chrono::milliseconds(kAckPollMs)));
+  }
+  s.holding = false;
 }
 
-bool TransferControl::holding(Channel channel) const {
-  std::lock_guard<std::mutex> g(m_);
-  return holding_[slot(channel)];
+bool TransferControl::waitUntilStalled(Channel channel, int timeoutMs) const {
+  std::unique_lock<std::mutex> g(m_);
+  const Stall& s = stalls_[slot(channel)];
+  return cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [&] { return s.holding; });
 }
 
 bool TransferControl::takeCut(Channel channel, size_t index, std::function<void()>& onCut) {
@@ -116,11 +123,12 @@ bool ResponseStream::put(const uint8_t* data, size_t length) {
   while (length > 0) {
     if (over_) return false;
     if (control_.shuttingDown()) return over(TransferEnd::ShutDown);
+    if (out_.ended()) return over(TransferEnd::Reset);
     const size_t room = control_.bytesBeforeStall(channel_, bytes_);
     if (room == 0) {
       // What came before the stall point reaches the host; then nothing moves.
       out_.flush();
-      control_.holdStall(channel_);
+      control_.holdStall(channel_, [this] { return out_.ended(); });
       continue;
     }
     size_t part = std::min(length, room);
@@ -152,6 +160,7 @@ bool ResponseStream::acknowledged() {
   uint8_t ack = 0;
   for (;;) {
     if (control_.shuttingDown()) return over(TransferEnd::ShutDown);
+    if (in_.ended()) return over(TransferEnd::Reset);
     if (in_.read(&ack, 1, kAckPollMs) == 1) break;
     if (Clock::now() >= deadline) return over(TransferEnd::NoAcknowledgement);
     // A link that has shut down answers at once; do not spin on it.

@@ -22,6 +22,7 @@ enum class TransferEnd {
   NoAcknowledgement,  // no acknowledgement came in time (or the link went away)
   Cut,                // a fault cut the transfer short
   ShutDown,           // the imager was shut down during the transfer
+  Reset,              // the host reset the link: the transfer ended with its session
 };
 
 // Faults and limits shared by the transfers of an imager. A stall or a cut is
@@ -33,11 +34,12 @@ class TransferControl {
   void setPieceSize(size_t maxBytes);
   // The transfer stops sending once it has written afterBytes bytes of its
   // response (counted from its first byte after the event message head) for ms
-  // milliseconds, or until releaseStall when ms is negative.
+  // milliseconds, or until releaseStall when ms is negative (or the host resets the link).
   void stall(Channel channel, size_t afterBytes, int ms);
   void releaseStall();
-  // A transfer on the channel is held in a stall now.
-  bool holding(Channel channel) const;
+  // Waits until a transfer on the channel holds at its stall point: the host has
+  // taken (and acknowledged) everything before it.
+  bool waitUntilStalled(Channel channel, int timeoutMs) const;
   // The barcode record with this index (0 = the first of a result section) ends
   // after its type byte: the transfer sends nothing more and onCut runs (for
   // example to fail or close the line).
@@ -52,12 +54,13 @@ class TransferControl {
   int ackTimeoutMs() const;
   bool shuttingDown() const;
   size_t bytesBeforeStall(Channel channel, size_t written) const;  // SIZE_MAX: none armed
-  void holdStall(Channel channel);
+  void holdStall(Channel channel, const std::function<bool()>& abandoned);
   bool takeCut(Channel channel, size_t index, std::function<void()>& onCut);
 
  private:
   struct Stall {
     bool armed = false;
+    bool holding = false;
     size_t at = 0;
     int ms = 0;
   };
@@ -68,13 +71,12 @@ class TransferControl {
   };
 
   mutable std::mutex m_;
-  std::condition_variable cv_;
+  mutable std::condition_variable cv_;
   size_t pieceSize_ = 0;
   int ackTimeoutMs_ = 5000;
   bool shutDown_ = false;
   uint64_t releases_ = 0;
   Stall stalls_[2];
-  bool holding_[2] = {};
   Cut cuts_[2];
 };
 

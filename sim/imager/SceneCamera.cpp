@@ -122,6 +122,7 @@ CameraSettings cameraSettings(const ImagerSettings& s, bool colourSensor) {
   c.symbologies = s.symbologies;
   c.compressed = s.compressImages;
   c.quality = s.compressQuality;
+  c.maxBarcodes = s.maxBarcodes;
   return c;
 }
 
@@ -164,6 +165,7 @@ Scene captureScene(const SceneDescription& d, const RgbPicture& picture, const C
   uint32_t ticks = kFirstTicks;
   for (SceneBarcode& b : readBarcodes(view.image.grey.data(), view.image.width, view.image.height,
                                       camera.symbologies, script)) {
+    if (scene.records.size() >= static_cast<size_t>(std::max(camera.maxBarcodes, 0))) break;
     b.ticks = ticks;
     ticks += kTicksPerBarcode;
     scene.records.push_back(std::move(b));

@@ -31,6 +31,7 @@ struct CameraSettings {
   uint64_t symbologies = ~uint64_t{0};              // configuration enable bits
   bool compressed = false;                          // the imager compresses every grey image it sends
   int quality = 0;                                  // JPEG quality (0: the imager's default)
+  int maxBarcodes = 255;                            // results sent per capture, the first ones read
 };
 CameraSettings cameraSettings(const ImagerSettings& settings, bool colourSensor);
 

@@ -11,7 +11,8 @@
 // fault. Enter on standard input pulls the trigger once, as does every period of
 // --pull-every; "q" and Enter, Ctrl-C or --seconds end it. --paced runs the line
 // at the baud rate the client sets; --echo serves a line that returns every byte
-// instead of the imager. Faults: the imager does not answer breaks, answers them
+// instead of the imager. The imager photographs the --scene file, by default
+// sim/scenes/demo.scene. Faults: the imager does not answer breaks, answers them
 // late, reports a line error every period, or the connection is dropped every period.
 #include <atomic>
 #include <chrono>
@@ -41,7 +42,7 @@ struct Options {
   bool paced = false, echo = false, answerBreaks = true;
   long breakDelayMs = -1, pullEveryMs = 0, lineEventEveryMs = 0, dropEveryMs = 0, seconds = 0;
   sim::ImagerIdentity identity;
-  std::string scene;  // a scene file to photograph; empty: the scripted demo scene
+  std::string scene = sim::sceneFolder() + "/demo.scene";  // the scene file photographed
 };
 
 int usage() {
@@ -144,17 +145,13 @@ int main(int argc, char** argv) {
     echoer = std::thread([&line] { echo(*line); });
   } else {
     imager = std::make_unique<sim::SimulatedImager>(1, o.identity);
-    if (o.scene.empty()) {
-      imager->setScene(sim::demoScene());
-    } else {
-      std::string error;
-      const auto scene = sim::loadScene(o.scene, &error);
-      if (!scene) {
-        std::fprintf(stderr, "velsim: %s\n", error.c_str());
-        return 2;
-      }
-      imager->showScene(*scene);
+    std::string error;
+    const auto scene = sim::loadScene(o.scene, &error);
+    if (!scene) {
+      std::fprintf(stderr, "velsim: %s\n", error.c_str());
+      return 2;
     }
+    imager->showScene(*scene);
     line = std::shared_ptr<sim::SimSerialLine>(imager->serialLine(), [](sim::SimSerialLine*) {});
   }
   line->setAnswerBreaks(o.answerBreaks);

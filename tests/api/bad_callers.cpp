@@ -329,17 +329,6 @@ bool connectionIntact() {
   return intact;
 }
 
-// Connects again as an application would, for up to 30 s: an imager still sending a
-// response the failed connection left takes each connect's command for an
-// acknowledgement until that response ends.
-bool reconnect() {
-  const auto until = Clock::now() + std::chrono::seconds(30);
-  do {
-    if (connect()) return true;
-  } while (Clock::now() < until);
-  return false;
-}
-
 bool captureRunning() {
   const int event = VelGetHostInitiatedOperationStatus() >> 8;
   return event != 0 && event != VEL_EVENT_DONE && event != VEL_EVENT_ABORTED;
@@ -383,7 +372,7 @@ void callEveryExport(State state) {
     if ((state == State::Connected || state == State::MidCapture) && !connectionIntact()) {
       std::printf("%s: reconnect after %s\n", stateName(state), e.name);
       ++reconnects;
-      if (!reconnect()) fail(e.name, "the library did not connect again afterwards");
+      if (!connect()) fail(e.name, "the library did not connect again afterwards");
     }
   }
   std::printf("%-17s %d exports, %d calls, %d reconnects, %d captures started, %d exports called during one\n",

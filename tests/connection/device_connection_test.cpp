@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
+#include "Eventually.h"
 #include "core/LibraryState.h"
 #include "platform/Time.h"
 
@@ -38,14 +39,6 @@ class RecordingSink : public vel::OperationSink {
   size_t responseBytes_;
 };
 
-bool waitFor(const std::function<bool()>& ready, int ms = 3000) {
-  for (int waited = 0; waited < ms; waited += 5) {
-    if (ready()) return true;
-    vel::platform::sleepMs(5);
-  }
-  return ready();
-}
-
 }  // namespace
 
 TEST_P(ConnectionTest, ConstructionAsksTheBlockSizeAndCloseIsSentAtTheEnd) {
@@ -55,7 +48,7 @@ TEST_P(ConnectionTest, ConstructionAsksTheBlockSizeAndCloseIsSentAtTheEnd) {
   EXPECT_FALSE(connection->errorFlag());
   EXPECT_EQ(connection->blockSize(), 8192);
   connection.reset();
-  EXPECT_TRUE(waitFor([&] { return imager->commands.closed(); }));
+  EXPECT_TRUE(eventually([&] { return imager->commands.closed(); }));
   const auto codes = imager->commands.receivedCodes();
   ASSERT_GE(codes.size(), 2u);
   EXPECT_EQ(codes.front(), vel::kCmdGetBlockSize);
@@ -150,7 +143,7 @@ TEST_P(ConnectionTest, MultiByteFieldsGoOutLittleEndian) {
   EXPECT_TRUE(connection->windowedPreviousGreyImage(0x5A, window, sink));
   connection->commandChannel().flush();  // the sink read nothing that would send the request
   const std::vector<uint8_t> expected{0x5A, 0x02, 0x01, 0x04, 0x03, 0x00, 0x05, 0x06, 0xFF};
-  EXPECT_TRUE(waitFor([&] { return imager->commands.lastFields() == expected; }));
+  EXPECT_TRUE(eventually([&] { return imager->commands.lastFields() == expected; }));
 }
 
 TEST_P(ConnectionTest, ASilentImagerFailsTheCheckAfterTheTimeoutAndTheFlagSticks) {
@@ -194,7 +187,7 @@ TEST_P(ConnectionTest, EventChannelSkipsOtherTypesAndHandsOverAnOperation) {
   imager->commands.sendEvent({4});
   imager->commands.sendEvent({0x07});
   imager->commands.sendEvent({10, 20, 30, 40, 50});
-  ASSERT_TRUE(waitFor([&] { return sink.captures_.load() == 1; }));
+  ASSERT_TRUE(eventually([&] { return sink.captures_.load() == 1; }));
   EXPECT_EQ(sink.flags_, std::vector<uint8_t>{0x07});
   EXPECT_EQ(sink.received_, (std::vector<uint8_t>{10, 20, 30, 40, 50}));
   EXPECT_EQ(sink.blockSize_, 2048);

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <thread>
 
+#include "Eventually.h"
+
 namespace {
 
 using RegisterThread = void (*)(unsigned int);
@@ -34,8 +36,7 @@ int baseline() {
 // The threads that remain once every thread the library started has ended: a
 // thread ending is seen in /proc shortly after its join.
 bool threadsSettleAt(int expected) {
-  for (int i = 0; i < 200 && threadCount() != expected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  return threadCount() == expected;
+  return eventually([expected] { return threadCount() == expected; });
 }
 
 void* load() { return dlopen(VEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL); }

@@ -8,6 +8,7 @@
 
 #include "devices/DeviceSim.h"
 #include "imager/ImagerLink.h"
+#include "Eventually.h"
 #include "LinkFixture.h"
 #include "transport/UsbTransport.h"
 
@@ -113,12 +114,12 @@ TEST_F(RawHost, DamagedOrOversizeFrameRaisesALineEvent) {
   Bytes bad = RawImager::packet(1, 2, {'a'});
   bad[4] ^= 0x40;
   send(bad);
-  for (int i = 0; i < 100 && events == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(eventually([&] { return events > 0; }));
   EXPECT_EQ(events.load(), 1);
   ASSERT_EQ(resync(), kSimToken);
   send(RawImager::packet(1, 2, {}));  // a sound zero-length packet
   send({0x00, 0x00, 0x41, 0xFE});                        // announces 1,017 bytes
-  for (int i = 0; i < 100 && events == 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(eventually([&] { return events > 1; }));
   EXPECT_EQ(events.load(), 2);
   EXPECT_EQ(imager->damagedFrames(), 2u);
 }

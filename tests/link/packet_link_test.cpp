@@ -7,6 +7,7 @@
 #include <future>
 #include <stdexcept>
 
+#include "Eventually.h"
 #include "LinkFixture.h"
 #include "base/Crc16.h"
 
@@ -224,16 +225,14 @@ TEST_F(PacketLinkTest, ImagerThatLostStateFailsEveryPort) {
   line.failLine();
   ASSERT_TRUE(imager.awaitResync());
   imager.answer(kImagerToken | 1);
-  for (int i = 0; i < 100 && !command->failed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(command->failed());
+  EXPECT_TRUE(eventually([&] { return command->failed(); }));
 }
 
 TEST_F(PacketLinkTest, UnansweredResyncLeavesTheLineFailedAndTheNextAnswerResetsPorts) {
   auto command = link->openPortPair(0, 1);
   line.refuseRecovery(true);
   line.failLine();
-  for (int i = 0; i < 400 && !command->failed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(command->failed());
+  EXPECT_TRUE(eventually([&] { return command->failed(); }));
   EXPECT_TRUE(line.host().failed());
   line.refuseRecovery(false);
   uint32_t hostToken = 0;

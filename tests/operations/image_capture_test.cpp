@@ -156,7 +156,7 @@ TEST_F(ImageCapture, AStoppedCompressedTransferKeepsThePreviousImage) {
   // Status, size, size value and the first 4,096-byte piece; then the imager stalls.
   imager.operations().control().stall(sim::Channel::Command, 1 + 4 + 4 + 4096 + 100, -1);
   VelCaptureImage(0, 0, 1, 1);
-  vel::platform::sleepMs(300);
+  ASSERT_TRUE(imager.operations().control().waitUntilStalled(sim::Channel::Command, 10000));
   VelCancelHostInitiatedOperation();
   imager.operations().control().releaseStall();
   const Notes run = takeWholeRun();
@@ -188,6 +188,24 @@ TEST_F(ImageCapture, ADisconnectDuringATransferLetsTheNextConnectionIn) {
     for (int i = 0; i < 2000 && closes() < round; ++i) vel::platform::sleepMs(1);
     EXPECT_EQ(closes(), round) << "the imager took the close command";
     ASSERT_EQ(imager.connectOnce(2000), 1) << "round " << round;
+  }
+}
+
+// A transfer the host gave up on (its channel timed out; no disconnect came) ends
+// when the next connection resets the link: that connection is answered at once.
+TEST_F(ImageCapture, AnAbandonedTransferEndsWhenTheNextConnectionResetsTheLink) {
+  for (Line line : {Line::Serial, Line::Usb}) {
+    SCOPED_TRACE(line == Line::Serial ? "serial" : "usb");
+    SimulatedImager imager(line);
+    imager.operations().setScene(imageScene(256, 96));
+    connect(imager, 300);
+    imager.operations().control().stall(sim::Channel::Command, 2000, -1);
+    VelCaptureImage(0, 0, 1, 0);
+    ASSERT_EQ(takeWholeRun().back(), progress(100, 2)) << "the channel timed out";
+    VelDeviceDisconnect();
+    EXPECT_EQ(imager.connectOnce(3000), 1) << "the first connect after the abandoned transfer";
+    ASSERT_TRUE(imager.operations().waitForTransfers(1, 5000));
+    EXPECT_EQ(imager.operations().transfers()[0].end, sim::TransferEnd::Reset);
   }
 }
 
@@ -240,7 +258,6 @@ std::vector<BadScene> badScenes() {
 // Every such capture ends Aborted, publishes nothing, and the next capture works.
 TEST_F(ImageCapture, SizesTheLibraryCannotTakeAbortTheRun) {
   SimulatedImager imager(Line::Usb);
-  imager.operations().control().setAckTimeout(200);  // a transfer the host gave up ends soon
   connect(imager, 1000);
   for (const BadScene& bad : badScenes()) {
     imager.operations().setScene(imageScene(24, 16));
@@ -263,7 +280,6 @@ TEST_F(ImageCapture, SizesTheLibraryCannotTakeAbortTheRun) {
     // A stream given up marks the connection failed; the library reconnects then.
     if (VelGetCommunicationStatus() != 1) {
       VelDeviceDisconnect();
-      vel::platform::sleepMs(400);
       connect(imager, 1000);
     }
     imager.operations().setScene(imageScene(24, 16));

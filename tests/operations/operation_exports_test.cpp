@@ -68,12 +68,10 @@ Notes takeNotes(size_t count, uint32_t timeoutMs = 10000) {
   return notes;
 }
 
-// The worker acknowledges a barcode record right after it announced it; an imager
-// stalled after that record holds its stall once the acknowledgement came. A
-// cancel or disconnect made then reaches the transfer's next poll, not that one.
-void waitForTheAcknowledgement(SimulatedImager& imager, sim::Channel channel = sim::Channel::Command) {
-  for (int i = 0; i < 10000 && !imager.operations().control().holding(channel); ++i) vel::platform::sleepMs(1);
-  ASSERT_TRUE(imager.operations().control().holding(channel));
+// The worker acknowledged the first barcode record once the imager holds at its
+// stall after it; a cancel or disconnect made then reaches the transfer's next poll.
+void letTheWorkerAcknowledge(SimulatedImager& imager, sim::Channel channel = sim::Channel::Command) {
+  ASSERT_TRUE(imager.operations().control().waitUntilStalled(channel, 10000));
 }
 
 // A host capture whose imager stalls after the first barcode, on a connection with
@@ -157,7 +155,7 @@ TEST_P(OperationTest, ACancelledHostCaptureEndsAbortedAndLeavesTheEarlierResults
   imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
   VelCaptureImage(1, 0, 0, 0);
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
-  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   VelCancelHostInitiatedOperation();
   imager.operations().control().releaseStall();
   EXPECT_EQ(takeRun(), (Notes{progress(0, 3), progress(100, 2)}));
@@ -197,7 +195,7 @@ TEST(HostOperation, TheWatchdogAbortsATransferStalledAfterACancel) {
   SimulatedImager imager(Line::Usb2);
   ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
-  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   const uint32_t cancelled = vel::platform::tickCount();
   VelCancelHostInitiatedOperation();
   EXPECT_EQ(takeRun(), (Notes{progress(100, 2)}));
@@ -242,7 +240,7 @@ TEST(HostOperation, DisconnectDuringAStalledTransferReturns) {
   imager.operations().control().stall(sim::Channel::Command, afterFirstBarcode("first"), -1);
   VelCaptureImage(1, 0, 0, 0);
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
-  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   auto disconnected = std::async(std::launch::async, [] { VelDeviceDisconnect(); });
   ASSERT_EQ(disconnected.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "disconnect hangs";
   // A section cut off by a broken stream publishes what it received; the run is aborted.
@@ -416,8 +414,7 @@ TEST(TriggerOperation, AStatusCheckLeavesTheEventChannelsTimeoutAlone) {
   imager.commands().setGate([&](uint8_t code) {
     if (code != 13 || trigger.valid()) return true;
     trigger = std::async(std::launch::async, [&] { return imager.operations().pullTrigger(kDecodeFirst | 0x04); });
-    for (int i = 0; i < 2000 && !imager.operations().control().holding(sim::Channel::Event); ++i)
-      vel::platform::sleepMs(1);
+    imager.operations().control().waitUntilStalled(sim::Channel::Event, 2000);
     held = true;
     return true;
   });
@@ -485,6 +482,7 @@ TEST(TriggerOperation, DisconnectDuringAStalledTriggerTransferReturns) {
   imager.operations().control().stall(sim::Channel::Event, afterFirstBarcode("first"), -1);
   auto pulled = std::async(std::launch::async, [&] { return imager.operations().pullTrigger(kDecodeFirst); });
   ASSERT_EQ(takeNotes(2), (Notes{progress(0, 3), progress(0, 3)}));
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager, sim::Channel::Event));
   auto disconnected = std::async(std::launch::async, [] { VelDeviceDisconnect(); });
   ASSERT_EQ(disconnected.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "disconnect hangs";
   EXPECT_EQ(takeRun(), (Notes{progress(0, 6), progress(100, 2)}));
@@ -525,7 +523,7 @@ TEST(OutputProgress, RunsTheWatchdogOfACancelMadeOnTheWaitingThread) {
   ASSERT_NO_FATAL_FAILURE(startACaptureThatStalls(imager));
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
   ASSERT_EQ(VelOutputProgress(0, 10), 3);
-  ASSERT_NO_FATAL_FAILURE(waitForTheAcknowledgement(imager));
+  ASSERT_NO_FATAL_FAILURE(letTheWorkerAcknowledge(imager));
   const uint32_t cancelled = vel::platform::tickCount();
   VelCancelHostInitiatedOperation();
   while ((VelGetHostInitiatedOperationStatus() >> 8) != 2 && vel::platform::tickCount() - cancelled < 10000)
@@ -539,8 +537,6 @@ TEST(OutputProgress, RunsTheWatchdogOfACancelMadeOnTheWaitingThread) {
 TEST(Concurrency, ExportsDuringConnectAndDisconnect) {
   SimulatedImager imager(Line::Usb2);
   imager.operations().setScene(resultsScene({"c"}));
-  // A transfer the host leaves at disconnect holds the imager only briefly.
-  imager.operations().control().setAckTimeout(100);
   std::atomic<bool> stop{false};
   auto hammer = [&](int which) {
     int target = 0;

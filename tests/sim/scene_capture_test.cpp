@@ -4,6 +4,7 @@
 // results and a synthetic picture, and the same expectations hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -55,16 +56,18 @@ TEST(SceneFile, ParsesItemsAndRejectsMalformedLines) {
 
 // Every shipped scene parses.
 TEST(SceneFile, ShippedScenesParse) {
-  for (const char* name : {"shelf.scene", "single-qr.scene", "colour-labels.scene"}) {
+  for (const char* name : {"shelf.scene", "single-qr.scene", "colour-labels.scene", "demo.scene"}) {
     std::string error;
     EXPECT_TRUE(sim::loadScene(sim::sceneFolder() + "/" + name, &error).has_value()) << name << ": " << error;
   }
 }
 
+// Up to the configured maximum number of barcodes.
 TEST(SceneCapture, ResultsAreTheSceneBarcodesOfEnabledSymbologies) {
   SimulatedImager imager(Line::Usb);
   const sim::SceneDescription shelf = scene("shelf.scene");
   imager.store().settings().symbologies |= uint64_t{1} << kQrBit;
+  imager.store().settings().maxBarcodes = 20;
   imager.showScene(shelf);
   ASSERT_EQ(imager.connect(scenetest::kCaptureTimeoutMs), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());
@@ -79,6 +82,15 @@ TEST(SceneCapture, ResultsAreTheSceneBarcodesOfEnabledSymbologies) {
   ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
   EXPECT_EQ(capturedTexts().count("VEL-0042-CODE128"), 0u);
   EXPECT_EQ(capturedTexts().count("https://example.invalid/qr"), 1u);
+
+  const std::set<std::string> enabled = sceneTexts(shelf, imager.store().settings().symbologies);
+  ASSERT_GT(enabled.size(), 2u);
+  imager.store().settings().maxBarcodes = 2;
+  VelCaptureImage(1, 0, 0, 0);
+  ASSERT_EQ(takeRun(scenetest::kCaptureTimeoutMs).back(), progress(100, 1));
+  const std::set<std::string> two = capturedTexts();
+  EXPECT_EQ(two.size(), 2u);
+  EXPECT_TRUE(std::includes(enabled.begin(), enabled.end(), two.begin(), two.end()));
 }
 
 // The window, subsampling and rotation shape the image sent.

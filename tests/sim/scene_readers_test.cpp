@@ -48,6 +48,7 @@ TEST(SceneCapture, AnIndependentDecoderReadsTheReceivedGreyImage) {
   imager.store().settings().symbologies |= uint64_t{1} << kQrBit;
   imager.store().settings().rotation = 180;
   imager.store().settings().window = {0, 0, 1280, 1024};
+  imager.store().settings().maxBarcodes = 20;
   imager.showScene(scene("shelf.scene"));
   ASSERT_EQ(imager.connect(scenetest::kCaptureTimeoutMs), 1);
   VelRegisterHostOperationProgressThread(thisThreadWithQueue());

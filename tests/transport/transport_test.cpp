@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "Eventually.h"
 #include "devices/DeviceSim.h"
 #include "transport/PortMap.h"
 #include "transport/SerialTransport.h"
@@ -152,8 +153,7 @@ TEST_F(SerialTest, EchoThroughResetsAndLineEvents) {
   expectEcho(t, 1, 2);
 
   line->injectLineEvent(vel::devices::kLineCts);
-  for (int i = 0; i < 200 && !t.failed(); ++i) vel::platform::sleepMs(5);
-  EXPECT_TRUE(t.failed());
+  EXPECT_TRUE(eventually([&] { return t.failed(); }));
   t.reset();
   ASSERT_FALSE(t.failed());
   expectEcho(t, 3000, 3);
@@ -252,8 +252,7 @@ TEST_F(SerialTest, BreakAttemptsDependOnWhatFailedTheLine) {
   EXPECT_TRUE(line->breakOn());  // left set after the last unanswered attempt
 
   line->injectLineEvent(vel::devices::kLineError);
-  for (int i = 0; i < 200 && t.lineState() != SerialTransport::kLineBreakOrError; ++i) vel::platform::sleepMs(5);
-  ASSERT_EQ(t.lineState(), SerialTransport::kLineBreakOrError);
+  ASSERT_TRUE(eventually([&] { return t.lineState() == SerialTransport::kLineBreakOrError; }));
   t.reset();
   EXPECT_TRUE(t.failed());
   EXPECT_EQ(line->breakRequests(), 23);
@@ -272,7 +271,7 @@ TEST_F(SerialTest, BreakAttemptsDependOnWhatFailedTheLine) {
   // A break the imager sent on its own earlier is no answer to a later reset.
   line->setAnswerBreaks(false);
   line->injectLineEvent(vel::devices::kLineBreak);
-  for (int i = 0; i < 200 && !t.failed(); ++i) vel::platform::sleepMs(5);
+  ASSERT_TRUE(eventually([&] { return t.failed(); }));
   const int before = line->breakRequests();
   t.reset();
   EXPECT_TRUE(t.failed());
@@ -280,9 +279,7 @@ TEST_F(SerialTest, BreakAttemptsDependOnWhatFailedTheLine) {
 
   // A modem-status change wins over a break that came with it: back to 3 attempts.
   line->injectLineEvent(vel::devices::kLineBreak | vel::devices::kLineDsr);
-  for (int i = 0; i < 200 && !t.failed(); ++i) vel::platform::sleepMs(5);
-  vel::platform::sleepMs(20);
-  EXPECT_EQ(t.lineState(), SerialTransport::kLineModemChange);
+  EXPECT_TRUE(eventually([&] { return t.lineState() == SerialTransport::kLineModemChange; }));
 }
 
 class UsbTest : public ::testing::Test {

@@ -49,6 +49,9 @@ def expect_session(args, env, sim, what):
     code, values = run_client(args, env, sim)
     check(code == 0 and values.get("connect") == "1", "%s: connect answered %s" % (what, values.get("connect")))
     check(values.get("firmware") == "SIM 1.00", "%s: firmware %r" % (what, values.get("firmware")))
+    check(values.get("configured") == "1", "%s: the imager took the configuration" % what)
+    check(values.get("capture_width") == "1280", "%s: the grey image of the scene, %s pixels wide" %
+          (what, values.get("capture_width")))
     check(values.get("capture_event") == "1" and values.get("capture_barcodes") == "4",
           "%s: capture ended with %s and %s barcodes" % (what, values.get("capture_event"),
                                                           values.get("capture_barcodes")))
@@ -113,8 +116,12 @@ def main():
             scene_sim = Velsim(args.velsim, "--scene", scene_file)
             try:
                 # Photographing and decoding the scene is slow under the sanitizers: a long channel timeout.
-                r = subprocess.run([args.velcli, "--port", "7", "--timeout", "30000", "capture", "--decode"],
-                                   env=dict(env, VEL_SERIAL_PORT_7=scene_sim.url), stdin=subprocess.DEVNULL,
+                # Every barcode in view: the factory setting sends the first one read.
+                velcli = [args.velcli, "--port", "7", "--timeout", "30000"]
+                scene_env = dict(env, VEL_SERIAL_PORT_7=scene_sim.url)
+                subprocess.run(velcli + ["config", "set", "MaximumNumberBarcodesToDecode", "20"], env=scene_env,
+                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+                r = subprocess.run(velcli + ["capture", "--decode"], env=scene_env, stdin=subprocess.DEVNULL,
                                    capture_output=True, text=True, timeout=60)
             finally:
                 scene_sim.stop()
