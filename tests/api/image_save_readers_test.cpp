@@ -64,6 +64,8 @@ TEST(SavedScenes, AutoSavedCompressedCaptureCarriesItsTimeAndStaysReadable) {
   VelSetTimestampLocation(3);
   SimulatedImager imager(Line::Usb);
   capture(imager, "single-qr.scene", true);
+  // The settings name the file: with compression on, the imager's stream as .jpg.
+  VelSetImageCompressedEnabled(1);
   ASSERT_EQ(VelExecuteAutoSaveOperation(), 1);
   const std::string jpg = std::string(VelGetAutoSaveFileFullPathName()) + ".jpg";
   std::string date = VelGetCaptureTimestampStringInASCII();
@@ -77,6 +79,7 @@ TEST(SavedScenes, AutoSavedCompressedCaptureCarriesItsTimeAndStaysReadable) {
   ASSERT_EQ(VelSaveJpegImageAsBmpFile(bmp.c_str(), 0), 0);
   EXPECT_EQ(zbar(bmp), "VEL SIM 0001");
   EXPECT_EQ(runTool("identify -format '%w %h %z' " + quoted(bmp)).out, "640 480 8");
+  VelSetImageCompressedEnabled(0);
   VelSetTimestampEnabled(0);
   VelSetAutoSaveEnabled(0);
   unsetenv("VEL_HOST_SETTINGS");
