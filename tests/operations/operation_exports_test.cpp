@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "Eventually.h"
 #include "SimulatedImagerFixture.h"
 #include "core/LibraryState.h"
 #include "image/TimestampRecord.h"
@@ -396,37 +397,51 @@ TEST(TriggerOperation, ATriggerTransferYieldsToAHostTransfer) {
 // that begins while the check waits for its answer keeps the channel timeout and
 // rides out a pause of the imager longer than the check's 200 ms.
 TEST(TriggerOperation, AStatusCheckLeavesTheEventChannelsTimeoutAlone) {
-  SimulatedImager imager(Line::Usb2);
-  sim::Scene scene = resultsScene({"first", "second"});
-  scene.image.width = 16;
-  scene.image.height = 8;
-  imager.operations().setScene(scene);
-  ASSERT_EQ(imager.connect(5000), 1);
-  VelRegisterTriggerProgressThread(thisThreadWithQueue());
-  VelSetTriggerGrayImageReadEnabled(0);
-  // After the image size (4 bytes) and the first barcode, which the host
-  // acknowledges and then reads on, the imager pauses.
-  imager.operations().control().stall(sim::Channel::Event, afterFirstBarcode("first") + 4, 600);
-  // The imager takes the status check's link check, then sends the trigger
-  // transfer and answers the check once the pause has begun.
-  std::future<sim::TransferReport> trigger;
-  std::atomic<bool> held{false};
-  imager.commands().setGate([&](uint8_t code) {
-    if (code != 13 || trigger.valid()) return true;
-    trigger = std::async(std::launch::async, [&] { return imager.operations().pullTrigger(kDecodeFirst | 0x04); });
-    imager.operations().control().waitUntilStalled(sim::Channel::Event, 2000);
-    held = true;
-    return true;
-  });
-  EXPECT_EQ(VelGetCommunicationStatus(), 1);
-  for (int i = 0; i < 5000 && !held; ++i) vel::platform::sleepMs(1);
-  ASSERT_TRUE(held);
-  imager.commands().setGate({});
-  const Notes run = takeRun();
-  EXPECT_EQ(run.back(), progress(100, 1));
-  EXPECT_EQ(std::count(run.begin(), run.end(), progress(100, 8)), 1) << "the grey image was published";
-  EXPECT_EQ(trigger.get().end, sim::TransferEnd::Completed);
-  EXPECT_EQ(VelGetCommunicationStatus(), 1);
+  // The imager must reach its pause within the check's own 200 ms. A round in which
+  // a loaded machine kept it from that tests nothing and is run again.
+  constexpr int kRounds = 5;
+  for (int round = 0; round < kRounds; ++round) {
+    SimulatedImager imager(Line::Usb2);
+    sim::Scene scene = resultsScene({"first", "second"});
+    scene.image.width = 16;
+    scene.image.height = 8;
+    imager.operations().setScene(scene);
+    ASSERT_EQ(imager.connect(5000), 1);
+    VelRegisterTriggerProgressThread(thisThreadWithQueue());
+    VelSetTriggerGrayImageReadEnabled(0);
+    // After the image size (4 bytes) and the first barcode, which the host
+    // acknowledges and then reads on, the imager pauses.
+    imager.operations().control().stall(sim::Channel::Event, afterFirstBarcode("first") + 4, 600);
+    // The imager takes the status check's link check, then sends the trigger
+    // transfer and answers the check once the pause has begun.
+    std::future<sim::TransferReport> trigger;
+    std::atomic<bool> held{false};
+    std::atomic<bool> heldInTime{false};
+    imager.commands().setGate([&](uint8_t code) {
+      if (code != 13 || trigger.valid()) return true;
+      const auto asked = std::chrono::steady_clock::now();
+      trigger = std::async(std::launch::async, [&] { return imager.operations().pullTrigger(kDecodeFirst | 0x04); });
+      heldInTime = imager.operations().control().waitUntilStalled(sim::Channel::Event, 2000) &&
+                   std::chrono::steady_clock::now() - asked < std::chrono::milliseconds(150);
+      held = true;
+      return true;
+    });
+    const int status = VelGetCommunicationStatus();
+    ASSERT_TRUE(eventually([&] { return held.load(); }));
+    imager.commands().setGate({});
+    if (!heldInTime) {
+      VelDeviceDisconnect();  // ends the imager's transfer before the next round
+      continue;
+    }
+    EXPECT_EQ(status, 1);
+    const Notes run = takeRun();
+    EXPECT_EQ(run.back(), progress(100, 1));
+    EXPECT_EQ(std::count(run.begin(), run.end(), progress(100, 8)), 1) << "the grey image was published";
+    EXPECT_EQ(trigger.get().end, sim::TransferEnd::Completed);
+    EXPECT_EQ(VelGetCommunicationStatus(), 1);
+    return;
+  }
+  FAIL() << "in none of " << kRounds << " rounds did the imager reach its pause within the check's time";
 }
 
 TEST(TriggerOperation, ExposureAndPresentationModeReportsChangeTheRecord) {
