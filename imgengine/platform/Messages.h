@@ -30,6 +30,10 @@ bool messagePeek(Message* out, uint32_t message);
 // on win32; nothing on posix, whose windows have no procedures.
 void messageDispatch(const Message& message);
 
+// Frees the queues the library keeps for threads (posix); called at unload, once
+// the library's own threads have ended.
+void messageQueuesRelease();
+
 // A timer fires once, on the thread that started it: the first time that thread
 // takes its messages (messageTake, or its own message loop on win32) after ms
 // milliseconds. The callback gets the context and the timer's id, which is never

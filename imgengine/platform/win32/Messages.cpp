@@ -100,6 +100,8 @@ void messageDispatch(const Message& message) {
   DispatchMessageA(&msg);
 }
 
+void messageQueuesRelease() {}  // the system owns the queues
+
 uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context) {
   std::lock_guard<std::mutex> g(g_timersLock);
   const UINT_PTR number = SetTimer(nullptr, 0, ms, timerFired);
