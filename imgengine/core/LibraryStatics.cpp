@@ -8,6 +8,7 @@
 #include "config/ConfigurationFile.h"
 #include "image/TimestampRecord.h"
 #include "operations/ResultStore.h"
+#include "platform/Messages.h"
 #include "transport/DeviceSeam.h"
 
 namespace vel {
@@ -35,6 +36,12 @@ struct WorkerSlot {
 
 // The devices the transports and the USB watcher reach when no simulator is installed.
 devices::PlatformProvider g_platformProvider;
+
+// The message queues threads are given as they first use them: freed once the
+// state has ended the library's threads.
+struct MessageQueues {
+  ~MessageQueues() { platform::messageQueuesRelease(); }
+} g_messageQueues;
 
 // Built last, destroyed first: its destructor stops the USB watcher and closes the connection.
 LibraryState g_state;

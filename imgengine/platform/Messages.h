@@ -30,15 +30,21 @@ bool messagePeek(Message* out, uint32_t message);
 // on win32; nothing on posix, whose windows have no procedures.
 void messageDispatch(const Message& message);
 
+// Frees the queues the library keeps for threads (posix); called at unload, once
+// the library's own threads have ended.
+void messageQueuesRelease();
+
 // A timer fires once, on the thread that started it: the first time that thread
 // takes its messages (messageTake, or its own message loop on win32) after ms
 // milliseconds. The callback gets the context and the timer's id, which is never
 // 0 and not given to another timer of the process. Answers 0 when no timer
-// could be had.
+// could be had. A pending timer keeps the library loaded (win32: the thread's
+// message loop calls into it).
 using TimerCallback = void (*)(void* context, uintptr_t timer);
 uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context);
 // Runs the calling thread's timers of timerStart that are due, without taking any
-// message: for a thread that only polls with messagePeek.
+// message (an application's own timers stay in its queue): for a thread that
+// only polls with messagePeek.
 void timersRun();
 
 }  // namespace vel::platform

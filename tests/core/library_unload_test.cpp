@@ -1,11 +1,13 @@
 // libImgEngine.so loaded and unloaded at run time while the process goes on: the
 // USB watcher started by a ready registration ends before the library's code is
-// unmapped, and unloading neither hangs nor leaves a thread behind.
+// unmapped, unloading neither hangs nor leaves a thread behind, and threads that
+// used the library's message queues do not keep it loaded.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -15,6 +17,7 @@ namespace {
 
 using RegisterThread = void (*)(unsigned int);
 using RegisterWindow = void (*)(void*);
+using OutputProgress = int (*)(int, int);
 
 // Threads of this process.
 int threadCount() {
@@ -40,6 +43,12 @@ bool threadsSettleAt(int expected) {
 }
 
 void* load() { return dlopen(VEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL); }
+
+// Polls until flag is set, at most 10 s.
+bool becomesSet(const std::atomic<bool>& flag) {
+  for (int i = 0; i < 2000 && !flag; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return flag;
+}
 
 bool loaded() {
   void* again = dlopen(VEL_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
@@ -90,6 +99,30 @@ TEST(LibraryUnload, UnloadRightAfterTheWatcherStartsDoesNotHang) {
     ASSERT_FALSE(loaded()) << "round " << round;
   }
   EXPECT_TRUE(threadsSettleAt(before));
+}
+
+// Waiting for progress gives a thread a message queue of the library's: neither
+// this thread nor one that lives on keeps the library loaded, and the thread's
+// later end runs nothing of the unloaded library.
+TEST(LibraryUnload, ThreadsThatWaitedForProgressDoNotKeepTheLibrary) {
+  void* library = load();
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto outputProgress = entry<OutputProgress>(library, "VelOutputProgress");
+  ASSERT_NE(outputProgress, nullptr);
+  std::thread([&] { EXPECT_EQ(outputProgress(0, 0), -1); }).join();  // ended before the unload
+  std::atomic<bool> waited{false};
+  std::atomic<bool> unloaded{false};
+  std::thread livesOn([&] {
+    EXPECT_EQ(outputProgress(0, 0), -1);
+    waited = true;
+    becomesSet(unloaded);
+  });
+  ASSERT_TRUE(becomesSet(waited));
+  EXPECT_EQ(outputProgress(0, 0), -1);
+  EXPECT_EQ(dlclose(library), 0);
+  EXPECT_FALSE(loaded());
+  unloaded = true;
+  livesOn.join();
 }
 
 }  // namespace

@@ -4,6 +4,11 @@
 
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "ImgEngine.h"
 #include "platform/Messages.h"
 #include "platform/Threads.h"
 #include "platform/Time.h"
@@ -86,7 +91,24 @@ TEST(MessagePeek, TakesOnlyTheGivenMessageAndNeverWaits) {
   drain();
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Waiting for progress runs the library's due timers and leaves the application's
+// own thread timer to its message loop.
+TEST(ThreadTimers, WaitingForProgressLeavesTheApplicationsTimers) {
+  drain();
+  const UINT_PTR own = SetTimer(nullptr, 0, 1, nullptr);
+  ASSERT_NE(own, 0u);
+  Fired fired;
+  p::timerStart(100, record, &fired);  // due after the application's
+  const uint32_t start = p::tickCount();
+  while (fired.timers.empty() && p::tickCount() - start < 20000) EXPECT_EQ(VelOutputProgress(0, 0), -1);
+  ASSERT_EQ(fired.timers.size(), 1u);
+  MSG msg;
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) << "the application's timer was taken";
+  EXPECT_EQ(msg.wParam, own);
+  KillTimer(nullptr, own);
+}
+#else
 // Messages a thread never takes (its queue is only peeked for others) fill it up to
 // the limit a Windows thread queue has, then posts fail instead of growing it. (On
 // Windows the system sets that limit; Wine sets none.)

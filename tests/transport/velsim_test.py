@@ -76,6 +76,8 @@ def expect_unload_while_connected(args, env, sim):
     check(r.returncode == 0 and "connect 1" in r.stdout, "run-time loaded library connects: %r" % r.stdout)
     check(re.search(r"unloaded 1 in \d+ ms", r.stdout) is not None,
           "unloading while connected returns and the library is gone: %r" % r.stdout)
+    check("reloaded status -4" in r.stdout and "connect again 1" in r.stdout,
+          "the library loaded again is a new one, and the first connection has ended: %r" % r.stdout)
 
 
 def main():

@@ -1,6 +1,11 @@
 // Message queues: one per thread, created on first use; a window names a queue.
-// A thread's timers live in its queue and run while it takes messages.
+// A thread's timers live in its queue and run while it takes messages. The queues
+// live in one registry that the library frees at unload, and a thread's end
+// removes its queue through a thread-specific key: a thread_local with a
+// destructor would keep the library loaded for as long as such a thread lives.
 #include "platform/Messages.h"
+
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,37 +41,41 @@ struct Queue {
 };
 
 struct Registry {
-  std::mutex m;
   std::map<uint32_t, std::shared_ptr<Queue>> threads;
   std::map<Window, std::weak_ptr<Queue>> windows;
+  pthread_key_t threadEnd;  // set on every thread that has a queue
 };
 
+// Guards the registry; constant-initialised, so usable at any time of load and unload.
+std::mutex g_registryLock;
+Registry* g_registry = nullptr;
+
+void threadEnded(void*) {
+  std::lock_guard<std::mutex> g(g_registryLock);
+  if (g_registry) g_registry->threads.erase(currentThreadId());
+}
+
+// The registry, made on first use; the caller holds g_registryLock.
 Registry& registry() {
-  static Registry* r = new Registry;  // outlives every thread's queue holder
-  return *r;
+  if (!g_registry) {
+    g_registry = new Registry;
+    pthread_key_create(&g_registry->threadEnd, threadEnded);
+  }
+  return *g_registry;
 }
 
 std::atomic<uintptr_t> g_lastTimer{0};
 
-struct ThreadQueue {
-  std::shared_ptr<Queue> q;
-  uint32_t id = 0;
-  ~ThreadQueue() {
-    if (!q) return;
-    std::lock_guard<std::mutex> g(registry().m);
-    registry().threads.erase(id);
-  }
-};
-thread_local ThreadQueue t_queue;
-
 std::shared_ptr<Queue> ownQueue() {
-  if (!t_queue.q) {
-    t_queue.q = std::make_shared<Queue>();
-    t_queue.id = currentThreadId();
-    std::lock_guard<std::mutex> g(registry().m);
-    registry().threads[t_queue.id] = t_queue.q;
+  const uint32_t id = currentThreadId();
+  std::lock_guard<std::mutex> g(g_registryLock);
+  Registry& r = registry();
+  std::shared_ptr<Queue>& q = r.threads[id];
+  if (!q) {
+    q = std::make_shared<Queue>();
+    pthread_setspecific(r.threadEnd, &r);  // any value but null has the key's destructor run
   }
-  return t_queue.q;
+  return q;
 }
 
 // A queue holds at most this many messages, as a Windows thread's queue does: a
@@ -107,9 +116,10 @@ void runDueTimers(Queue& q, std::unique_lock<std::mutex>& lock) {
 bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   std::shared_ptr<Queue> q;
   {
-    std::lock_guard<std::mutex> g(registry().m);
-    auto it = registry().windows.find(w);
-    if (it != registry().windows.end()) q = it->second.lock();
+    std::lock_guard<std::mutex> g(g_registryLock);
+    if (!g_registry) return false;
+    auto it = g_registry->windows.find(w);
+    if (it != g_registry->windows.end()) q = it->second.lock();
   }
   return post(q, Message{w, message, wParam, lParam});
 }
@@ -117,9 +127,10 @@ bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lP
 bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   std::shared_ptr<Queue> q;
   {
-    std::lock_guard<std::mutex> g(registry().m);
-    auto it = registry().threads.find(threadId);
-    if (it != registry().threads.end()) q = it->second;
+    std::lock_guard<std::mutex> g(g_registryLock);
+    if (!g_registry) return false;
+    auto it = g_registry->threads.find(threadId);
+    if (it != g_registry->threads.end()) q = it->second;
   }
   return post(q, Message{nullptr, message, wParam, lParam});
 }
@@ -127,7 +138,7 @@ bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, in
 Window messageWindowCreate() {
   auto q = ownQueue();
   Window w = new char;  // a unique handle
-  std::lock_guard<std::mutex> g(registry().m);
+  std::lock_guard<std::mutex> g(g_registryLock);
   registry().windows[w] = q;
   return w;
 }
@@ -135,8 +146,8 @@ Window messageWindowCreate() {
 void messageWindowDestroy(Window w) {
   if (!w) return;
   {
-    std::lock_guard<std::mutex> g(registry().m);
-    registry().windows.erase(w);
+    std::lock_guard<std::mutex> g(g_registryLock);
+    if (g_registry) g_registry->windows.erase(w);
   }
   delete static_cast<char*>(w);
 }
@@ -187,6 +198,14 @@ uintptr_t timerStart(uint32_t ms, TimerCallback callback, void* context) {
   std::lock_guard<std::mutex> g(q->m);
   q->timers.push_back(Timer{id, Clock::now() + std::chrono::milliseconds(ms), callback, context});
   return id;
+}
+
+void messageQueuesRelease() {
+  std::lock_guard<std::mutex> g(g_registryLock);
+  if (!g_registry) return;
+  pthread_key_delete(g_registry->threadEnd);
+  delete g_registry;
+  g_registry = nullptr;
 }
 
 }  // namespace vel::platform
