@@ -3,9 +3,10 @@
 # make demo   installs what is missing, builds, and runs velcli against a simulated imager
 # make fast   the native preset's tests only (no setup)
 # make fuzz   every fuzz target for a while (FUZZ_SECONDS, default 60)
+# make package  the Windows SDK archive of both architectures (build/package/)
 # VEL_NO_32BIT=1 make test   takes the path of a machine that cannot run 32-bit programs
 PRESETS := native native-asan native-tsan native-release win32 win64
-.PHONY: all setup $(PRESETS) test fast demo fuzz clean
+.PHONY: all setup $(PRESETS) test fast demo fuzz package clean
 
 all: $(PRESETS)
 
@@ -33,6 +34,9 @@ fast: native
 # captures, a colour sensor; every file in demo-output/ (scripts/demo --help).
 demo:
 	./scripts/demo
+
+package:
+	./scripts/package
 
 clean:
 	rm -rf $(addprefix build/,$(PRESETS) fuzz)

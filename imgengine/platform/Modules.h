@@ -2,12 +2,17 @@
 // loaded under a thread running its code.
 #pragma once
 
+#include <string>
+
 namespace vel::platform {
 
 struct Library;
 Library* libraryLoad(const char* name);  // null when missing
 void* libraryEntry(Library* lib, const char* entry);
 void libraryFree(Library* lib);
+
+// The folder of the running program's executable (empty when unknown).
+std::string programFolder();
 
 // A thread that must not outlive the module holding its code runs with a pin on
 // that module and ends by releasing the pin and exiting in one step (win32). On

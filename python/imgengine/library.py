@@ -1,13 +1,16 @@
 """Finds and loads the library, and binds its exports from the generated export table.
 
 The library is searched for in this order: the file named by IMGENGINE_LIBRARY, a copy
-next to this package, then the system's library path. On Windows ImgEngine.dll uses
+next to this package, on Windows the installed SDK's DLL for this interpreter's
+architecture (IMGENGINE_SDK names the SDK's folder, x86\bin or x64\bin below it), then
+the system's library path. On Windows ImgEngine.dll uses
 __stdcall (WinDLL); its decorated exports are bound under the name the DLL gives them.
 """
 import ctypes
 import ctypes.util
 import json
 import os
+import struct
 import sys
 import threading
 from importlib import resources
@@ -33,6 +36,11 @@ def table(name):
     return json.loads(text)
 
 
+def architecture():
+    """The SDK's folder for this interpreter: a 64-bit Python loads only the x64 DLL."""
+    return "x64" if struct.calcsize("P") == 8 else "x86"
+
+
 def candidates():
     """Where the library is looked for, in order."""
     named = os.environ.get("IMGENGINE_LIBRARY")
@@ -41,6 +49,9 @@ def candidates():
     here = os.path.dirname(os.path.abspath(__file__))
     found = [os.path.join(here, FILE_NAME)]
     if WINDOWS:
+        sdk = os.environ.get("IMGENGINE_SDK")
+        if sdk:
+            found.append(os.path.join(sdk, architecture(), "bin", FILE_NAME))
         found.append(FILE_NAME)
     else:
         found += [SONAME, FILE_NAME]
@@ -60,9 +71,14 @@ def load():
         try:
             return loader(path), path
         except OSError as error:
+            # Windows error 193: the DLL is of the other architecture.
+            if getattr(error, "winerror", None) == 193:
+                error = "not a %s DLL (this Python is %d-bit and loads only the %s ImgEngine.dll)" % (
+                    architecture(), struct.calcsize("P") * 8, architecture())
             errors.append("%s: %s" % (path, error))
-    raise LibraryNotFoundError("%s not found (set IMGENGINE_LIBRARY to its path): %s"
-                               % (FILE_NAME, "; ".join(errors)))
+    raise LibraryNotFoundError("%s not found (set IMGENGINE_LIBRARY to its path%s): %s"
+                               % (FILE_NAME, ", or IMGENGINE_SDK to the SDK's folder" if WINDOWS else "",
+                                  "; ".join(errors)))
 
 
 class SharedExclusiveLock:

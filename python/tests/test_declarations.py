@@ -110,3 +110,15 @@ def test_the_library_is_found_by_the_variable_next_to_the_package_or_on_the_libr
     shutil.copy(built, tmp_path / "imgengine" / "libImgEngine.so")
     r = where_loaded(bare, tmp_path)
     assert r.returncode == 0 and r.stdout.strip() == str(tmp_path / "imgengine" / "libImgEngine.so"), r.stderr
+
+
+def test_on_windows_the_installed_sdk_gives_the_dll_of_the_interpreters_architecture(monkeypatch):
+    import importlib
+    module = importlib.import_module("imgengine.library")
+    monkeypatch.setattr(module, "WINDOWS", True)
+    monkeypatch.setattr(module, "FILE_NAME", "ImgEngine.dll")
+    monkeypatch.delenv("IMGENGINE_LIBRARY", raising=False)
+    monkeypatch.setenv("IMGENGINE_SDK", "/sdk")
+    found = module.candidates()
+    assert found[1] == os.path.join("/sdk", "x64" if sys.maxsize > 2**32 else "x86", "bin", "ImgEngine.dll")
+    assert found[0].endswith(os.path.join("imgengine", "ImgEngine.dll")) and found[2] == "ImgEngine.dll"

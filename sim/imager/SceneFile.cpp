@@ -1,7 +1,11 @@
 #include "imager/SceneFile.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+
+#include "platform/Modules.h"
 
 namespace sim {
 
@@ -115,6 +119,12 @@ std::optional<SceneDescription> loadScene(const std::string& path, std::string* 
   return parseScene(text.str(), error);
 }
 
-std::string sceneFolder() { return VEL_SCENE_FOLDER; }
+// The scenes beside the sources where the program was built; for an installed program
+// (the SDK's bin/ below x86/ or x64/) the scenes/ folder of the SDK.
+std::string sceneFolder() {
+  std::error_code error;
+  if (std::filesystem::is_directory(VEL_SCENE_FOLDER, error)) return VEL_SCENE_FOLDER;
+  return vel::platform::programFolder() + "/../../scenes";
+}
 
 }  // namespace sim

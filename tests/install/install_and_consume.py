@@ -3,8 +3,9 @@
 would:
 
   - the install tree holds exactly the library, its import libraries (Windows), the
-    public header and the version header, the CMake package and imgengine.pc (and on
-    Windows KeyCaster.exe): no test, simulator or stand-in;
+    public header and the version header, the CMake package and imgengine.pc, and on
+    Windows the SDK's programs (KeyCaster.exe, velcli.exe, velsim.exe), the module
+    definition, the guide as HTML, the examples and the scenes: no test or stand-in;
   - the installed header declares exactly the functions of the checked-in export list;
   - unless --layout-only: a C program (consumer/) is built with find_package(ImgEngine)
     and with the flags of `pkg-config --cflags --libs imgengine`, run (Windows programs
@@ -44,8 +45,10 @@ def expected_files(args):
              f"{package}/ImgEngineTargets.cmake", f"{package}/ImgEngineTargets-*.cmake",
              f"{args.libdir}/pkgconfig/imgengine.pc"]
     if args.platform == "windows":
-        files += [f"{args.bindir}/ImgEngine.dll", f"{args.bindir}/KeyCaster.exe",
-                  f"{args.libdir}/ImgEngine.dll.a", f"{args.libdir}/ImgEngineByOrdinal.a"]
+        files += [f"{args.bindir}/ImgEngine.dll", f"{args.bindir}/KeyCaster.exe", f"{args.bindir}/velcli.exe",
+                  f"{args.bindir}/velsim.exe", f"{args.libdir}/ImgEngine.dll.a", f"{args.libdir}/ImgEngineByOrdinal.a",
+                  f"{args.libdir}/ImgEngine.def", "docs/guide.html", "docs/*.png", "docs/images/*.png",
+                  "examples/CMakeLists.txt", "examples/*.c", "examples/*.h", "scenes/*.scene"]
     else:
         major = args.version.split(".")[0]
         files += [f"{args.libdir}/libImgEngine.so", f"{args.libdir}/libImgEngine.so.{major}",

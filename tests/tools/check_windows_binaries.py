@@ -9,6 +9,8 @@ running them, so that it also holds on a machine that cannot run them:
   - KeyCaster.exe: imports ImgEngine.dll ordinals 2, 226 and 240 and ssiDLL.dll
     ordinals only; otherwise system DLLs; carries its dialogs, icon and strings, and
     a version resource with the project version as product version.
+  - velcli.exe and velsim.exe: the machine type; they import system DLLs only (the
+    library and the simulated imager are linked in).
   - the stand-ins: ssiDLL.dll exports the ordinals KeyCaster binds,
     VelmoraPnpLibrary.dll its entry by name.
 
@@ -77,7 +79,7 @@ def main():
     check(sorted(expected) == list(range(1, 360)), f"{list_path}: ordinals are not 1..359")
 
     images = {}
-    for file in ("ImgEngine.dll", "KeyCaster.exe", "ssiDLL.dll", "VelmoraPnpLibrary.dll"):
+    for file in ("ImgEngine.dll", "KeyCaster.exe", "velcli.exe", "velsim.exe", "ssiDLL.dll", "VelmoraPnpLibrary.dll"):
         path = os.path.join(bin_dir, file)
         if check(os.path.isfile(path), f"{file} is missing"):
             images[file] = PeImage(path)
@@ -109,6 +111,10 @@ def main():
         # String 101 lives in string block 101 / 16 + 1.
         check(101 // 16 + 1 in resources.get(RT_STRING, []), f"KeyCaster.exe string blocks: {resources.get(RT_STRING)}")
         check_version(exe, "KeyCaster.exe", None, version)
+
+    for tool in ("velcli.exe", "velsim.exe"):
+        if tool in images:
+            system_only(images[tool], tool)
 
     if "ssiDLL.dll" in images:
         _, addresses = images["ssiDLL.dll"].exports()

@@ -3,7 +3,9 @@
 table of the README as well), --json documents read by Python's json, and the settings
 of config show, get and set held to the configuration file that configparser reads.
 
-  velcli_cli_test.py VELCLI VELSIM README
+  velcli_cli_test.py [--wine WINE_RUN] VELCLI VELSIM README
+
+With --wine, VELCLI is velcli.exe run through WINE_RUN, against the native VELSIM.
 """
 import configparser
 import json
@@ -13,7 +15,11 @@ import subprocess
 import sys
 import tempfile
 
-velcli, velsim, readme = sys.argv[1], sys.argv[2], sys.argv[3]
+arguments = sys.argv[1:]
+launcher = []
+if arguments[0] == "--wine":
+    launcher, arguments = [arguments[1]], arguments[2:]
+velcli, velsim, readme = arguments
 failures = []
 COMMANDS = ["versions", "connect", "status", "capture", "watch", "config", "service", "convert"]
 
@@ -25,7 +31,7 @@ def check(condition, what):
 
 
 def run(*args, env=None):
-    r = subprocess.run([velcli, *args], capture_output=True, text=True, timeout=120, env=env)
+    r = subprocess.run([*launcher, velcli, *args], capture_output=True, text=True, timeout=120, env=env)
     return r.returncode, r.stdout, r.stderr
 
 
@@ -159,13 +165,21 @@ with tempfile.TemporaryDirectory() as work:
     check(code == 0 and doc.get("sent") == "temporary" and doc.get("sendResult") == 1, "config defaults sends the record")
 
     # velsim: a setting sent temporarily is what the next connection reads.
-    sim = subprocess.Popen([velsim, "--tcp-port", "0"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    shelf = os.path.join(os.path.dirname(readme), "sim", "scenes", "shelf.scene")
+    sim = subprocess.Popen([velsim, "--tcp-port", "0", "--scene", shelf], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                           text=True)
     try:
         url = re.search(r"rfc2217://\S+", sim.stdout.readline()).group(0)
         mapped = dict(env, VEL_SERIAL_PORT_7=url)
         document("--port", "7", "config", "set", "Gain", "777", env=mapped)
         code, doc = document("--port", "7", "config", "get", "Gain", env=mapped)
         check(code == 0 and doc.get("settings") == {"Gain": 777}, "a set reaches velsim's imager: %s" % doc.get("settings"))
+        # velsim decodes what its camera sees of the scene: the barcodes come back through the port map.
+        document("--port", "7", "config", "set", "MaximumNumberBarcodesToDecode", "20", env=mapped)
+        code, doc = document("--port", "7", "--timeout", "30000", "capture", "--decode", env=mapped)
+        texts = sorted(b.get("text") for b in doc.get("captures", [{}])[0].get("barcodes", []))
+        check(code == 0 and texts == ["4006381333931", "Data Matrix: lot 7731", "VEL-0042-CODE128"],
+              "a capture with decoding through the port map: %s" % texts)
     finally:
         sim.stdin.close()
         sim.terminate()

@@ -122,7 +122,7 @@ bool saveImages(Context& c, Json& capture, int index) {
     c.report.say("auto-save:             " + std::to_string(autoSaved) + " (" + (path ? path : "") + ")");
   }
   bool ok = true;
-  auto save = [&](const char* stem, const char* ext, int (*saver)(const char*, int),
+  auto save = [&](const char* stem, const char* ext, int(VEL_API* saver)(const char*, int),
                   std::initializer_list<int> success) {
     const std::string path = (std::filesystem::path(o.saveDir) / fileName(stem, ext, index, o.count)).string();
     const int result = saver(path.c_str(), 1);

@@ -4,11 +4,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include "Cli.h"
 #include "ImgEngine.h"
+#include "platform/Threads.h"
 
 namespace velcli {
 
@@ -55,7 +53,7 @@ int linkStatus(Context& c, const char* what) {
   return kCommunication;
 }
 
-unsigned int ownThreadId() { return static_cast<unsigned int>(syscall(SYS_gettid)); }
+unsigned int ownThreadId() { return vel::platform::currentThreadId(); }
 
 void pauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 

@@ -10,8 +10,8 @@ namespace velcli {
 
 namespace {
 
-using Getter = int (*)();
-using Setter = int (*)(int);
+using Getter = int(VEL_API*)();
+using Setter = int(VEL_API*)(int);
 
 // An export of the table as a getter or a setter of one integer, or null.
 template <typename F>

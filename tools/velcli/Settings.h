@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "ImgEngine.h"
+
 namespace velcli {
 
 struct Setting {
   std::string name;  // the export names without "VelGet" / "VelSet": "QRCodeEnabled"
-  int (*get)();
-  int (*set)(int);
+  int(VEL_API* get)();
+  int(VEL_API* set)(int);
 };
 
 // In name order.

@@ -2,6 +2,8 @@
 #include "platform/Modules.h"
 
 #include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -18,6 +20,14 @@ void* libraryEntry(Library* lib, const char* entry) { return lib ? dlsym(lib, en
 
 void libraryFree(Library* lib) {
   if (lib) dlclose(lib);
+}
+
+std::string programFolder() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  const std::string p(path, static_cast<size_t>(n));
+  return p.substr(0, p.find_last_of('/'));
 }
 
 void* modulePin() { return nullptr; }

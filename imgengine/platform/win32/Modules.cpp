@@ -15,6 +15,15 @@ void libraryFree(Library* lib) {
   if (lib) FreeLibrary(reinterpret_cast<HMODULE>(lib));
 }
 
+std::string programFolder() {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  const std::string p(path, n);
+  const size_t slash = p.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : p.substr(0, slash);
+}
+
 void* modulePin() {
   HMODULE module = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&modulePin), &module);

@@ -8,6 +8,7 @@ drives windows. Scenarios: typing from the serial scanner, a missing COM port, a
 first start in an empty folder, and an SSI link that does not open.
 
   keycaster_e2e.py --bin BUILD/bin --build BUILD [--screenshot docs/keycaster-dialog.png]
+                   [--tools DIR]   (kc_probe.exe and kc_target.exe, when --bin is an installed KeyCaster)
 """
 import argparse
 import os
@@ -49,18 +50,20 @@ WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", 
 
 
 class Wine:
-    def __init__(self, bin_dir, build_dir):
+    def __init__(self, bin_dir, build_dir, tools_dir):
         self.bin = bin_dir
+        self.tools = tools_dir
         self.env = dict(os.environ, VEL_BUILD_DIR=build_dir)
         self.prefix = os.path.join(build_dir, "wineprefix")
 
     def start(self, program, *args, cwd=None, env=None):
         full_env = dict(self.env, **(env or {}))
-        return subprocess.Popen([WINE_RUN, os.path.join(self.bin, program), *args], cwd=cwd, env=full_env,
+        folder = self.tools if program in ("kc_target.exe", "kc_probe.exe") else self.bin
+        return subprocess.Popen([WINE_RUN, os.path.join(folder, program), *args], cwd=cwd, env=full_env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
     def probe(self, *args, timeout=60):
-        r = subprocess.run([WINE_RUN, os.path.join(self.bin, "kc_probe.exe"), *[str(a) for a in args]],
+        r = subprocess.run([WINE_RUN, os.path.join(self.tools, "kc_probe.exe"), *[str(a) for a in args]],
                            env=self.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
         return r.returncode, r.stdout.decode("latin-1").replace("\r", "")
 
@@ -403,7 +406,7 @@ def scenario_first_start(wine, work, screenshot):
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         time.sleep(6)
         subprocess.run(["import", "-window", "root", "-crop", "400x360+0+0", screenshot], check=False)
-        subprocess.run([WINE_RUN, "explorer", "/desktop=kcshot", os.path.join(wine.bin, "kc_probe.exe"), "post",
+        subprocess.run([WINE_RUN, "explorer", "/desktop=kcshot", os.path.join(wine.tools, "kc_probe.exe"), "post",
                         TITLE, str(WM_CLOSE), "0", "0"], env=wine.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         finish(desk, 30)
@@ -414,10 +417,11 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--screenshot")
+    parser.add_argument("--tools")
     parser.add_argument("--only", help="run only the scenarios whose name contains this")
     args = parser.parse_args()
     xvfb = ensure_display()
-    wine = Wine(os.path.abspath(args.bin), os.path.abspath(args.build))
+    wine = Wine(os.path.abspath(args.bin), os.path.abspath(args.build), os.path.abspath(args.tools or args.bin))
     work = os.path.join(os.path.abspath(args.build), "keycaster-e2e")
     os.makedirs(work, exist_ok=True)
     saved = {n: os.readlink(os.path.join(wine.prefix, "dosdevices", n))
@@ -433,7 +437,7 @@ def main():
                    stderr=subprocess.DEVNULL)
     # The first program of a session starts the session's services, which would keep
     # any output pipe of it open: start them with nothing to inherit.
-    subprocess.run([WINE_RUN, os.path.join(wine.bin, "kc_probe.exe"), "startup"], env=wine.env,
+    subprocess.run([WINE_RUN, os.path.join(wine.tools, "kc_probe.exe"), "startup"], env=wine.env,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
     try:
         for name, run in (("resources", lambda: scenario_resources(wine, work)),
