@@ -25,6 +25,30 @@ HsvAdjustment hsvAdjustment(bool enabled, int16_t hue, uint16_t saturation, uint
 // Applies an adjustment that is on to one pixel (blue, green, red).
 void adjustPixel(uint8_t* bgr, const HsvAdjustment& hsv);
 
+// An adjustment that is on, applied to runs of pixels with adjustPixel's
+// results. With the configuration's units (hue in 1/64 degree, saturation and
+// value in 1/256) the pixels go eight at a time in single precision; a pixel
+// whose roundings come within a margin of a half, where single precision
+// cannot tell the side, goes through adjustPixel. Other adjustments go through
+// adjustPixel throughout.
+class HsvRows {
+ public:
+  HsvRows() = default;
+  explicit HsvRows(const HsvAdjustment& hsv);
+  void adjust(uint8_t* bgr, size_t pixels) const;
+
+ private:
+  void adjustByPixel(uint8_t* bgr, size_t pixels) const;
+
+  HsvAdjustment hsv_;
+  bool vectored_ = false;
+  int32_t hueSectors_ = 0;     // whole 60-degree sectors of the hue shift, 0..5
+  float hueFraction_ = 0;      // the rest, in sectors
+  int32_t saturation_ = 256;   // 1/256
+  int32_t value_ = 256;        // 1/256
+  uint8_t valueOfMax_[256] = {};  // the output's maximum by the input's maximum
+};
+
 // The Bayer phase of the first pixel from the image rotation and the window's Y
 // origin: 0 or 3 green, 1 red, 2 blue.
 int firstBayerPhase(uint16_t rotationDegrees, uint16_t windowY);
@@ -56,7 +80,8 @@ class ColourRows {
   uint32_t x_ = 0;
   uint32_t y_ = 0;
   uint32_t adjusted_ = 0;  // rows adjusted so far
-  HsvAdjustment hsv_;
+  bool adjusting_ = false;
+  HsvRows hsv_;
 };
 
 }  // namespace vel
