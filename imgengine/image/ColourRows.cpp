@@ -84,12 +84,14 @@ void adjustPixel(uint8_t* bgr, const HsvAdjustment& hsv) {
   bgr[kBlue] = byteOf(blu);
 }
 
+#if defined(__SSE2__)
+#define VEL_HSV_VECTORS 1
+#endif
+
+#if VEL_HSV_VECTORS
 namespace {
 
-using F4 = float __attribute__((vector_size(16)));
-using I4 = int32_t __attribute__((vector_size(16)));
-constexpr size_t kLanes = 4;
-constexpr size_t kChunk = 64;  // pixels gathered into channel arrays at a time
+constexpr size_t kChunk = 64;  // pixels taken apart into lanes at a time
 
 // How close to a half a rounded single-precision value may come and still be
 // taken: its error against the exact value stays below 1.2e-4 (the largest,
@@ -98,12 +100,104 @@ constexpr size_t kChunk = 64;  // pixels gathered into channel arrays at a time
 // precision stays within 1e-11 of it, so beyond this margin both round alike.
 constexpr float kMargin = 1.0f / 1024;
 
-I4 broadcast(int32_t v) { return I4{v, v, v, v}; }
-F4 broadcast(float v) { return F4{v, v, v, v}; }
+// Lane results: the pixel as four bytes (its own three, then the next pixel's
+// first as it was), and whether the pixel needs adjustPixel (-1) or, with the
+// maximum's rounding at a half, which maximum it had (else 0).
+struct HsvConstants {
+  float saturation;  // 1/256 of the configuration value: exact
+  float value;       // the configuration value
+  float hueFraction;
+  int32_t hueSectors;
+  int32_t valueTies;  // -1: report maxima at a rounding half
+};
+
+// Adjusts lanes (a multiple of the vector width) words in place, in vectors of
+// type F (floats) and I (32-bit integers) of the same width.
+template <typename F, typename I>
+[[gnu::always_inline]] inline void adjustWords(uint32_t* words, int32_t* unsure, size_t lanes, const HsvConstants& k) {
+  constexpr size_t width = sizeof(F) / sizeof(float);
+  const I zero = I{} + 0, one = I{} + 1, two = I{} + 2, three = I{} + 3, four = I{} + 4, five = I{} + 5,
+          six = I{} + 6, byte = I{} + 255;
+  const F zeroF = F{} + 0.0f, unit = F{} + 1.0f, half = F{} + 0.5f;
+  const F saturation = F{} + k.saturation, value = F{} + k.value, hueFraction = F{} + k.hueFraction;
+  const F low = F{} + kMargin, high = F{} + (1 - kMargin), cap = F{} + 65280.0f, scale = F{} + (1.0f / 256);
+  const I hueSectors = I{} + k.hueSectors, valueTies = I{} + k.valueTies, nextByte = I{} + int32_t(0xFF000000u);
+  for (size_t i = 0; i < lanes; i += width) {
+    I word;
+    std::memcpy(&word, words + i, sizeof word);
+    const F b = __builtin_convertvector(word & byte, F);
+    const F g = __builtin_convertvector((word >> 8) & byte, F);
+    const F r = __builtin_convertvector((word >> 16) & byte, F);
+    F hi = r > g ? r : g;
+    hi = hi > b ? hi : b;
+    F lo = r < g ? r : g;
+    lo = lo < b ? lo : b;
+    const F spread = hi - lo;
+    const I redMax = r == hi;
+    const I greenMax = ~redMax & (g == hi);
+    const F diff = redMax ? g - b : (greenMax ? b - r : r - g);
+    const I base = ~redMax & (greenMax ? two : four);
+    // The hue in sectors: w in [-1, 2) and whole sectors, kept apart for precision.
+    const F w = diff / (spread > zeroF ? spread : unit) + hueFraction;
+    const I whole = (w < zeroF) - (w >= unit);  // floor(w)
+    const F fraction = w - __builtin_convertvector(whole, F);
+    I sector = base + hueSectors + whole;  // -1 .. 10
+    sector = sector < zero ? sector + six : sector;
+    sector = sector >= six ? sector - six : sector;
+    const F f = (sector & one) != zero ? unit - fraction : fraction;
+    F sat = spread * saturation / (hi > zeroF ? hi : unit);
+    sat = sat < unit ? sat : unit;
+    F e = hi * value;
+    e = (e < cap ? e : cap) * scale;
+    const F se = sat * e;
+    const F vrExact = e + half;  // exact: e has eight fraction bits
+    const I vr = __builtin_convertvector(vrExact, I);
+    const F crExact = se + half;
+    const I cr = __builtin_convertvector(crExact, I);
+    const F crFraction = crExact - __builtin_convertvector(cr, F);
+    const F termExact = f * se + half;
+    const I term = __builtin_convertvector(termExact, I);
+    const F termFraction = termExact - __builtin_convertvector(term, F);
+    const I doubt = (crFraction < low) | (crFraction > high) | (termFraction < low) | (termFraction > high);
+    const I tie = valueTies & (vrExact == __builtin_convertvector(vr, F));
+    I m = vr - cr;
+    m = m < zero ? zero : m;
+    I mt = m + term;
+    mt = mt > byte ? byte : mt;
+    const I s0 = sector == zero, s1 = sector == one, s2 = sector == two, s3 = sector == three, s4 = sector == four,
+            s5 = sector == five;
+    const I red = (s0 | s5) ? vr : ((s1 | s4) ? mt : m);
+    const I green = (s1 | s2) ? vr : ((s0 | s3) ? mt : m);
+    const I blue = (s3 | s4) ? vr : ((s2 | s5) ? mt : m);
+    const I out = doubt ? word : ((word & nextByte) | blue | (green << 8) | (red << 16));
+    const I flag = doubt | (tie & __builtin_convertvector(hi, I));
+    std::memcpy(words + i, &out, sizeof out);
+    std::memcpy(unsure + i, &flag, sizeof flag);
+  }
+}
+
+using F4 = float __attribute__((vector_size(16)));
+using I4 = int32_t __attribute__((vector_size(16)));
+using F8 = float __attribute__((vector_size(32)));
+using I8 = int32_t __attribute__((vector_size(32)));
+
+void adjustWordsBy4(uint32_t* words, int32_t* unsure, size_t lanes, const HsvConstants& k) {
+  adjustWords<F4, I4>(words, unsure, lanes, k);
+}
+
+[[gnu::target("avx2")]] void adjustWordsBy8(uint32_t* words, int32_t* unsure, size_t lanes, const HsvConstants& k) {
+  adjustWords<F8, I8>(words, unsure, lanes, k);
+}
+
+bool hasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
 
 }  // namespace
+#endif
 
-HsvRows::HsvRows(const HsvAdjustment& hsv) : hsv_(hsv) {
+HsvRows::HsvRows(const HsvAdjustment& hsv, bool wide) : hsv_(hsv) {
   if (!hsv.on) return;
   const double hue = hsv.hue * 64, saturation = hsv.saturation * 256, value = hsv.value * 256;
   auto whole = [](double v, double low, double high) { return v >= low && v <= high && v == std::floor(v); };
@@ -115,13 +209,21 @@ HsvRows::HsvRows(const HsvAdjustment& hsv) : hsv_(hsv) {
   hueFraction_ = static_cast<float>(shift % 3840) / 3840.0f;
   saturation_ = static_cast<int32_t>(saturation);
   value_ = static_cast<int32_t>(value);
-  // The output's maximum depends on the input's maximum alone: a grey pixel gives it.
+  // The output's maximum, round(min(max x value, 255)), may round a half either
+  // way: when it does not always round it up, those pixels go to adjustPixel.
   for (int m = 0; m < 256; ++m) {
     uint8_t grey[3] = {uint8_t(m), uint8_t(m), uint8_t(m)};
     adjustPixel(grey, hsv);
-    valueOfMax_[m] = grey[0];
+    const int e = std::min(m * value_, 65280);
+    valueRoundedDown_[m] = grey[0] != (e + 128) >> 8;
+    if (valueRoundedDown_[m]) valueTiesExact_ = false;
   }
+#if VEL_HSV_VECTORS
   vectored_ = true;
+  wide_ = wide && hasAvx2();
+#else
+  (void)wide;
+#endif
 }
 
 void HsvRows::adjustByPixel(uint8_t* bgr, size_t pixels) const {
@@ -146,90 +248,59 @@ void HsvRows::adjustByPixel(uint8_t* bgr, size_t pixels) const {
 // the shift, modulo 6, has a whole part j (the sector) and a fraction; the
 // sector term round(f x S x E) has f = the fraction in even sectors, 1 - it in
 // odd ones. On a sector boundary both sectors give the same pixel, so only the
-// two roundings need the margin; Vr comes from adjustPixel itself.
+// two roundings need the margin. E is exact in single precision: Vr is exact but
+// where E is a half, which adjustPixel may round down; all three channels then
+// are one less.
 void HsvRows::adjust(uint8_t* bgr, size_t pixels) const {
+#if VEL_HSV_VECTORS
   if (!vectored_) {
     adjustByPixel(bgr, pixels);
     return;
   }
-  alignas(16) int32_t blue[kChunk], green[kChunk], red[kChunk], top[kChunk], unsure[kChunk];
-  const I4 zero = broadcast(0), one = broadcast(1), six = broadcast(6);
-  const I4 saturation = broadcast(saturation_), value = broadcast(value_);
-  const I4 hueSectors = broadcast(hueSectors_);
-  const F4 hueFraction = broadcast(hueFraction_), unit = broadcast(1.0f), half = broadcast(0.5f);
-  const F4 low = broadcast(kMargin), high = broadcast(1 - kMargin);
+  // Each pixel is read and written as four bytes, its own three and the next
+  // pixel's first, which goes back as it was; the last pixel of the run as three.
+  alignas(32) uint32_t words[kChunk];
+  alignas(32) int32_t unsure[kChunk];
+  const HsvConstants k{static_cast<float>(saturation_) / 256, static_cast<float>(value_), hueFraction_,
+                       hueSectors_, valueTiesExact_ ? 0 : -1};
+  const size_t width = wide_ ? 8 : 4;
   for (size_t at = 0; at < pixels; at += kChunk) {
     const size_t count = std::min(kChunk, pixels - at);
+    const bool lastRun = at + count == pixels;
     uint8_t* p = bgr + 3 * at;
+    const size_t full = lastRun ? count - 1 : count;
+    for (size_t i = 0; i < full; ++i) std::memcpy(&words[i], p + 3 * i, 4);
+    const size_t lanes = (count + width - 1) / width * width;
+    for (size_t i = full; i < lanes; ++i) words[i] = 0;
+    if (lastRun) {
+      const uint8_t* q = p + 3 * (count - 1);
+      words[count - 1] = q[0] | uint32_t{q[1]} << 8 | uint32_t{q[2]} << 16;
+    }
+    if (wide_)
+      adjustWordsBy8(words, unsure, lanes, k);
+    else
+      adjustWordsBy4(words, unsure, lanes, k);
+    for (size_t i = 0; i < full; ++i) std::memcpy(p + 3 * i, &words[i], 4);
+    if (lastRun) {
+      uint8_t* q = p + 3 * (count - 1);
+      q[0] = uint8_t(words[count - 1]);
+      q[1] = uint8_t(words[count - 1] >> 8);
+      q[2] = uint8_t(words[count - 1] >> 16);
+    }
     for (size_t i = 0; i < count; ++i) {
-      blue[i] = p[3 * i];
-      green[i] = p[3 * i + 1];
-      red[i] = p[3 * i + 2];
-      top[i] = valueOfMax_[std::max({p[3 * i], p[3 * i + 1], p[3 * i + 2]})];
-    }
-    const size_t lanes = (count + kLanes - 1) / kLanes * kLanes;
-    for (size_t i = count; i < lanes; ++i) blue[i] = green[i] = red[i] = top[i] = 0;
-    for (size_t i = 0; i < lanes; i += kLanes) {
-      I4 b, g, r, vr;
-      std::memcpy(&b, blue + i, sizeof b);
-      std::memcpy(&g, green + i, sizeof g);
-      std::memcpy(&r, red + i, sizeof r);
-      std::memcpy(&vr, top + i, sizeof vr);
-      I4 hi = r > g ? r : g;
-      hi = hi > b ? hi : b;
-      I4 lo = r < g ? r : g;
-      lo = lo < b ? lo : b;
-      const I4 spread = hi - lo;
-      const I4 redMax = r == hi;
-      const I4 greenMax = ~redMax & (g == hi);
-      const I4 diff = redMax ? g - b : (greenMax ? b - r : r - g);
-      const I4 base = redMax ? (diff < zero ? six : zero) : (greenMax ? broadcast(2) : broadcast(4));
-      const F4 w = __builtin_convertvector(diff, F4) / __builtin_convertvector(spread > zero ? spread : one, F4) +
-                   hueFraction;
-      const I4 whole = (w < broadcast(0.0f)) - (w >= unit);  // -1, 0 or 1: w lies in [-1, 2)
-      const F4 fraction = w - __builtin_convertvector(whole, F4);
-      I4 sector = base + hueSectors + whole;
-      sector = sector < zero ? sector + six : sector;
-      sector = sector >= six ? sector - six : sector;
-      sector = sector >= six ? sector - six : sector;
-      const F4 f = (sector & one) != zero ? unit - fraction : fraction;
-      F4 s = __builtin_convertvector(spread * saturation, F4) /
-             __builtin_convertvector((hi > zero ? hi : one) * broadcast(256), F4);
-      s = s < unit ? s : unit;
-      I4 e = hi * value;
-      e = e < broadcast(65280) ? e : broadcast(65280);
-      const F4 se = s * (__builtin_convertvector(e, F4) * broadcast(1.0f / 256));
-      const F4 crExact = se + half;
-      const I4 cr = __builtin_convertvector(crExact, I4);
-      const F4 crFraction = crExact - __builtin_convertvector(cr, F4);
-      const F4 termExact = f * se + half;
-      const I4 term = __builtin_convertvector(termExact, I4);
-      const F4 termFraction = termExact - __builtin_convertvector(term, F4);
-      const I4 doubt = (crFraction < low) | (crFraction > high) | (termFraction < low) | (termFraction > high);
-      I4 m = vr - cr;
-      m = m < zero ? zero : m;
-      I4 mt = m + term;
-      mt = mt > broadcast(255) ? broadcast(255) : mt;
-      const I4 s0 = sector == zero, s1 = sector == one, s2 = sector == broadcast(2), s3 = sector == broadcast(3),
-               s4 = sector == broadcast(4), s5 = sector == broadcast(5);
-      r = (s0 | s5) ? vr : ((s1 | s4) ? mt : m);
-      g = (s1 | s2) ? vr : ((s0 | s3) ? mt : m);
-      b = (s3 | s4) ? vr : ((s2 | s5) ? mt : m);
-      std::memcpy(blue + i, &b, sizeof b);
-      std::memcpy(green + i, &g, sizeof g);
-      std::memcpy(red + i, &r, sizeof r);
-      std::memcpy(unsure + i, &doubt, sizeof doubt);
-    }
-    for (size_t i = 0; i < count; ++i, p += 3) {
-      if (unsure[i]) {
-        adjustPixel(p, hsv_);
-        continue;
+      if (unsure[i] == 0) continue;
+      uint8_t* q = p + 3 * i;
+      if (unsure[i] < 0) {
+        adjustPixel(q, hsv_);
+      } else if (valueRoundedDown_[unsure[i]]) {
+        // Vr one less: so are M and M + the sector term.
+        --q[0], --q[1], --q[2];
       }
-      p[0] = static_cast<uint8_t>(blue[i]);
-      p[1] = static_cast<uint8_t>(green[i]);
-      p[2] = static_cast<uint8_t>(red[i]);
     }
   }
+#else
+  adjustByPixel(bgr, pixels);
+#endif
 }
 
 int firstBayerPhase(uint16_t rotationDegrees, uint16_t windowY) {

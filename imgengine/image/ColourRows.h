@@ -27,14 +27,15 @@ void adjustPixel(uint8_t* bgr, const HsvAdjustment& hsv);
 
 // An adjustment that is on, applied to runs of pixels with adjustPixel's
 // results. With the configuration's units (hue in 1/64 degree, saturation and
-// value in 1/256) the pixels go eight at a time in single precision; a pixel
+// value in 1/256) the pixels go four or eight at a time in single precision; a pixel
 // whose roundings come within a margin of a half, where single precision
 // cannot tell the side, goes through adjustPixel. Other adjustments go through
 // adjustPixel throughout.
 class HsvRows {
  public:
   HsvRows() = default;
-  explicit HsvRows(const HsvAdjustment& hsv);
+  // wide: eight pixels at a time where the processor can (else four).
+  explicit HsvRows(const HsvAdjustment& hsv, bool wide = true);
   void adjust(uint8_t* bgr, size_t pixels) const;
 
  private:
@@ -42,11 +43,13 @@ class HsvRows {
 
   HsvAdjustment hsv_;
   bool vectored_ = false;
+  bool wide_ = false;
   int32_t hueSectors_ = 0;     // whole 60-degree sectors of the hue shift, 0..5
   float hueFraction_ = 0;      // the rest, in sectors
   int32_t saturation_ = 256;   // 1/256
   int32_t value_ = 256;        // 1/256
-  uint8_t valueOfMax_[256] = {};  // the output's maximum by the input's maximum
+  bool valueTiesExact_ = true;  // adjustPixel rounds every half of max x value up
+  bool valueRoundedDown_[256] = {};  // by the maximum: it rounds it down
 };
 
 // The Bayer phase of the first pixel from the image rotation and the window's Y

@@ -245,21 +245,26 @@ const std::vector<std::array<int, 3>> kAdjustments = {
     {-32768, 0, 1},   {1, 255, 257},    {7680, 512, 200},  {-1, 100, 400},     {12345, 333, 222},
     {0, 0, 256},      {100, 256, 0},    {3840, 1, 65535},  {-7, 65535, 3},     {23040, 256, 255}};
 
-// Rows of pixels adjusted by HsvRows, against adjustPixel one pixel at a time.
-void expectRowsAsPixels(Bytes pixels, const vel::HsvAdjustment& hsv, size_t row) {
-  Bytes expected = pixels;
+// Rows of pixels adjusted by HsvRows, four and (where the processor can) eight
+// at a time, against adjustPixel one pixel at a time.
+void expectRowsAsPixels(const Bytes& input, const vel::HsvAdjustment& hsv, size_t row) {
+  Bytes expected = input;
   for (size_t i = 0; i < expected.size(); i += 3) vel::adjustPixel(&expected[i], hsv);
-  const vel::HsvRows rows(hsv);
-  const size_t count = pixels.size() / 3;
-  for (size_t at = 0; at < count; at += row) rows.adjust(&pixels[3 * at], std::min(row, count - at));
-  for (size_t i = 0; i < pixels.size(); i += 3)
-    ASSERT_TRUE(std::equal(&pixels[i], &pixels[i] + 3, &expected[i]))
-        << "pixel b,g,r " << int(expected[i]) << "," << int(expected[i + 1]) << "," << int(expected[i + 2])
-        << " (index " << i / 3 << ")";
+  for (bool wide : {false, true}) {
+    Bytes pixels = input;
+    const vel::HsvRows rows(hsv, wide);
+    const size_t count = pixels.size() / 3;
+    for (size_t at = 0; at < count; at += row) rows.adjust(&pixels[3 * at], std::min(row, count - at));
+    for (size_t i = 0; i < pixels.size(); i += 3)
+      ASSERT_TRUE(std::equal(&pixels[i], &pixels[i] + 3, &expected[i]))
+          << "input b,g,r " << int(input[i]) << "," << int(input[i + 1]) << "," << int(input[i + 2]) << " wide "
+          << wide;
+  }
 }
 
 TEST(HsvRows, EveryColourAsAdjustPixelGivesIt) {
-  // All 2^24 colours under the default-range adjustment, in rows of odd length.
+  // All 2^24 colours under an adjustment whose maximum rounds some halves down,
+  // in rows of odd length.
   Bytes all(size_t{3} << 24);
   for (uint32_t c = 0; c < (1u << 24); ++c) {
     all[3 * c] = uint8_t(c);
