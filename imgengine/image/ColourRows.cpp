@@ -86,6 +86,34 @@ void adjustPixel(uint8_t* bgr, const HsvAdjustment& hsv) {
 
 #if defined(__SSE2__)
 #define VEL_HSV_VECTORS 1
+#include <emmintrin.h>
+#endif
+
+#if VEL_HSV_VECTORS
+namespace {
+
+// Four pixels (twelve bytes at p, sixteen readable) as four words, byte 3 of each the next pixel's first.
+inline void unpackPixels(const uint8_t* p, uint32_t* words) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i c = _mm_unpacklo_epi64(v, _mm_srli_si128(v, 6));  // bytes 0..7, 6..13
+  const __m128i d = _mm_srli_epi64(c, 24);                        // bytes 3..10, 9..16
+  const __m128i w = _mm_unpacklo_epi32(_mm_shuffle_epi32(c, _MM_SHUFFLE(2, 0, 2, 0)),
+                                       _mm_shuffle_epi32(d, _MM_SHUFFLE(2, 0, 2, 0)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(words), w);
+}
+
+// Four words' low three bytes as four pixels, twelve bytes at p.
+inline void packPixels(const uint32_t* words, uint8_t* p) {
+  const __m128i x = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words)), _mm_set1_epi32(0xFFFFFF));
+  const __m128i y = _mm_or_si128(_mm_and_si128(x, _mm_set1_epi64x(0xFFFFFF)),
+                                 _mm_and_si128(_mm_srli_epi64(x, 8), _mm_set1_epi64x(0xFFFFFF000000)));
+  const __m128i z = _mm_or_si128(_mm_and_si128(y, _mm_set_epi64x(0, -1)), _mm_slli_si128(_mm_srli_si128(y, 8), 6));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(p), z);
+  const int32_t rest = _mm_cvtsi128_si32(_mm_srli_si128(z, 8));
+  std::memcpy(p + 8, &rest, 4);
+}
+
+}  // namespace
 #endif
 
 #if VEL_HSV_VECTORS
@@ -121,7 +149,7 @@ template <typename F, typename I>
   const F zeroF = F{} + 0.0f, unit = F{} + 1.0f, half = F{} + 0.5f;
   const F saturation = F{} + k.saturation, value = F{} + k.value, hueFraction = F{} + k.hueFraction;
   const F low = F{} + kMargin, high = F{} + (1 - kMargin), cap = F{} + 65280.0f, scale = F{} + (1.0f / 256);
-  const I hueSectors = I{} + k.hueSectors, valueTies = I{} + k.valueTies, nextByte = I{} + int32_t(0xFF000000u);
+  const I hueSectors = I{} + k.hueSectors, valueTies = I{} + k.valueTies;
   for (size_t i = 0; i < lanes; i += width) {
     I word;
     std::memcpy(&word, words + i, sizeof word);
@@ -169,7 +197,7 @@ template <typename F, typename I>
     const I red = (s0 | s5) ? vr : ((s1 | s4) ? mt : m);
     const I green = (s1 | s2) ? vr : ((s0 | s3) ? mt : m);
     const I blue = (s3 | s4) ? vr : ((s2 | s5) ? mt : m);
-    const I out = doubt ? word : ((word & nextByte) | blue | (green << 8) | (red << 16));
+    const I out = doubt ? word : (blue | (green << 8) | (red << 16));
     const I flag = doubt | (tie & __builtin_convertvector(hi, I));
     std::memcpy(words + i, &out, sizeof out);
     std::memcpy(unsure + i, &flag, sizeof flag);
@@ -257,8 +285,6 @@ void HsvRows::adjust(uint8_t* bgr, size_t pixels) const {
     adjustByPixel(bgr, pixels);
     return;
   }
-  // Each pixel is read and written as four bytes, its own three and the next
-  // pixel's first, which goes back as it was; the last pixel of the run as three.
   alignas(32) uint32_t words[kChunk];
   alignas(32) int32_t unsure[kChunk];
   const HsvConstants k{static_cast<float>(saturation_) / 256, static_cast<float>(value_), hueFraction_,
@@ -266,26 +292,21 @@ void HsvRows::adjust(uint8_t* bgr, size_t pixels) const {
   const size_t width = wide_ ? 8 : 4;
   for (size_t at = 0; at < pixels; at += kChunk) {
     const size_t count = std::min(kChunk, pixels - at);
-    const bool lastRun = at + count == pixels;
     uint8_t* p = bgr + 3 * at;
-    const size_t full = lastRun ? count - 1 : count;
-    for (size_t i = 0; i < full; ++i) std::memcpy(&words[i], p + 3 * i, 4);
+    size_t i = 0;
+    for (; i + 6 <= count; i += 4) unpackPixels(p + 3 * i, words + i);  // sixteen bytes readable
+    for (; i < count; ++i) words[i] = p[3 * i] | uint32_t{p[3 * i + 1]} << 8 | uint32_t{p[3 * i + 2]} << 16;
     const size_t lanes = (count + width - 1) / width * width;
-    for (size_t i = full; i < lanes; ++i) words[i] = 0;
-    if (lastRun) {
-      const uint8_t* q = p + 3 * (count - 1);
-      words[count - 1] = q[0] | uint32_t{q[1]} << 8 | uint32_t{q[2]} << 16;
-    }
+    for (; i < lanes; ++i) words[i] = 0;
     if (wide_)
       adjustWordsBy8(words, unsure, lanes, k);
     else
       adjustWordsBy4(words, unsure, lanes, k);
-    for (size_t i = 0; i < full; ++i) std::memcpy(p + 3 * i, &words[i], 4);
-    if (lastRun) {
-      uint8_t* q = p + 3 * (count - 1);
-      q[0] = uint8_t(words[count - 1]);
-      q[1] = uint8_t(words[count - 1] >> 8);
-      q[2] = uint8_t(words[count - 1] >> 16);
+    for (i = 0; i + 4 <= count; i += 4) packPixels(words + i, p + 3 * i);
+    for (; i < count; ++i) {
+      p[3 * i] = uint8_t(words[i]);
+      p[3 * i + 1] = uint8_t(words[i] >> 8);
+      p[3 * i + 2] = uint8_t(words[i] >> 16);
     }
     for (size_t i = 0; i < count; ++i) {
       if (unsure[i] == 0) continue;
@@ -314,6 +335,61 @@ int firstBayerPhase(uint16_t rotationDegrees, uint16_t windowY) {
   return (windowY & 1) ? phase ^ 2 : phase;
 }
 
+namespace {
+
+using U8x8 = uint8_t __attribute__((vector_size(8)));
+using U16x8 = uint16_t __attribute__((vector_size(16)));
+using U32x8 = uint32_t __attribute__((vector_size(32)));
+
+constexpr uint32_t kWholeRowsFrom = 12;  // the narrowest image built in whole rows
+
+// Eight samples widened (through a reference: no vector return on targets without SSE).
+void load8(const uint8_t* p, U16x8& out) {
+  U8x8 v;
+  std::memcpy(&v, p, sizeof v);
+  out = __builtin_convertvector(v, U16x8);
+}
+
+// Pixels first .. last (first >= 2, last + 3 <= width, at least eight) of the
+// row above the received row down, whole, from the samples of the rows up
+// (two above down), mid and down: the values the interpolation rules give them.
+// greenAt: the parity of the green columns in row mid; midRed: row mid's other
+// samples are red.
+void interpolateRow(uint8_t* pixels, const uint8_t* up, const uint8_t* mid, const uint8_t* down, uint32_t first,
+                    uint32_t last, uint32_t greenAt, bool midRed) {
+  alignas(32) uint32_t words[8];
+  for (uint32_t x = first;; x += 8) {
+    if (x + 7 > last) x = last - 7;  // the last eight, overlapping
+    U16x8 u, ul, ur, m, ml, mr, d, dl, dr;
+    load8(up + x, u), load8(up + x - 1, ul), load8(up + x + 1, ur);
+    load8(mid + x, m), load8(mid + x - 1, ml), load8(mid + x + 1, mr);
+    load8(down + x, d), load8(down + x - 1, dl), load8(down + x + 1, dr);
+    // Green pixels of row mid: green the sample, its row's colour across, the other colour down.
+    // The others: their own colour the sample, green of the four beside, the other colour diagonal.
+    const U16x8 across = (ml + mr) >> 1, vertical = (u + d) >> 1;
+    const U16x8 greenOfFour = (u + ml + mr + d) >> 2, diagonal = (ul + ur + dl + dr) >> 2;
+    const U16x8 green = ((x & 1) == greenAt) ? U16x8{0xFFFF, 0, 0xFFFF, 0, 0xFFFF, 0, 0xFFFF, 0}
+                                               : U16x8{0, 0xFFFF, 0, 0xFFFF, 0, 0xFFFF, 0, 0xFFFF};
+    const U16x8 g = green ? m : greenOfFour;
+    const U16x8 own = green ? across : m;       // row mid's colour
+    const U16x8 other = green ? vertical : diagonal;
+    const U32x8 red = __builtin_convertvector(midRed ? own : other, U32x8);
+    const U32x8 blue = __builtin_convertvector(midRed ? other : own, U32x8);
+    const U32x8 word = blue | __builtin_convertvector(g, U32x8) << 8 | red << 16;
+    std::memcpy(words, &word, sizeof word);
+    uint8_t* p = pixels + 3 * size_t{x};
+#if VEL_HSV_VECTORS
+    packPixels(words, p);
+    packPixels(words + 4, p + 12);
+#else
+    for (int i = 0; i < 8; ++i) std::memcpy(p + 3 * i, &words[i], 3);
+#endif
+    if (x + 7 == last) return;
+  }
+}
+
+}  // namespace
+
 void ColourRows::begin(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride, int firstPhase,
                        const HsvAdjustment& hsv) {
   pixels_ = pixels;
@@ -324,20 +400,31 @@ void ColourRows::begin(uint8_t* pixels, uint32_t width, uint32_t height, uint32_
   x_ = y_ = adjusted_ = 0;
   adjusting_ = hsv.on;
   if (adjusting_) hsv_ = HsvRows(hsv);
+  wholeRows_ = width >= kWholeRowsFrom && height >= 5;
+  if (wholeRows_ && raw_.size() < size_t{width} * 3) raw_.resize(size_t{width} * 3);
   // Rows of an image this short miss channels the rules never fill: start them black.
   if (height < 3) std::memset(pixels, 0, size_t{height} * stride);
 }
 
 void ColourRows::put(const uint8_t* data, size_t length) {
   for (size_t i = 0; i < length && y_ < height_;) {
-    if (x_ >= 2 && x_ + 2 < width_ && interiorRow()) {
+    if (wholeRow()) {
+      // Kept until the row is complete, then built with the row above.
+      const size_t n = std::min<size_t>(length - i, width_ - x_);
+      std::memcpy(rawRow(y_) + x_, data + i, n);
+      i += n;
+      x_ += static_cast<uint32_t>(n);
+      if (x_ == width_) buildRow();
+    } else if (x_ >= 2 && x_ + 2 < width_ && interiorRow()) {
       // The samples whose neighbours all exist, in one run.
       const size_t n = std::min<size_t>(length - i, width_ - 2 - x_);
       interiorSamples(data + i, n);
+      if (wholeRows_) std::memcpy(rawRow(y_) + x_, data + i, n);
       i += n;
       x_ += static_cast<uint32_t>(n);
     } else {
-      sample(data[i++]);
+      if (wholeRows_) rawRow(y_)[x_] = data[i];
+      sample(x_, data[i++]);
       ++x_;
     }
     if (x_ < width_) continue;
@@ -347,12 +434,45 @@ void ColourRows::put(const uint8_t* data, size_t length) {
   }
 }
 
-void ColourRows::sample(uint8_t v) {
-  const int phase = rowPhase_ ^ static_cast<int>(x_ & 1);
+// Rows 2 .. height - 3 of an image at least kWholeRowsFrom wide.
+bool ColourRows::wholeRow() const { return wholeRows_ && interiorRow(); }
+
+// The rules applied to the complete row y_ at once: the row above is then final
+// and is written whole in its columns 2 .. width - 3; its other columns, and
+// the samples 0, 1, 2, width - 2 and width - 1 of row y_ take the rules one by
+// one (reading the samples as the bitmap holds them, written below).
+void ColourRows::buildRow() {
+  const uint32_t w = width_, y = y_;
+  const uint8_t* down = rawRow(y);
+  // Phases 0 and 3 are green; the other phase of a row is its colour: 1 red, 2 blue.
+  const int midPhase = rowPhase_ ^ 2;
+  const bool midGreenFirst = midPhase == 0 || midPhase == 3;
+  const bool midRed = (midGreenFirst ? midPhase ^ 1 : midPhase) == 1;
+  interpolateRow(at(0, y - 1), rawRow(y - 2), rawRow(y - 1), down, 2, w - 3, midGreenFirst ? 0 : 1, midRed);
+  // Row y_ keeps its samples in their channels for the rules below and the
+  // next row's; before a row built one sample at a time, all of them, and its
+  // colour across its green pixels.
+  const bool last = y + 3 == height_;
+  const int colour = midRed ? kBlue : kRed;
+  for (uint32_t x = last ? 2 : w - 4; x + 2 < w; ++x) {
+    const int phase = rowPhase_ ^ static_cast<int>(x & 1);
+    uint8_t* p = at(x, y);
+    if (phase == 0 || phase == 3) {
+      p[kGreen] = down[x];
+      if (last) p[colour] = static_cast<uint8_t>((down[x - 1] + down[x + 1]) >> 1);
+    } else {
+      p[colour] = down[x];
+    }
+  }
+  for (uint32_t x : {0u, 1u, 2u, w - 2, w - 1}) sample(x, down[x]);
+}
+
+void ColourRows::sample(uint32_t x, uint8_t v) {
+  const int phase = rowPhase_ ^ static_cast<int>(x & 1);
   if (phase == 0 || phase == 3)
-    green(x_, y_, v);
+    green(x, y_, v);
   else
-    redOrBlue(x_, y_, phase == 1 ? kRed : kBlue, v);
+    redOrBlue(x, y_, phase == 1 ? kRed : kBlue, v);
 }
 
 // Rows 2 .. height - 3 have all neighbours of their samples 2 .. width - 3: the

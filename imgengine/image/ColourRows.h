@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace vel {
 
@@ -68,8 +69,11 @@ class ColourRows {
 
  private:
   uint8_t* at(uint32_t x, uint32_t y) const { return pixels_ + size_t{height_ - 1 - y} * stride_ + 3 * size_t{x}; }
-  void sample(uint8_t v);
+  void sample(uint32_t x, uint8_t v);
   bool interiorRow() const;
+  bool wholeRow() const;
+  uint8_t* rawRow(uint32_t y) { return raw_.data() + size_t{y % 3} * width_; }
+  void buildRow();
   void interiorSamples(const uint8_t* data, size_t n);
   void green(uint32_t x, uint32_t y, uint8_t v);
   void redOrBlue(uint32_t x, uint32_t y, int channel, uint8_t v);
@@ -85,6 +89,9 @@ class ColourRows {
   uint32_t adjusted_ = 0;  // rows adjusted so far
   bool adjusting_ = false;
   HsvRows hsv_;
+  // The samples of the last three rows, for the rows built whole.
+  bool wholeRows_ = false;
+  std::vector<uint8_t> raw_;
 };
 
 }  // namespace vel
