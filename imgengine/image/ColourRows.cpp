@@ -419,16 +419,13 @@ constexpr Interleave kInterleave;
   for (int piece = 0; piece < 3; ++piece)
     for (int channel = 0; channel < 3; ++channel)
       masks[piece][channel] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInterleave.mask[piece][channel]));
-  U8x16 bytes[9];
+  // Sixteen samples widened to sixteen bits.
+#define VEL_WIDEN(p) reinterpret_cast<U16x16>(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))))
   for (uint32_t x = first;; x += 16) {
     if (x + 15 > last) x = last - 15;  // the last sixteen, overlapping
-    for (int row = 0; row < 3; ++row)
-      for (int i = 0; i < 3; ++i) std::memcpy(&bytes[3 * row + i], (row == 0 ? up : row == 1 ? mid : down) + x - 1 + i, 16);
-    const U16x16 ul = __builtin_convertvector(bytes[0], U16x16), u = __builtin_convertvector(bytes[1], U16x16),
-                 ur = __builtin_convertvector(bytes[2], U16x16), ml = __builtin_convertvector(bytes[3], U16x16),
-                 m = __builtin_convertvector(bytes[4], U16x16), mr = __builtin_convertvector(bytes[5], U16x16),
-                 dl = __builtin_convertvector(bytes[6], U16x16), d = __builtin_convertvector(bytes[7], U16x16),
-                 dr = __builtin_convertvector(bytes[8], U16x16);
+    const U16x16 ul = VEL_WIDEN(up + x - 1), u = VEL_WIDEN(up + x), ur = VEL_WIDEN(up + x + 1);
+    const U16x16 ml = VEL_WIDEN(mid + x - 1), m = VEL_WIDEN(mid + x), mr = VEL_WIDEN(mid + x + 1);
+    const U16x16 dl = VEL_WIDEN(down + x - 1), d = VEL_WIDEN(down + x), dr = VEL_WIDEN(down + x + 1);
     const U16x16 green = ((x & 1) == greenAt) ? greenEven : greenOdd;
     const U16x16 g = green ? m : (u + ml + mr + d) >> 2;
     const U16x16 own = green ? (ml + mr) >> 1 : m;
@@ -449,6 +446,7 @@ constexpr Interleave kInterleave;
     }
     if (x + 15 == last) return;
   }
+#undef VEL_WIDEN
 }
 #endif
 
