@@ -4,6 +4,12 @@
 #include <cmath>
 #include <cstring>
 
+// SSE2 where the target has it (x86-64; not the i686 baseline), AVX2 chosen at run time.
+#if defined(__SSE2__)
+#define VEL_SSE2 1
+#include <immintrin.h>
+#endif
+
 namespace vel {
 
 namespace {
@@ -84,12 +90,7 @@ void adjustPixel(uint8_t* bgr, const HsvAdjustment& hsv) {
   bgr[kBlue] = byteOf(blu);
 }
 
-#if defined(__SSE2__)
-#define VEL_HSV_VECTORS 1
-#include <immintrin.h>
-#endif
-
-#if VEL_HSV_VECTORS
+#if VEL_SSE2
 namespace {
 
 bool hasAvx2() {
@@ -121,7 +122,7 @@ inline void packPixels(const uint32_t* words, uint8_t* p) {
 }  // namespace
 #endif
 
-#if VEL_HSV_VECTORS
+#if VEL_SSE2
 namespace {
 
 constexpr size_t kChunk = 64;  // pixels taken apart into lanes at a time
@@ -246,7 +247,7 @@ HsvRows::HsvRows(const HsvAdjustment& hsv, bool wide) : hsv_(hsv) {
     valueRoundedDown_[m] = grey[0] != (e + 128) >> 8;
     if (valueRoundedDown_[m]) valueTiesExact_ = false;
   }
-#if VEL_HSV_VECTORS
+#if VEL_SSE2
   vectored_ = true;
   wide_ = wide && hasAvx2();
 #else
@@ -280,7 +281,7 @@ void HsvRows::adjustByPixel(uint8_t* bgr, size_t pixels) const {
 // where E is a half, which adjustPixel may round down; all three channels then
 // are one less.
 void HsvRows::adjust(uint8_t* bgr, size_t pixels) const {
-#if VEL_HSV_VECTORS
+#if VEL_SSE2
   if (!vectored_) {
     adjustByPixel(bgr, pixels);
     return;
@@ -378,7 +379,7 @@ void interpolateRow(uint8_t* pixels, const uint8_t* up, const uint8_t* mid, cons
     const U32x8 word = blue | __builtin_convertvector(g, U32x8) << 8 | red << 16;
     std::memcpy(words, &word, sizeof word);
     uint8_t* p = pixels + 3 * size_t{x};
-#if VEL_HSV_VECTORS
+#if VEL_SSE2
     packPixels(words, p);
     packPixels(words + 4, p + 12);
 #else
@@ -388,7 +389,7 @@ void interpolateRow(uint8_t* pixels, const uint8_t* up, const uint8_t* mid, cons
   }
 }
 
-#if VEL_HSV_VECTORS
+#if VEL_SSE2
 using U8x16 = uint8_t __attribute__((vector_size(16)));
 using U16x16 = uint16_t __attribute__((vector_size(32)));
 
@@ -510,7 +511,7 @@ void ColourRows::buildRow() {
   const int midPhase = rowPhase_ ^ 2;
   const bool midGreenFirst = midPhase == 0 || midPhase == 3;
   const bool midRed = (midGreenFirst ? midPhase ^ 1 : midPhase) == 1;
-#if VEL_HSV_VECTORS
+#if VEL_SSE2
   if (hasAvx2() && w >= 2 + 16 + 3)
     interpolateRowBy16(at(0, y - 1), rawRow(y - 2), rawRow(y - 1), down, 2, w - 3, midGreenFirst ? 0 : 1, midRed);
   else

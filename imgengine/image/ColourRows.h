@@ -2,7 +2,9 @@
 // the samples arrive: each sample goes into its own channel and fills in the
 // neighbours' missing channels (averages of the samples around them), and every
 // row, once no later sample changes it (two rows behind the input; the last two
-// at the end), gets the HSV adjustment.
+// at the end), gets the HSV adjustment. Rows away from the image's edges (in
+// images at least twelve wide) are built whole once complete, from the samples
+// of the last three rows kept aside; the result is the same.
 #pragma once
 
 #include <cstddef>
