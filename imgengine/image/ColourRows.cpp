@@ -286,8 +286,8 @@ void HsvRows::adjust(uint8_t* bgr, size_t pixels) const {
     adjustByPixel(bgr, pixels);
     return;
   }
-  alignas(32) uint32_t words[kChunk];
-  alignas(32) int32_t unsure[kChunk];
+  alignas(16) uint32_t words[kChunk];
+  alignas(16) int32_t unsure[kChunk];
   const HsvConstants k{static_cast<float>(saturation_) / 256, static_cast<float>(value_), hueFraction_,
                        hueSectors_, valueTiesExact_ ? 0 : -1};
   const size_t width = wide_ ? 8 : 4;
@@ -358,7 +358,7 @@ void load8(const uint8_t* p, U16x8& out) {
 // samples are red.
 void interpolateRow(uint8_t* pixels, const uint8_t* up, const uint8_t* mid, const uint8_t* down, uint32_t first,
                     uint32_t last, uint32_t greenAt, bool midRed) {
-  alignas(32) uint32_t words[8];
+  alignas(16) uint32_t words[8];
   for (uint32_t x = first;; x += 8) {
     if (x + 7 > last) x = last - 7;  // the last eight, overlapping
     U16x8 u, ul, ur, m, ml, mr, d, dl, dr;
