@@ -457,7 +457,7 @@ void ColourRows::begin(uint8_t* pixels, uint32_t width, uint32_t height, uint32_
                        const HsvAdjustment& hsv) {
   pixels_ = pixels;
   width_ = width;
-  height_ = height;
+  height_ = width == 0 ? 0 : height;  // no pixels: every sample is beyond the image
   stride_ = stride;
   rowPhase_ = firstPhase;
   x_ = y_ = adjusted_ = 0;

@@ -132,6 +132,17 @@ TEST(ColourRows, PhaseComesFromRotationAndWindowY) {
   EXPECT_EQ(build(mosaic, 6, 4, vel::firstBayerPhase(180, 7), {}, 64)[9], (Colour{10, 90, 220}));
 }
 
+// An image without columns takes no samples: nothing is written.
+TEST(ColourRows, AnImageWithoutColumnsWritesNothing) {
+  Bytes pixels(8, 0x5A);
+  vel::ColourRows rows;
+  rows.begin(pixels.data(), 0, 3, 0, 2, vel::hsvAdjustment(true, 64, 256, 256));
+  const Bytes mosaic(20, 7);
+  rows.put(mosaic.data(), mosaic.size());
+  rows.finish();
+  EXPECT_EQ(pixels, Bytes(8, 0x5A));
+}
+
 TEST(ColourRows, AverageOfTwoGreenNeighbours) {
   // Phase 2: blue at (0,0); its green comes from right (1,0) and down (0,1).
   Bytes mosaic = flatMosaic(4, 4, 2, 0, 0, 0);
