@@ -390,9 +390,6 @@ void interpolateRow(uint8_t* pixels, const uint8_t* up, const uint8_t* mid, cons
 }
 
 #if VEL_SSE2
-using U8x16 = uint8_t __attribute__((vector_size(16)));
-using U16x16 = uint16_t __attribute__((vector_size(32)));
-
 // Byte k of the three sixteen-byte pieces of sixteen pixels: channel k % 3 of pixel k / 3.
 struct Interleave {
   uint8_t mask[3][3][16];  // piece, channel, byte: the lane or 0x80 for none
@@ -407,47 +404,58 @@ struct Interleave {
 };
 constexpr Interleave kInterleave;
 
-// interpolateRow sixteen pixels at a time, where the processor has AVX2.
-[[gnu::target("avx2")]] void interpolateRowBy16(uint8_t* pixels, const uint8_t* up, const uint8_t* mid,
+// interpolateRow thirty-two pixels at a time, where the processor has AVX2: in
+// bytes, a truncated average of two as the rounded-up one less the dropped bit.
+[[gnu::target("avx2")]] void interpolateRowBy32(uint8_t* pixels, const uint8_t* up, const uint8_t* mid,
                                                 const uint8_t* down, uint32_t first, uint32_t last, uint32_t greenAt,
                                                 bool midRed) {
-  U16x16 greenEven, greenOdd;
-  for (int i = 0; i < 16; ++i) {
-    greenEven[i] = (i & 1) ? 0 : 0xFFFF;
-    greenOdd[i] = (i & 1) ? 0xFFFF : 0;
-  }
-  __m128i masks[3][3];
+  __m256i masks[3][3];
   for (int piece = 0; piece < 3; ++piece)
     for (int channel = 0; channel < 3; ++channel)
-      masks[piece][channel] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInterleave.mask[piece][channel]));
-  // Sixteen samples widened to sixteen bits.
-#define VEL_WIDEN(p) reinterpret_cast<U16x16>(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))))
-  for (uint32_t x = first;; x += 16) {
-    if (x + 15 > last) x = last - 15;  // the last sixteen, overlapping
-    const U16x16 ul = VEL_WIDEN(up + x - 1), u = VEL_WIDEN(up + x), ur = VEL_WIDEN(up + x + 1);
-    const U16x16 ml = VEL_WIDEN(mid + x - 1), m = VEL_WIDEN(mid + x), mr = VEL_WIDEN(mid + x + 1);
-    const U16x16 dl = VEL_WIDEN(down + x - 1), d = VEL_WIDEN(down + x), dr = VEL_WIDEN(down + x + 1);
-    const U16x16 green = ((x & 1) == greenAt) ? greenEven : greenOdd;
-    const U16x16 g = green ? m : (u + ml + mr + d) >> 2;
-    const U16x16 own = green ? (ml + mr) >> 1 : m;
-    const U16x16 other = green ? (u + d) >> 1 : (ul + ur + dl + dr) >> 2;
-    const U8x16 g8 = __builtin_convertvector(g, U8x16);
-    const U8x16 r8 = __builtin_convertvector(midRed ? own : other, U8x16);
-    const U8x16 b8 = __builtin_convertvector(midRed ? other : own, U8x16);
-    __m128i b, gg, r;
-    std::memcpy(&b, &b8, 16);
-    std::memcpy(&gg, &g8, 16);
-    std::memcpy(&r, &r8, 16);
+      masks[piece][channel] = _mm256_broadcastsi128_si256(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInterleave.mask[piece][channel])));
+  const __m256i bit = _mm256_set1_epi8(1);
+  const __m256i greenEven = _mm256_set1_epi16(0x00FF), greenOdd = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));
+#define VEL_LOAD(p) _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
+  for (uint32_t x = first;; x += 32) {
+    if (x + 31 > last) x = last - 31;  // the last thirty-two, overlapping
+    const __m256i ul = VEL_LOAD(up + x - 1), u = VEL_LOAD(up + x), ur = VEL_LOAD(up + x + 1);
+    const __m256i ml = VEL_LOAD(mid + x - 1), m = VEL_LOAD(mid + x), mr = VEL_LOAD(mid + x + 1);
+    const __m256i dl = VEL_LOAD(down + x - 1), d = VEL_LOAD(down + x), dr = VEL_LOAD(down + x + 1);
+    // (a + b) >> 1 with its dropped bit; (a + b + c + d) >> 2 from two of them.
+    const __m256i verticalBit = _mm256_and_si256(_mm256_xor_si256(u, d), bit);
+    const __m256i vertical = _mm256_sub_epi8(_mm256_avg_epu8(u, d), verticalBit);
+    const __m256i acrossBit = _mm256_and_si256(_mm256_xor_si256(ml, mr), bit);
+    const __m256i across = _mm256_sub_epi8(_mm256_avg_epu8(ml, mr), acrossBit);
+    const __m256i greenOfFour = _mm256_sub_epi8(
+        _mm256_avg_epu8(vertical, across),
+        _mm256_andnot_si256(_mm256_and_si256(verticalBit, acrossBit),
+                            _mm256_and_si256(_mm256_xor_si256(vertical, across), bit)));
+    const __m256i upBit = _mm256_and_si256(_mm256_xor_si256(ul, ur), bit);
+    const __m256i upPair = _mm256_sub_epi8(_mm256_avg_epu8(ul, ur), upBit);
+    const __m256i downBit = _mm256_and_si256(_mm256_xor_si256(dl, dr), bit);
+    const __m256i downPair = _mm256_sub_epi8(_mm256_avg_epu8(dl, dr), downBit);
+    const __m256i diagonal =
+        _mm256_sub_epi8(_mm256_avg_epu8(upPair, downPair),
+                        _mm256_andnot_si256(_mm256_and_si256(upBit, downBit),
+                                            _mm256_and_si256(_mm256_xor_si256(upPair, downPair), bit)));
+    const __m256i green = ((x & 1) == greenAt) ? greenEven : greenOdd;
+    const __m256i g = _mm256_blendv_epi8(greenOfFour, m, green);
+    const __m256i own = _mm256_blendv_epi8(m, across, green);  // row mid's colour
+    const __m256i other = _mm256_blendv_epi8(diagonal, vertical, green);
+    const __m256i r = midRed ? own : other, b = midRed ? other : own;
+    // Pixels 0..15 in the low halves, 16..31 in the high ones.
     uint8_t* p = pixels + 3 * size_t{x};
     for (int piece = 0; piece < 3; ++piece) {
-      const __m128i out = _mm_or_si128(
-          _mm_or_si128(_mm_shuffle_epi8(b, masks[piece][0]), _mm_shuffle_epi8(gg, masks[piece][1])),
-          _mm_shuffle_epi8(r, masks[piece][2]));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * piece), out);
+      const __m256i out = _mm256_or_si256(
+          _mm256_or_si256(_mm256_shuffle_epi8(b, masks[piece][0]), _mm256_shuffle_epi8(g, masks[piece][1])),
+          _mm256_shuffle_epi8(r, masks[piece][2]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * piece), _mm256_castsi256_si128(out));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 48 + 16 * piece), _mm256_extracti128_si256(out, 1));
     }
-    if (x + 15 == last) return;
+    if (x + 31 == last) return;
   }
-#undef VEL_WIDEN
+#undef VEL_LOAD
 }
 #endif
 
@@ -512,8 +520,8 @@ void ColourRows::buildRow() {
   const bool midGreenFirst = midPhase == 0 || midPhase == 3;
   const bool midRed = (midGreenFirst ? midPhase ^ 1 : midPhase) == 1;
 #if VEL_SSE2
-  if (hasAvx2() && w >= 2 + 16 + 3)
-    interpolateRowBy16(at(0, y - 1), rawRow(y - 2), rawRow(y - 1), down, 2, w - 3, midGreenFirst ? 0 : 1, midRed);
+  if (hasAvx2() && w >= 2 + 32 + 3)
+    interpolateRowBy32(at(0, y - 1), rawRow(y - 2), rawRow(y - 1), down, 2, w - 3, midGreenFirst ? 0 : 1, midRed);
   else
 #endif
     interpolateRow(at(0, y - 1), rawRow(y - 2), rawRow(y - 1), down, 2, w - 3, midGreenFirst ? 0 : 1, midRed);

@@ -235,6 +235,7 @@ TEST(ColourRows, EveryPixelFollowsTheInterpolationRules) {
   uint32_t seed = 12345;
   for (int phase = 0; phase < 4; ++phase)
     for (auto [w, h] : {std::pair<int, int>{9, 7}, {16, 12}, {33, 5}, {11, 9}, {12, 5}, {13, 6}, {20, 7}, {67, 9},
+                        {36, 6}, {37, 5}, {38, 7}, {69, 8}, {100, 6},
                         {2, 3}, {2, 4}, {3, 3}, {12, 3}, {19, 4}})
       for (size_t piece : {size_t{1}, size_t{7}, size_t{13}, size_t{4096}}) {
         Bytes mosaic(size_t(w) * h);
