@@ -309,15 +309,23 @@ void HsvRows::adjust(uint8_t* bgr, size_t pixels) const {
       p[3 * i + 1] = uint8_t(words[i] >> 8);
       p[3 * i + 2] = uint8_t(words[i] >> 16);
     }
+    size_t doubts = 0;
     for (size_t i = 0; i < count; ++i) {
       if (unsure[i] == 0) continue;
       uint8_t* q = p + 3 * i;
       if (unsure[i] < 0) {
         adjustPixel(q, hsv_);
+        ++doubts;
       } else if (valueRoundedDown_[unsure[i]]) {
         // Vr one less: so are M and M + the sector term.
         --q[0], --q[1], --q[2];
       }
+    }
+    // Adjustments whose exact results often fall on a half (value 1/2, say) leave
+    // most pixels in doubt: the rest of the run goes pixel by pixel.
+    if (doubts * 2 > count && at + count < pixels) {
+      adjustByPixel(p + 3 * count, pixels - at - count);
+      return;
     }
   }
 #else
