@@ -4,6 +4,9 @@
 // the HSV adjustment).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <string>
 #include <vector>
 
 #include "base/LittleEndian.h"
@@ -129,6 +132,17 @@ TEST(ColourRows, PhaseComesFromRotationAndWindowY) {
   EXPECT_EQ(build(mosaic, 6, 4, vel::firstBayerPhase(180, 7), {}, 64)[9], (Colour{10, 90, 220}));
 }
 
+// An image without columns takes no samples: nothing is written.
+TEST(ColourRows, AnImageWithoutColumnsWritesNothing) {
+  Bytes pixels(8, 0x5A);
+  vel::ColourRows rows;
+  rows.begin(pixels.data(), 0, 3, 0, 2, vel::hsvAdjustment(true, 64, 256, 256));
+  const Bytes mosaic(20, 7);
+  rows.put(mosaic.data(), mosaic.size());
+  rows.finish();
+  EXPECT_EQ(pixels, Bytes(8, 0x5A));
+}
+
 TEST(ColourRows, AverageOfTwoGreenNeighbours) {
   // Phase 2: blue at (0,0); its green comes from right (1,0) and down (0,1).
   Bytes mosaic = flatMosaic(4, 4, 2, 0, 0, 0);
@@ -220,13 +234,103 @@ std::vector<Colour> referenceBuild(const Bytes& mosaic, int w, int h, int firstP
 TEST(ColourRows, EveryPixelFollowsTheInterpolationRules) {
   uint32_t seed = 12345;
   for (int phase = 0; phase < 4; ++phase)
-    for (auto [w, h] : {std::pair<int, int>{9, 7}, {16, 12}, {33, 5}})
-      for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}}) {
+    for (auto [w, h] : {std::pair<int, int>{9, 7}, {16, 12}, {33, 5}, {11, 9}, {12, 5}, {13, 6}, {20, 7}, {67, 9},
+                        {36, 6}, {37, 5}, {38, 7}, {69, 8}, {100, 6},
+                        {2, 3}, {2, 4}, {3, 3}, {12, 3}, {19, 4}})
+      for (size_t piece : {size_t{1}, size_t{7}, size_t{13}, size_t{4096}}) {
         Bytes mosaic(size_t(w) * h);
         for (uint8_t& v : mosaic) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
         ASSERT_EQ(build(mosaic, w, h, phase, {}, piece), referenceBuild(mosaic, w, h, phase))
             << "phase " << phase << " " << w << "x" << h << " pieces of " << piece;
       }
+}
+
+}  // namespace
+
+namespace {
+
+// The adjustments the row adjustment is held to: the configuration's default
+// units, hue shifts of whole sectors and of less, negative and beyond a turn,
+// saturation and value to zero and to their largest, and those whose exact
+// results often fall on a half (value 1/2, a 30 degree shift at unit scale).
+const std::vector<std::array<int, 3>> kAdjustments = {
+    {640, 300, 280},  {1920, 256, 256}, {0, 256, 128},     {-30720, 256, 256}, {32767, 65535, 65535},
+    {-32768, 0, 1},   {1, 255, 257},    {7680, 512, 200},  {-1, 100, 400},     {12345, 333, 222},
+    {0, 0, 256},      {100, 256, 0},    {3840, 1, 65535},  {-7, 65535, 3},     {23040, 256, 255}};
+
+// Rows of pixels adjusted by HsvRows, four and (where the processor can) eight
+// at a time, against adjustPixel one pixel at a time.
+void expectRowsAsPixels(const Bytes& input, const vel::HsvAdjustment& hsv, size_t row) {
+  Bytes expected = input;
+  for (size_t i = 0; i < expected.size(); i += 3) vel::adjustPixel(&expected[i], hsv);
+  for (bool wide : {false, true}) {
+    Bytes pixels = input;
+    const vel::HsvRows rows(hsv, wide);
+    const size_t count = pixels.size() / 3;
+    for (size_t at = 0; at < count; at += row) rows.adjust(&pixels[3 * at], std::min(row, count - at));
+    for (size_t i = 0; i < pixels.size(); i += 3)
+      ASSERT_TRUE(std::equal(&pixels[i], &pixels[i] + 3, &expected[i]))
+          << "input b,g,r " << int(input[i]) << "," << int(input[i + 1]) << "," << int(input[i + 2]) << " wide "
+          << wide;
+  }
+}
+
+TEST(HsvRows, EveryColourAsAdjustPixelGivesIt) {
+  // All 2^24 colours under an adjustment whose maximum rounds some halves down,
+  // in rows of odd length.
+  Bytes all(size_t{3} << 24);
+  for (uint32_t c = 0; c < (1u << 24); ++c) {
+    all[3 * c] = uint8_t(c);
+    all[3 * c + 1] = uint8_t(c >> 8);
+    all[3 * c + 2] = uint8_t(c >> 16);
+  }
+  expectRowsAsPixels(all, vel::hsvAdjustment(true, 640, 300, 280), 1279);
+}
+
+TEST(HsvRows, SampledColoursAsAdjustPixelGivesThem) {
+  // Random colours, and the greys and two-equal-channel colours that sit on
+  // the sector boundaries, under each adjustment; rows of 1 to 67 pixels.
+  uint32_t seed = 99;
+  for (const auto& a : kAdjustments) {
+    const vel::HsvAdjustment hsv = vel::hsvAdjustment(true, int16_t(a[0]), uint16_t(a[1]), uint16_t(a[2]));
+    ASSERT_TRUE(hsv.on);
+    Bytes pixels;
+    for (int i = 0; i < 60000; ++i) pixels.push_back(uint8_t((seed = seed * 1103515245 + 12345) >> 16));
+    for (int u = 0; u < 256; u += 3)
+      for (int v = 0; v < 256; ++v)
+        for (const auto& c : {std::array<int, 3>{u, u, v}, {u, v, u}, {v, u, u}}) pixels.insert(pixels.end(), c.begin(), c.end());
+    SCOPED_TRACE("hue " + std::to_string(a[0]) + " saturation " + std::to_string(a[1]) + " value " +
+                 std::to_string(a[2]));
+    for (size_t row : {size_t{1}, size_t{5}, size_t{67}}) expectRowsAsPixels(pixels, hsv, row);
+  }
+  // Adjustments outside the configuration's units take the per-pixel path.
+  vel::HsvAdjustment odd;
+  odd.on = true;
+  odd.hue = 0.3;
+  odd.saturation = 1.0 / 3;
+  odd.value = 1.7;
+  Bytes random(3 * 3000);
+  for (uint8_t& v : random) v = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+  expectRowsAsPixels(random, odd, 7);
+}
+
+// The built image with an adjustment is the plain build adjusted pixel by pixel:
+// every row adjusted once, including the last two and those of short images.
+TEST(ColourRows, AdjustedImageIsThePlainImageAdjusted) {
+  uint32_t seed = 7;
+  const vel::HsvAdjustment hsv = vel::hsvAdjustment(true, 1920, 256, 256);
+  for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1, 1}, {2, 2}, {3, 3}, {67, 9}, {5, 70}})
+    for (size_t piece : {size_t{1}, size_t{13}, size_t{4096}}) {
+      Bytes mosaic(size_t{w} * h);
+      for (uint8_t& v : mosaic) v = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+      std::vector<Colour> expected = build(mosaic, w, h, 1, {}, piece);
+      for (Colour& c : expected) {
+        uint8_t p[3] = {c.b, c.g, c.r};
+        vel::adjustPixel(p, hsv);
+        c = Colour{p[0], p[1], p[2]};
+      }
+      ASSERT_EQ(build(mosaic, w, h, 1, hsv, piece), expected) << w << "x" << h << " pieces of " << piece;
+    }
 }
 
 }  // namespace
