@@ -106,17 +106,53 @@ namespace {
 // functions in unnamed namespaces have no dynamic symbol), dladdr elsewhere.
 class Symbols {
  public:
+  // Names the addresses of this program's code in one run of addr2line.
+  void resolve(const std::vector<void*>& addresses) {
+    std::vector<std::pair<void*, uintptr_t>> wanted;
+    for (void* address : addresses) {
+      Dl_info info{};
+      if (names_.count(address) || !dladdr(address, &info) || !isSelf(info)) continue;
+      // A return address: the call is the byte before it.
+      wanted.push_back({address, reinterpret_cast<uintptr_t>(address) - 1 - reinterpret_cast<uintptr_t>(info.dli_fbase)});
+      names_[address] = "?";
+    }
+    char self[4096] = {};
+    char list[] = "/tmp/vel-memory-bench-XXXXXX";
+    if (wanted.empty() || readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return;
+    const int fd = mkstemp(list);
+    if (fd < 0) return;
+    std::string offsets;
+    for (const auto& w : wanted) offsets += "0x" + toHex(w.second) + "\n";
+    const bool written = ::write(fd, offsets.data(), offsets.size()) == static_cast<ssize_t>(offsets.size());
+    ::close(fd);
+    const std::string command = std::string("addr2line -f -C -e '") + self + "' < " + list + " 2>/dev/null";
+    FILE* pipe = written ? popen(command.c_str(), "r") : nullptr;
+    if (pipe) {
+      char function[8192], where[8192];
+      for (const auto& w : wanted) {
+        if (!std::fgets(function, sizeof function, pipe) || !std::fgets(where, sizeof where, pipe)) break;
+        std::string at = where;
+        const size_t slash = at.rfind('/');
+        std::string name = std::string(function) + " at " + (slash == std::string::npos ? at : at.substr(slash + 1));
+        name.erase(std::remove(name.begin(), name.end(), '\n'), name.end());
+        names_[w.first] = name;
+      }
+      pclose(pipe);
+    }
+    std::remove(list);
+  }
+
   std::string name(void* address) {
     auto found = names_.find(address);
     if (found != names_.end()) return found->second;
     Dl_info info{};
     std::string result = "?";
     if (dladdr(address, &info) && info.dli_fname) {
-      // A return address: the call is the byte before it.
-      const uintptr_t offset = reinterpret_cast<uintptr_t>(address) - 1 - reinterpret_cast<uintptr_t>(info.dli_fbase);
       if (isSelf(info)) {
-        result = addr2line(offset);
-      } else if (info.dli_sname) {
+        resolve({address});
+        return names_[address];
+      }
+      if (info.dli_sname) {
         int status = 0;
         char* demangled = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
         result = status == 0 && demangled ? demangled : info.dli_sname;
@@ -130,6 +166,11 @@ class Symbols {
   }
 
  private:
+  static std::string toHex(uintptr_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lx", static_cast<unsigned long>(value));
+    return text;
+  }
   // This program's own code: the object of one of its functions.
   static bool isSelf(const Dl_info& info) {
     static Dl_info self{};
@@ -137,26 +178,6 @@ class Symbols {
     return known && info.dli_fbase == self.dli_fbase;
   }
   static void isSelfMarker() {}
-  static std::string addr2line(uintptr_t offset) {
-    char command[4200];
-    char self[4096] = {};
-    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return "?";
-    std::snprintf(command, sizeof command, "addr2line -f -C -e '%s' 0x%lx 2>/dev/null", self,
-                  static_cast<unsigned long>(offset));
-    FILE* pipe = popen(command, "r");
-    if (!pipe) return "?";
-    char line[4096] = {};
-    std::string result = std::fgets(line, sizeof line, pipe) ? line : "?";
-    char where[4096] = {};
-    if (std::fgets(where, sizeof where, pipe)) {
-      std::string at = where;
-      const size_t slash = at.rfind('/');
-      result += " at " + (slash == std::string::npos ? at : at.substr(slash + 1));
-    }
-    pclose(pipe);
-    result.erase(std::remove(result.begin(), result.end(), '\n'), result.end());
-    return result;
-  }
   std::map<void*, std::string> names_;
 };
 
@@ -196,6 +217,11 @@ Tally tallyRecords() {
   Symbols symbols;
   Tally t;
   const int n = std::min(recorded.load(), kMaxRecords);
+  std::vector<void*> addresses;
+  for (int i = 0; i < n; ++i) addresses.insert(addresses.end(), records[i].frames, records[i].frames + records[i].depth);
+  std::sort(addresses.begin(), addresses.end());
+  addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+  symbols.resolve(addresses);
   for (int i = 0; i < n; ++i) {
     const Attribution a = attribute(symbols, records[i]);
     if (a.code == Owner::kLibrary) {
