@@ -197,6 +197,34 @@ void BM_StampCompressedCapture(benchmark::State& state) {
 }
 BENCHMARK(BM_StampCompressedCapture)->Unit(benchmark::kMillisecond);
 
+// The reference of the stamp: libjpeg-turbo decoding the same stream to grey rows
+// and compressing them again as BM_LibjpegMemoryToMemory does, memory to memory
+// (the stamp's drawing, a few hundred pixels, left out).
+void BM_LibjpegDecodeEncode(benchmark::State& state) {
+  const std::vector<uint8_t> buffer = greyBuffer();
+  std::vector<uint8_t> jpeg, decoded(vel::kBmpGreyPixelOffset + size_t{kWidth} * kHeight), rgb(size_t{kWidth} * 3);
+  vel::compressBmp(buffer.data(), buffer.size(), 75, vel::JpegHeader::kNormal, jpeg);
+  for (auto _ : state) {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr error;
+    cinfo.err = jpeg_std_error(&error);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpeg.data(), jpeg.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_GRAYSCALE;
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row[1] = {&decoded[vel::kBmpGreyPixelOffset + size_t{kHeight - 1 - cinfo.output_scanline} * kWidth]};
+      jpeg_read_scanlines(&cinfo, row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    const LibjpegStream stream = libjpegCompress(decoded, rgb);
+    free(stream.data);
+  }
+}
+BENCHMARK(BM_LibjpegDecodeEncode)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
