@@ -2,11 +2,12 @@
 #             machine can run (see README: the Windows targets)
 # make demo   installs what is missing, builds, and runs velcli against a simulated imager
 # make fast   the native preset's tests only (no setup)
+# make bench  builds native-release, runs every benchmark, prints one table against the goals
 # make fuzz   every fuzz target for a while (FUZZ_SECONDS, default 60)
-# make package  the Windows SDK archive of both architectures (build/package/)
+# make package  the Windows SDK archive and installers (build/package/)
 # VEL_NO_32BIT=1 make test   takes the path of a machine that cannot run 32-bit programs
 PRESETS := native native-asan native-tsan native-release win32 win64
-.PHONY: all setup $(PRESETS) test fast demo fuzz package clean
+.PHONY: all setup $(PRESETS) test fast demo fuzz bench package clean
 
 all: $(PRESETS)
 
@@ -34,6 +35,11 @@ fast: native
 # captures, a colour sensor; every file in demo-output/ (scripts/demo --help).
 demo:
 	./scripts/demo
+
+# Every benchmark program (3 repetitions, medians), velcli's memory against velsim and dd,
+# then one table: figure, ours, reference, ratio, goal, met, with the load average.
+bench:
+	./scripts/bench
 
 package:
 	./scripts/package

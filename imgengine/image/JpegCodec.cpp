@@ -132,10 +132,54 @@ bool indicesInPalette(const uint8_t* bmp, const BmpLayout& l) {
   return true;
 }
 
+// Whether every palette entry of an 8-bit bitmap is the grey of its own index:
+// the RGB rows are then grey, and libjpeg turns a grey RGB pixel into exactly
+// its level as luminance and 128 as both chroma values (the weights of each sum
+// add up to a whole, or to nothing).
+bool greyIdentityPalette(const uint8_t* bmp, const BmpLayout& l) {
+  if (l.bitsPerPixel != 8) return false;
+  const uint8_t* palette = bmp + kBmpFileHeaderBytes + l.infoSize;
+  for (uint32_t i = 0; i < l.paletteEntries; ++i) {
+    const uint8_t* entry = palette + size_t{i} * l.paletteEntryBytes;
+    if (entry[0] != i || entry[1] != i || entry[2] != i) return false;
+  }
+  return true;
+}
+
+// The rows of one call to jpeg_write_raw_data for a grey bitmap: the pixel rows
+// as libjpeg's own colour conversion, downsampling and edge padding would have
+// made them. Luminance rows point into the bitmap where a row holds whole blocks,
+// else into a copy widened by repeating its last pixel; rows below the image
+// repeat its last row; both chroma planes are 128 throughout.
+struct GreyRawRows {
+  std::vector<uint8_t> padded;  // kRows rows of paddedWidth (only when needed)
+  std::vector<uint8_t> chroma;  // one row of 128
+  size_t paddedWidth = 0;
+  JSAMPROW luma[2 * DCTSIZE];
+  JSAMPROW chromaRows[DCTSIZE];
+  JSAMPARRAY planes[3] = {luma, chromaRows, chromaRows};
+};
+
+void fillGreyRawRows(const uint8_t* bmp, const BmpLayout& l, uint32_t firstRow, GreyRawRows& rows) {
+  for (uint32_t i = 0; i < 2 * DCTSIZE; ++i) {
+    const uint32_t y = std::min(firstRow + i, l.height - 1);
+    const uint8_t* row = bmp + l.pixelOffset + size_t{l.stride} * (l.height - 1 - y);
+    if (rows.padded.empty()) {
+      rows.luma[i] = const_cast<JSAMPROW>(row);  // libjpeg only reads raw input rows
+      continue;
+    }
+    uint8_t* out = rows.padded.data() + rows.paddedWidth * i;
+    std::memcpy(out, row, l.width);
+    std::memset(out + l.width, row[l.width - 1], rows.paddedWidth - l.width);
+    rows.luma[i] = out;
+  }
+}
+
 // The compression proper; false when libjpeg failed. Kept free of objects with
-// destructors: a longjmp leaves it.
+// destructors: a longjmp leaves it. A grey bitmap (greyRows not null) goes in as
+// raw luminance and chroma planes, which gives the bytes its RGB rows would.
 bool runCompression(const uint8_t* bmp, const BmpLayout& l, int quality, JpegHeader header,
-                    std::vector<uint8_t>& jpeg, std::vector<uint8_t>& rgbRow) {
+                    std::vector<uint8_t>& jpeg, std::vector<uint8_t>& rgbRow, GreyRawRows* greyRows) {
   jpeg_compress_struct cinfo;
   ErrorExit error;
   VectorDestination destination{};
@@ -169,11 +213,36 @@ bool runCompression(const uint8_t* bmp, const BmpLayout& l, int quality, JpegHea
     cinfo.write_JFIF_header = FALSE;
     cinfo.write_Adobe_marker = FALSE;
   }
+  if (greyRows) {
+    // The defaults: YCbCr, luminance 2x2, chroma 1x1. Anything else would need
+    // other planes; the check guards against a library with other defaults.
+    if (cinfo.num_components != 3 || cinfo.comp_info[0].h_samp_factor != 2 ||
+        cinfo.comp_info[0].v_samp_factor != 2 || cinfo.comp_info[1].h_samp_factor != 1 ||
+        cinfo.comp_info[1].v_samp_factor != 1 || cinfo.comp_info[2].h_samp_factor != 1 ||
+        cinfo.comp_info[2].v_samp_factor != 1)
+      ERREXIT(&cinfo, JERR_NOTIMPL);
+    cinfo.raw_data_in = TRUE;
+  }
   jpeg_start_compress(&cinfo, TRUE);
-  JSAMPROW rows[1] = {rgbRow.data()};
-  while (cinfo.next_scanline < cinfo.image_height) {
-    bitmapRowToRgb(bmp, l, cinfo.next_scanline, rgbRow.data());
-    jpeg_write_scanlines(&cinfo, rows, 1);
+  if (greyRows) {
+    const size_t lumaWidth = size_t{cinfo.comp_info[0].width_in_blocks} * DCTSIZE;
+    const size_t chromaWidth = size_t{cinfo.comp_info[1].width_in_blocks} * DCTSIZE;
+    greyRows->paddedWidth = lumaWidth;
+    if (!grow(greyRows->chroma, chromaWidth) ||
+        (lumaWidth != l.width && !grow(greyRows->padded, lumaWidth * 2 * DCTSIZE)))
+      ERREXIT(&cinfo, JERR_OUT_OF_MEMORY);
+    std::fill(greyRows->chroma.begin(), greyRows->chroma.end(), uint8_t{128});
+    for (JSAMPROW& row : greyRows->chromaRows) row = greyRows->chroma.data();
+    while (cinfo.next_scanline < cinfo.image_height) {
+      fillGreyRawRows(bmp, l, cinfo.next_scanline, *greyRows);
+      jpeg_write_raw_data(&cinfo, greyRows->planes, 2 * DCTSIZE);
+    }
+  } else {
+    JSAMPROW rows[1] = {rgbRow.data()};
+    while (cinfo.next_scanline < cinfo.image_height) {
+      bitmapRowToRgb(bmp, l, cinfo.next_scanline, rgbRow.data());
+      jpeg_write_scanlines(&cinfo, rows, 1);
+    }
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
@@ -231,19 +300,24 @@ bool runDecompression(const uint8_t* data, size_t bytes, std::vector<uint8_t>& b
 
 }  // namespace
 
-bool compressBmp(const uint8_t* bmp, size_t bytes, int quality, JpegHeader header, std::vector<uint8_t>& jpeg) {
+namespace {
+
+bool compress(const uint8_t* bmp, size_t bytes, int quality, JpegHeader header, std::vector<uint8_t>& jpeg,
+              bool greyAsLuminance) {
   jpeg.clear();
   BmpLayout l;
   if (!readBmpLayout(bmp, bytes, l) || l.bitsPerPixel == 1 || l.width > kMaxDimension ||
       l.height > kMaxDimension || !indicesInPalette(bmp, l))
     return false;
+  const bool grey = greyAsLuminance && greyIdentityPalette(bmp, l);
   std::vector<uint8_t> rgbRow;
+  GreyRawRows greyRows;
   try {
-    rgbRow.resize(size_t{l.width} * 3);
+    if (!grey) rgbRow.resize(size_t{l.width} * 3);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!runCompression(bmp, l, quality, header, jpeg, rgbRow)) {
+  if (!runCompression(bmp, l, quality, header, jpeg, rgbRow, grey ? &greyRows : nullptr)) {
     jpeg.clear();
     return false;
   }
@@ -256,6 +330,17 @@ bool compressBmp(const uint8_t* bmp, size_t bytes, int quality, JpegHeader heade
     jpeg.erase(jpeg.begin(), jpeg.begin() + 2);
   }
   return true;
+}
+
+}  // namespace
+
+bool compressBmp(const uint8_t* bmp, size_t bytes, int quality, JpegHeader header, std::vector<uint8_t>& jpeg) {
+  return compress(bmp, bytes, quality, header, jpeg, true);
+}
+
+bool compressBmpThroughRgb(const uint8_t* bmp, size_t bytes, int quality, JpegHeader header,
+                           std::vector<uint8_t>& jpeg) {
+  return compress(bmp, bytes, quality, header, jpeg, false);
 }
 
 bool decompressToGreyBmp(const uint8_t* jpeg, size_t bytes, std::vector<uint8_t>& bmp) {

@@ -123,6 +123,57 @@ TEST(JpegCodec, PaletteIndicesMustBeInThePalette) {
   EXPECT_TRUE(compressBmp(bmp.data(), bmp.size(), 75, JpegHeader::kNormal, jpeg));
 }
 
+// The grey route (luminance and chroma planes) against the RGB rows: the same
+// bytes for every edge case of the padding (widths and heights off the 8- and
+// 16-pixel blocks, a single pixel), quality, header, density and palette size;
+// a palette that is not the identity grey goes the RGB way and gives its bytes.
+TEST(JpegCodec, GreyBitmapsGiveTheBytesOfTheirRgbRows) {
+  struct Case {
+    uint32_t width, height;
+    int quality;
+    JpegHeader header;
+    int32_t pelsPerMeter;
+  };
+  const Case cases[] = {{1, 1, 75, JpegHeader::kNormal, 0},          {7, 3, 75, JpegHeader::kNormal, 0},
+                        {17, 33, 90, JpegHeader::kNormal, 2835},     {33, 17, 50, JpegHeader::kContinuation, 0},
+                        {16, 16, 75, JpegHeader::kNormal, 0},        {15, 16, 100, JpegHeader::kNormal, 0},
+                        {16, 15, 1, JpegHeader::kContinuation, 0},   {1279, 1023, 75, JpegHeader::kNormal, 3937},
+                        {1280, 1024, 75, JpegHeader::kNormal, 0},    {100, 9, 75, JpegHeader::kNormal, 0}};
+  uint32_t seed = 12345;
+  for (const Case& c : cases) {
+    Bytes bmp = imagetest::greyBitmap(c.width, c.height, c.pelsPerMeter);
+    // Noise in every third column: blocks with every coefficient in use.
+    const uint32_t stride = bmpStride(c.width, 8);
+    for (uint32_t y = 0; y < c.height; ++y)
+      for (uint32_t x = 0; x < c.width; x += 3) {
+        seed = seed * 1103515245u + 12345u;
+        bmp[kBmpGreyPixelOffset + size_t{stride} * y + x] = static_cast<uint8_t>(seed >> 16);
+      }
+    Bytes grey, rgb;
+    ASSERT_TRUE(compressBmp(bmp.data(), bmp.size(), c.quality, c.header, grey));
+    ASSERT_TRUE(compressBmpThroughRgb(bmp.data(), bmp.size(), c.quality, c.header, rgb));
+    EXPECT_TRUE(grey == rgb) << c.width << "x" << c.height << " quality " << c.quality;
+  }
+
+  Bytes small = imagetest::greyBitmap(40, 24);
+  putLe32(&small[46], 16);  // an identity palette of 16 entries
+  for (size_t i = kBmpGreyPixelOffset; i < small.size(); ++i) small[i] &= 0x0F;
+  Bytes grey, rgb;
+  ASSERT_TRUE(compressBmp(small.data(), small.size(), 75, JpegHeader::kNormal, grey));
+  ASSERT_TRUE(compressBmpThroughRgb(small.data(), small.size(), 75, JpegHeader::kNormal, rgb));
+  EXPECT_TRUE(grey == rgb);
+
+  Bytes inverted = imagetest::greyBitmap(40, 24);
+  for (int i = 0; i < 256; ++i)
+    for (int channel = 0; channel < 3; ++channel) inverted[54 + 4 * i + channel] = static_cast<uint8_t>(255 - i);
+  Bytes straight;
+  ASSERT_TRUE(compressBmp(inverted.data(), inverted.size(), 75, JpegHeader::kNormal, grey));
+  ASSERT_TRUE(compressBmpThroughRgb(inverted.data(), inverted.size(), 75, JpegHeader::kNormal, rgb));
+  ASSERT_TRUE(compressBmp(imagetest::greyBitmap(40, 24).data(), inverted.size(), 75, JpegHeader::kNormal, straight));
+  EXPECT_TRUE(grey == rgb);
+  EXPECT_FALSE(grey == straight);
+}
+
 TEST(JpegCodec, OneBitBitmapsAreNotCompressed) {
   Bytes bmp = imagetest::greyBitmap(32, 2);
   putLe16(&bmp[28], 1);
