@@ -91,6 +91,27 @@ TEST(MessagePeek, TakesOnlyTheGivenMessageAndNeverWaits) {
   drain();
 }
 
+// Posts and takes interleaved so that the queue's storage wraps and grows with its
+// oldest message in the middle: every message comes out once, in order.
+TEST(MessageQueue, KeepsOrderAcrossWrapsAndGrowth) {
+  drain();
+  const uint32_t me = p::currentThreadId();
+  intptr_t posted = 0, taken = 0;
+  p::Message m;
+  for (int round = 0; round < 6; ++round) {
+    for (int i = 0; i < 7 + round * 9; ++i) ASSERT_TRUE(p::postThreadMessage(me, kFirst, 0, posted++));
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_TRUE(p::messageTake(&m, 0));
+      EXPECT_EQ(m.lParam, taken++);
+    }
+  }
+  ASSERT_TRUE(p::postThreadMessage(me, kSecond, 0, -1));
+  ASSERT_TRUE(p::messagePeek(&m, kSecond));
+  EXPECT_EQ(m.lParam, -1);
+  while (p::messageTake(&m, 0)) EXPECT_EQ(m.lParam, taken++);
+  EXPECT_EQ(taken, posted);
+}
+
 #ifdef _WIN32
 // Waiting for progress runs the library's due timers and leaves the application's
 // own thread timer to its message loop.

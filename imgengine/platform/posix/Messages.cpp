@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,10 +32,52 @@ struct Timer {
   void* context;
 };
 
+// The queued messages, oldest first, in storage that grows to the most ever queued
+// and is kept: a steady stream of posts (a progress message per block) allocates nothing.
+class MessageRing {
+ public:
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  void pushBack(const Message& m) {
+    if (count_ == slots_.size()) grow();
+    at(count_++) = m;
+  }
+  Message popFront() {
+    const Message m = at(0);
+    head_ = (head_ + 1) % slots_.size();
+    --count_;
+    return m;
+  }
+  // Removes and answers the oldest message of this kind; the others keep their order.
+  bool takeFirst(uint32_t message, Message* out) {
+    for (size_t i = 0; i < count_; ++i) {
+      if (at(i).message != message) continue;
+      *out = at(i);
+      for (size_t j = i; j + 1 < count_; ++j) at(j) = at(j + 1);
+      --count_;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  Message& at(size_t i) { return slots_[(head_ + i) % slots_.size()]; }
+  void grow() {
+    std::vector<Message> bigger(std::max<size_t>(16, slots_.size() * 2));
+    for (size_t i = 0; i < count_; ++i) bigger[i] = at(i);
+    slots_.swap(bigger);
+    head_ = 0;
+  }
+
+  std::vector<Message> slots_;
+  size_t head_ = 0;
+  size_t count_ = 0;
+};
+
 struct Queue {
   std::mutex m;
   std::condition_variable cv;
-  std::deque<Message> items;
+  MessageRing items;
   std::vector<Timer> timers;  // touched by the owning thread only, under m
 };
 
@@ -86,7 +127,7 @@ bool post(const std::shared_ptr<Queue>& q, const Message& msg) {
   if (!q) return false;
   std::lock_guard<std::mutex> g(q->m);
   if (q->items.size() >= kQueueLimit) return false;
-  q->items.push_back(msg);
+  q->items.pushBack(msg);
   q->cv.notify_all();
   return true;
 }
@@ -169,19 +210,14 @@ bool messageTake(Message* out, uint32_t ms) {
     else
       q->cv.wait_until(lock, wakeAt);
   }
-  *out = q->items.front();
-  q->items.pop_front();
+  *out = q->items.popFront();
   return true;
 }
 
 bool messagePeek(Message* out, uint32_t message) {
   auto q = ownQueue();
   std::lock_guard<std::mutex> g(q->m);
-  auto it = std::find_if(q->items.begin(), q->items.end(), [&](const Message& m) { return m.message == message; });
-  if (it == q->items.end()) return false;
-  *out = *it;
-  q->items.erase(it);
-  return true;
+  return q->items.takeFirst(message, out);
 }
 
 void messageDispatch(const Message&) {}
