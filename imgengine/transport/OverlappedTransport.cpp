@@ -52,12 +52,14 @@ bool OverlappedTransport::spinForRead(devices::Operation& op, const std::atomic<
   const auto until = begin + std::chrono::microseconds(readSpinUs_);
   uint32_t n = 0;
   for (int i = 1;; ++i) {
-    if (file_->result(op, &n)) return true;
-    if (failed() || (interrupt && interrupt->load())) return false;
-    if ((i & 7) != 0) {
+    // Asked every few pauses: the device's record may be under the completer's lock.
+    if ((i & 3) != 0) {
       _mm_pause();
       continue;
     }
+    if (file_->result(op, &n)) return true;
+    if (failed() || (interrupt && interrupt->load())) return false;
+    if ((i & 31) != 0) continue;
     const auto now = std::chrono::steady_clock::now();
     if (now >= until) return false;
     if (now >= yieldFrom) std::this_thread::yield();

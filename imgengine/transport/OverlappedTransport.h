@@ -91,7 +91,7 @@ class OverlappedTransport : public ByteStream {
   devices::Operation waitOp_;
   Mutex readLock_;
   Mutex writeLock_;
-  static constexpr uint32_t kPureSpinUs = 2;
+  static constexpr uint32_t kPureSpinUs = 1;
   uint32_t readSpinUs_ = 0;
   const uint32_t writePiece_;
   const ShortWrites shortWrites_;

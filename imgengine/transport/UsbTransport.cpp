@@ -78,6 +78,16 @@ UsbTransport::~UsbTransport() { closeDevice(); }
 
 size_t UsbTransport::receive(uint8_t* buffer, size_t wanted, int timeoutMs) {
   while (wanted > 0) {
+    if (consumed_ >= filled_ && wanted >= kReadAhead) {
+      // A whole driver read fits: straight into the caller's buffer.
+      dropReadAhead();
+      uint32_t got = 0;
+      if (!readRequest(buffer, kReadAhead, timeoutMs, &got)) break;
+      const size_t n = std::min<size_t>(got, kReadAhead);
+      buffer += n;
+      wanted -= n;
+      continue;
+    }
     if (consumed_ >= filled_) {
       dropReadAhead();
       uint32_t got = 0;

@@ -20,7 +20,7 @@ constexpr size_t kArrivalBuffer = 4096;
 constexpr int kIdleLookMs = 20;
 // How long a direct port read looks for the host's next message before it sleeps.
 constexpr int kDirectSpinUs = 50;
-constexpr int kPureSpinUs = 2;
+constexpr int kPureSpinUs = 1;
 
 void spinPause() { _mm_pause(); }
 }  // namespace
