@@ -70,7 +70,8 @@ bool OverlappedTransport::readRequest(void* buffer, uint32_t length, int timeout
   readOp_.event().reset();
   const IoStart started = file_->read(buffer, length, readOp_);
   if (started == IoStart::kFailed) platform::sleepMs(kStartFailurePauseMs);
-  if (started == IoStart::kPending && !failed() && spinForRead(readOp_, nullptr)) return !failed() && file_->result(readOp_, got);
+  if (started == IoStart::kPending && !failed() && spinForRead(readOp_, nullptr))
+    return !failed() && file_->result(readOp_, got);
   return settle(started, readOp_, timeoutMs, got);
 }
 
