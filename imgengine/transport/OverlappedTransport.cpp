@@ -46,9 +46,11 @@ bool OverlappedTransport::settle(IoStart started, devices::Operation& op, int ti
 bool OverlappedTransport::spinForRead(devices::Operation& op, const std::atomic<bool>* interrupt) {
   if (readSpinUs_ == 0) return false;
   // A moment of pure spinning catches a completer on another core; then the
-  // core is offered to others, the completer among them when it shares this one.
+  // core is offered to others, the completer among them when it shares this
+  // one, at doubling intervals: a completer that runs elsewhere is not kept
+  // waiting behind a stream of calls into the system.
   const auto begin = std::chrono::steady_clock::now();
-  const auto yieldFrom = begin + std::chrono::microseconds(kPureSpinUs);
+  auto yieldAt = begin + std::chrono::microseconds(kPureSpinUs);
   const auto until = begin + std::chrono::microseconds(readSpinUs_);
   uint32_t n = 0;
   for (int i = 1;; ++i) {
@@ -62,7 +64,10 @@ bool OverlappedTransport::spinForRead(devices::Operation& op, const std::atomic<
     if ((i & 31) != 0) continue;
     const auto now = std::chrono::steady_clock::now();
     if (now >= until) return false;
-    if (now >= yieldFrom) std::this_thread::yield();
+    if (now >= yieldAt) {
+      std::this_thread::yield();
+      yieldAt = now + (now - begin);
+    }
   }
 }
 

@@ -448,17 +448,21 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
       const uint64_t seen = arrivals_.load();
       lock.unlock();
       const auto begin = Clock::now();
-      const auto yieldFrom = begin + std::chrono::microseconds(kPureSpinUs);
+      auto yieldAt = begin + std::chrono::microseconds(kPureSpinUs);
       const auto spinUntil = std::min(deadline, begin + std::chrono::microseconds(kDirectSpinUs));
       for (int i = 1; arrivals_.load() == seen && !stop_.load(); ++i) {
         if ((i & 7) != 0) {
           spinPause();
           continue;
         }
-        // After a moment the core is offered to others: the host's thread may share it.
+        // After a moment the core is offered to others, at doubling intervals:
+        // the host's thread may share it.
         const auto now = Clock::now();
         if (now >= spinUntil) break;
-        if (now >= yieldFrom) std::this_thread::yield();
+        if (now >= yieldAt) {
+          std::this_thread::yield();
+          yieldAt = now + (now - begin);
+        }
       }
       lock.lock();
       continue;
