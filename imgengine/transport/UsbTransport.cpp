@@ -60,12 +60,34 @@ void UsbStreamBase::reset() {
   if (leftEarly) platform::sleepMs(kStartFailurePauseMs);
 }
 
-UsbTransport::UsbTransport() : UsbStreamBase(kUsbDeviceName, kWritePiece, {}, 0) {}
+UsbTransport::UsbTransport() : UsbStreamBase(kUsbDeviceName, kWritePiece, {}, 0) { setReadSpin(kReadSpinUs); }
+
+bool UsbTransport::waitReadable(int timeoutMs, const std::atomic<bool>& interrupt) {
+  ScopedLock guard(readLock());
+  if (failed() || !opened()) return false;
+  if (consumed_ < filled_) return true;
+  dropReadAhead();
+  uint32_t got = 0;
+  const bool ok = waitRequest(ahead_, kReadAhead, timeoutMs, interrupt, &got);
+  // What came stays in the read-ahead for the next read.
+  if (ok) filled_ = std::min(got, kReadAhead);
+  return ok && filled_ > 0;
+}
 
 UsbTransport::~UsbTransport() { closeDevice(); }
 
 size_t UsbTransport::receive(uint8_t* buffer, size_t wanted, int timeoutMs) {
   while (wanted > 0) {
+    if (consumed_ >= filled_ && wanted >= kReadAhead) {
+      // A whole driver read fits: straight into the caller's buffer.
+      dropReadAhead();
+      uint32_t got = 0;
+      if (!readRequest(buffer, kReadAhead, timeoutMs, &got)) break;
+      const size_t n = std::min<size_t>(got, kReadAhead);
+      buffer += n;
+      wanted -= n;
+      continue;
+    }
     if (consumed_ >= filled_) {
       dropReadAhead();
       uint32_t got = 0;

@@ -77,15 +77,25 @@ IoStart UsbDevice::hostRead(void* buffer, uint32_t length, Operation& op) {
 }
 
 IoStart UsbDevice::hostWrite(const void* data, uint32_t length, Operation& op) {
-  std::lock_guard<std::mutex> g(m_);
-  if (!plugged_) return IoStart::kFailed;
-  writeRequests_.push_back(length);
-  const uint32_t n = maxAccept_ ? std::min(length, maxAccept_) : length;
-  const auto* p = static_cast<const uint8_t*>(data);
-  toImager_.insert(toImager_.end(), p, p + n);
-  imagerCv_.notify_all();
-  requests_.complete(op, true, n);
+  {
+    std::lock_guard<std::mutex> g(m_);
+    if (!plugged_) return IoStart::kFailed;
+    writeRequests_.push_back(length);
+    const uint32_t n = maxAccept_ ? std::min(length, maxAccept_) : length;
+    const auto* p = static_cast<const uint8_t*>(data);
+    toImager_.insert(toImager_.end(), p, p + n);
+    imagerCv_.notify_all();
+    requests_.complete(op, true, n);
+  }
+  std::lock_guard<std::mutex> a(arrivalLock_);
+  if (arrival_) arrival_();
   return IoStart::kCompleted;
+}
+
+bool UsbDevice::setArrivalHandler(std::function<void()> handler) {
+  std::lock_guard<std::mutex> a(arrivalLock_);
+  arrival_ = std::move(handler);
+  return true;
 }
 
 IoStart UsbDevice::hostControl(uint32_t code, const void* input, uint32_t inputLength, Operation& op) {
@@ -123,7 +133,7 @@ size_t UsbDevice::read(uint8_t* buffer, size_t max, int timeoutMs) {
   auto ready = [&] { return !plugged_ || recoveries_ > 0 || !toImager_.empty(); };
   if (timeoutMs < 0) {
     imagerCv_.wait(lock, ready);
-  } else if (!imagerCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+  } else if (timeoutMs == 0 ? !ready() : !imagerCv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
     return 0;
   }
   if (recoveries_ > 0) return 0;

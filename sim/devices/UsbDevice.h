@@ -39,6 +39,7 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   void write(const uint8_t* data, size_t length) override;
   bool closed() const override;
   bool takeLineRecovery() override;
+  bool setArrivalHandler(std::function<void()> handler) override;
 
   // Test controls and observations.
   void setRefuseControl(bool refuse);            // the I/O control completes with an error
@@ -89,6 +90,9 @@ class UsbDevice : public ImagerLine, public std::enable_shared_from_this<UsbDevi
   std::vector<uint8_t> lastInput_;
   std::vector<uint32_t> readRequests_, writeRequests_;
   std::function<void()> beforeHostRead_;
+  // Held while the arrival handler runs, so that replacing it waits for a running call.
+  std::mutex arrivalLock_;
+  std::function<void()> arrival_;
 };
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace sim {
 
@@ -24,6 +25,11 @@ class ImagerLine {
   // imager answered, a successful USB I/O control): the imager then drops any
   // partly received frame and expects the resynchronisation bytes.
   virtual bool takeLineRecovery() = 0;
+  // A line that can: from now on each host write calls the handler on the
+  // host's thread once the bytes are in, with no lock of the line held; null
+  // ends that and returns once no call runs any more. Answers whether the line
+  // calls handlers; a line that does not leaves its reader to wait for bytes.
+  virtual bool setArrivalHandler(std::function<void()>) { return false; }
 };
 
 }  // namespace sim

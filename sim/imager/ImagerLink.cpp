@@ -1,5 +1,8 @@
 #include "imager/ImagerLink.h"
 
+#include <immintrin.h>
+
+#include <algorithm>
 #include <stdexcept>
 
 #include "imager/WireCrc.h"
@@ -13,6 +16,13 @@ constexpr uint8_t kAnswerMark = 0xA5;  // the non-zero byte before the imager's 
 constexpr size_t kRecentAcks = 2;
 
 uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+constexpr size_t kArrivalBuffer = 4096;
+constexpr int kIdleLookMs = 20;
+// How long a direct port read looks for the host's next message before it sleeps.
+constexpr int kDirectSpinUs = 50;
+constexpr int kPureSpinUs = 1;
+
+void spinPause() { _mm_pause(); }
 }  // namespace
 
 class ImagerLink::Port : public ImagerPort {
@@ -51,16 +61,24 @@ ImagerLink::ImagerLink(ImagerLine& line, Framing framing, uint32_t token)
     ports_[i].imagerWrites = (i % 2) == 0;
     views_.push_back(std::make_unique<Port>(*this, i));
   }
+  if (framing_ == Framing::Direct) {
+    arrivalBuffer_.resize(kArrivalBuffer);
+    arrivalHandler_ = line_.setArrivalHandler([this] { onArrival(); });
+  }
   reader_ = std::thread([this] { run(); });
 }
 
 ImagerLink::~ImagerLink() { shutdown(); }
 
 void ImagerLink::shutdown() {
+  // No host write works on this link once the handler is gone.
+  if (arrivalHandler_) line_.setArrivalHandler(nullptr);
   {
     std::lock_guard<std::mutex> lock(m_);
     stop_ = true;
+    ++arrivals_;
     cv_.notify_all();
+    idleCv_.notify_all();
   }
   if (reader_.joinable()) reader_.join();
 }
@@ -116,26 +134,48 @@ void ImagerLink::corruptOutgoingPackets(int count) {
 // ---- reader thread ----
 
 void ImagerLink::run() {
-  std::vector<uint8_t> buffer(4096);
+  std::vector<uint8_t> buffer(kArrivalBuffer);
   while (!stop_.load()) {
-    std::unique_lock<std::mutex> w(writeLock_);
-    if (line_.takeLineRecovery()) {
-      // The host recovered the line: whatever was half received is gone, and
-      // the host reads nothing but the answer until it has it.
-      quiet_ = true;
-      hunting_ = true;
-      recovered_ = true;
-      huntWindow_ = 0xFFFFFFFF;
-      tokenBytes_ = -1;
-      frame_.clear();
+    if (arrivalHandler_) {
+      // The host's writes do the work; a look now and then catches a line
+      // recovery with no write after it and bytes from before the handler.
+      {
+        std::lock_guard<std::mutex> parse(parseLock_);
+        while (pumpLine(buffer, 0)) {
+        }
+      }
+      std::unique_lock<std::mutex> lock(m_);
+      idleCv_.wait_for(lock, std::chrono::milliseconds(kIdleLookMs), [this] { return stop_.load(); });
+      continue;
     }
-    w.unlock();
-    size_t n = line_.read(buffer.data(), buffer.size(), 20);
-    if (n > 0)
-      onBytes(buffer.data(), n);
-    else if (line_.closed())
+    if (!pumpLine(buffer, kIdleLookMs) && line_.closed())
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     checkStalls();
+  }
+}
+
+bool ImagerLink::pumpLine(std::vector<uint8_t>& buffer, int timeoutMs) {
+  std::unique_lock<std::mutex> w(writeLock_);
+  if (line_.takeLineRecovery()) {
+    // The host recovered the line: whatever was half received is gone, and
+    // the host reads nothing but the answer until it has it.
+    quiet_ = true;
+    hunting_ = true;
+    recovered_ = true;
+    huntWindow_ = 0xFFFFFFFF;
+    tokenBytes_ = -1;
+    frame_.clear();
+  }
+  w.unlock();
+  const size_t n = line_.read(buffer.data(), buffer.size(), timeoutMs);
+  if (n > 0) onBytes(buffer.data(), n);
+  return n > 0;
+}
+
+void ImagerLink::onArrival() {
+  std::lock_guard<std::mutex> parse(parseLock_);
+  if (stop_.load()) return;
+  while (pumpLine(arrivalBuffer_, 0)) {
   }
 }
 
@@ -248,6 +288,7 @@ void ImagerLink::resetPorts() {
   }
   ++epoch_;
   ++portResets_;
+  ++arrivals_;
   cv_.notify_all();
 }
 
@@ -322,6 +363,7 @@ void ImagerLink::onMessage(uint32_t header, std::vector<uint8_t>&& payload) {
   PortState& ps = ports_[header & 0xF];
   if (ps.imagerWrites) return;
   ps.bytes.insert(ps.bytes.end(), payload.begin(), payload.end());
+  ++arrivals_;
   cv_.notify_all();
 }
 
@@ -373,6 +415,7 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
   uint64_t epoch = epoch_;
   auto deadline = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
   PortState& ps = ports_[n];
+  bool spun = false;
   while (got < length && !stop_.load()) {
     if (session != kAnySession && epoch_ != session) break;  // the session's bytes are gone
     if (framing_ == Framing::Direct && !ps.bytes.empty()) {
@@ -396,6 +439,32 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
         if (ps.recentAcks.size() > kRecentAcks) ps.recentAcks.pop_front();
         ps.packets.pop_front();
       }
+      continue;
+    }
+    if (framing_ == Framing::Direct && !spun) {
+      // The host usually answers within microseconds: look for its message a
+      // moment before sleeping on the condition.
+      spun = true;
+      const uint64_t seen = arrivals_.load();
+      lock.unlock();
+      const auto begin = Clock::now();
+      auto yieldAt = begin + std::chrono::microseconds(kPureSpinUs);
+      const auto spinUntil = std::min(deadline, begin + std::chrono::microseconds(kDirectSpinUs));
+      for (int i = 1; arrivals_.load() == seen && !stop_.load(); ++i) {
+        if ((i & 7) != 0) {
+          spinPause();
+          continue;
+        }
+        // After a moment the core is offered to others, at doubling intervals:
+        // the host's thread may share it.
+        const auto now = Clock::now();
+        if (now >= spinUntil) break;
+        if (now >= yieldAt) {
+          std::this_thread::yield();
+          yieldAt = now + (now - begin);
+        }
+      }
+      lock.lock();
       continue;
     }
     if (deadline == Clock::time_point::max())

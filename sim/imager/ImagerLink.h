@@ -11,7 +11,10 @@
 // application writes in the pieces the host reads (the host faults a message
 // longer than its pending read). Each message's header and payload, and the
 // pieces of the resynchronisation answer, are separate line writes: on USB a host
-// read takes at most one write.
+// read takes at most one write. On a line that reports host writes (USB) the
+// direct framing works through the host's bytes on the host's own thread, and a
+// port read waits a moment before it blocks: a block's acknowledgement costs no
+// thread hand-off when the host answers at once.
 #pragma once
 
 #include <atomic>
@@ -96,6 +99,12 @@ class ImagerLink : public ImagerPorts {
   };
 
   void run();
+  // Takes the host's bytes from the line (waiting at most timeoutMs) and works
+  // through them; false when none came.
+  bool pumpLine(std::vector<uint8_t>& buffer, int timeoutMs);
+  // Direct framing on a line that reports host writes: the bytes are worked
+  // through on the host's thread as they arrive.
+  void onArrival();
   void onBytes(const uint8_t* data, size_t length);
   void onHuntByte(uint8_t b);
   void answerResync(uint32_t hostToken);
@@ -133,6 +142,16 @@ class ImagerLink : public ImagerPorts {
   std::function<void()> lineEvent_;
   int stallMs_ = 300;
   std::atomic<bool> stop_{false};
+  // Counts direct messages taken in and port resets, so that a port read can
+  // wait a moment for the next one without the lock.
+  std::atomic<uint64_t> arrivals_{0};
+
+  // Whoever works through the host's bytes: the reader thread, or on a line
+  // with an arrival handler the host's writes as well.
+  std::mutex parseLock_;
+  bool arrivalHandler_ = false;
+  std::vector<uint8_t> arrivalBuffer_;  // under parseLock_
+  std::condition_variable idleCv_;      // with m_: the reader thread's pause while the handler does its work
 
   // reader state (reader thread only)
   bool hunting_ = true;

@@ -340,6 +340,45 @@ TEST_F(UsbTest, ReadAheadServesLaterReadsWithoutDriverRequests) {
   EXPECT_EQ(t.bufferedBytes(), 0u);
 }
 
+// A read of at least a driver read's size takes it straight into the caller's
+// buffer; the bytes and the driver's request sizes are those of the read-ahead.
+// A wait for bytes that times out or is interrupted leaves the line whole.
+TEST_F(UsbTest, LongReadsGoStraightAndAWaitForBytesLeavesTheLineWhole) {
+  auto dev = devices.plugUsb(UsbDriver::kFirst, 0);
+  UsbTransport t;
+  t.reset();
+  ASSERT_FALSE(t.failed());
+  ASSERT_TRUE(dev->takeLineRecovery());
+  const auto data = pattern(8010, 6);
+  dev->write(data.data(), 5000);
+  dev->write(data.data() + 5000, 3000);
+  dev->write(data.data() + 8000, 10);
+  std::vector<uint8_t> got(8010);
+  t.read(got.data(), 8004, 1000);
+  t.read(got.data() + 8004, 6, 1000);
+  ASSERT_FALSE(t.failed());
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(dev->readRequests(), (std::vector<uint32_t>{4096, 4096, 4096, 4096}));
+
+  std::atomic<bool> interrupt{false};
+  EXPECT_FALSE(t.waitReadable(20, interrupt));
+  std::thread waker([&] {
+    interrupt = true;
+    t.interruptWait();
+  });
+  EXPECT_FALSE(t.waitReadable(-1, interrupt));
+  waker.join();
+  EXPECT_FALSE(t.failed());
+  interrupt = false;
+  dev->write(data.data(), 3);
+  ASSERT_TRUE(t.waitReadable(1000, interrupt));
+  EXPECT_EQ(t.bufferedBytes(), 3u);
+  uint8_t three[3] = {};
+  t.read(three, 3, 1000);
+  EXPECT_FALSE(t.failed());
+  EXPECT_TRUE(std::equal(three, three + 3, data.begin()));
+}
+
 TEST_F(UsbTest, Usb2RequestsAreRoundedUpTo32768) {
   EXPECT_EQ(Usb2Transport::requestSize(4), 32768u);
   EXPECT_EQ(Usb2Transport::requestSize(32768), 32768u);
