@@ -1,13 +1,17 @@
-// The platform's thread timers and the filtered message peek, on the calling
-// thread's own queue (posix queues of the library, win32 thread messages).
+// The platform's thread timers, the filtered message peek and the queue's order, on
+// the calling thread's own queue (posix queues of the library, win32 thread
+// messages); thread ids.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
+#include "ChildProcess.h"
 #include "ImgEngine.h"
 #include "platform/Messages.h"
 #include "platform/Threads.h"
@@ -111,6 +115,19 @@ TEST(MessageQueue, KeepsOrderAcrossWrapsAndGrowth) {
   while (p::messageTake(&m, 0)) EXPECT_EQ(m.lParam, taken++);
   EXPECT_EQ(taken, posted);
 }
+
+#ifndef _WIN32
+// The thread id is asked once per thread; a forked child's thread is a new one.
+TEST(ThreadIds, AForkedChildHasItsOwnId) {
+  const uint32_t parent = p::currentThreadId();
+  const std::vector<int> child = childprocess::run([] {
+    return std::vector<int>{static_cast<int>(p::currentThreadId()), static_cast<int>(::getpid())};
+  });
+  ASSERT_EQ(child.size(), 2u);
+  EXPECT_EQ(child[0], child[1]) << "a child's one thread has the process's id";
+  EXPECT_NE(static_cast<uint32_t>(child[0]), parent);
+}
+#endif
 
 #ifdef _WIN32
 // Waiting for progress runs the library's due timers and leaves the application's

@@ -11,7 +11,18 @@
 
 namespace vel::platform {
 
-uint32_t currentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+namespace {
+// The kernel's id of this thread, asked once: every message post and every progress
+// poll needs it, and the system call is most of their cost.
+thread_local uint32_t t_threadId = 0;
+// A forked child's one thread is a new thread: it asks again.
+[[maybe_unused]] const int g_forgetThreadIdInChild = pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
+}  // namespace
+
+uint32_t currentThreadId() {
+  if (t_threadId == 0) t_threadId = static_cast<uint32_t>(syscall(SYS_gettid));
+  return t_threadId;
+}
 
 // A created thread waits on its start gate until it is resumed.
 struct NativeThread {
