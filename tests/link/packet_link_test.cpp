@@ -38,6 +38,34 @@ TEST(Crc16, WorkedValueAndAgreementWithTheImagersBitwiseCrc) {
   for (size_t n : {0u, 1u, 2u, 17u, 1020u, 4000u}) EXPECT_EQ(vel::crc16(data.data(), n), sim::wireCrc(data.data(), n)) << n;
 }
 
+TEST(Crc16, SlicedAndByteTablesAgreeWithTheirReferencesOnEveryLengthAlignmentAndSeed) {
+  Bytes data(4200);
+  uint32_t x = 0x9E3779B9u;
+  for (uint8_t& b : data) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = uint8_t(x >> 11);
+  }
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 70; ++n) lengths.push_back(n);
+  for (size_t n : {127u, 128u, 129u, 255u, 1016u, 1019u, 1020u, 4096u}) lengths.push_back(n);
+  for (uint16_t seed : {0xFFFF, 0x0000, 0x1D0F, 0x8001}) {
+    for (size_t offset = 0; offset < 8; ++offset) {
+      for (size_t n : lengths) {
+        const uint8_t* p = data.data() + offset;
+        const uint16_t want = vel::crc16Nibble(p, n, seed);
+        ASSERT_EQ(vel::crc16(p, n, seed), want) << "seed " << seed << " offset " << offset << " length " << n;
+        ASSERT_EQ(sim::wireCrc(p, n, seed), want) << "seed " << seed << " offset " << offset << " length " << n;
+        ASSERT_EQ(sim::wireCrcBitwise(p, n, seed), want) << "seed " << seed << " offset " << offset << " length " << n;
+        // A CRC carried over a split gives the CRC of the whole.
+        const size_t cut = n / 3;
+        ASSERT_EQ(vel::crc16(p + cut, n - cut, vel::crc16(p, cut, seed)), want) << "split at " << cut << " of " << n;
+      }
+    }
+  }
+}
+
 TEST_F(PacketLinkTest, LinkCheckRequestAndItsAcknowledgementOnTheWire) {
   auto pair = link->openPortPair(0, 1);
   uint8_t code = 13;
