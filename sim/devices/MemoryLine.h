@@ -99,10 +99,16 @@ class MemoryLine {
   // Appends with faults applied and pacing; called with the lock held.
   void transmit(std::unique_lock<std::mutex>& lock, Direction d, const uint8_t* data, size_t length);
   bool stalled() const { return Clock::now() < stallUntil_; }
+  void wakeBoth() {
+    cv_[ToImager].notify_all();
+    cv_[ToHost].notify_all();
+  }
   uint32_t nextRandom(Faults& f);
 
   mutable std::mutex m_;
-  std::condition_variable cv_;
+  // One per direction, for the end that reads it: bytes arriving one way wake
+  // only the reader of that way.
+  std::condition_variable cv_[2];
   std::deque<uint8_t> queue_[2];
   Faults faults_[2];
   uint64_t position_[2] = {0, 0};
