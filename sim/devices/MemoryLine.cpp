@@ -82,12 +82,40 @@ uint32_t MemoryLine::nextRandom(Faults& f) {
 
 void MemoryLine::transmit(std::unique_lock<std::mutex>& lock, Direction d, const uint8_t* data, size_t length) {
   if (baud_ > 0) {
-    auto due = Clock::now() + std::chrono::microseconds(static_cast<uint64_t>(length) * 10000000ull / baud_);
+    // Paced: the bytes arrive a piece at a time as their time on the line ends,
+    // as on a serial line; one write at a time goes out in each direction.
+    writerCv_.wait(lock, [&] { return !writing_[d]; });
+    writing_[d] = true;
+    if (tap_) tap_(d, data, length);
+    const auto start = Clock::now();
+    uint64_t sent = 0;
+    while (length > 0) {
+      const size_t piece = length < kPacedPiece ? length : kPacedPiece;
+      sent += piece;
+      const auto due = start + std::chrono::microseconds(sent * 10000000ull / baud_);
+      lock.unlock();
+      std::this_thread::sleep_until(due);
+      lock.lock();
+      append(d, data, piece);
+      data += piece;
+      length -= piece;
+      lock.unlock();
+      cv_[d].notify_all();
+      lock.lock();
+    }
+    writing_[d] = false;
     lock.unlock();
-    std::this_thread::sleep_until(due);
-    lock.lock();
+    writerCv_.notify_all();
+    return;
   }
   if (tap_) tap_(d, data, length);
+  append(d, data, length);
+  // The reader is woken once the lock is free, so that it does not wake only to wait for it.
+  lock.unlock();
+  cv_[d].notify_all();
+}
+
+void MemoryLine::append(Direction d, const uint8_t* data, size_t length) {
   Faults& f = faults_[d];
   const uint64_t start = position_[d];
   moved_[d] += length;
@@ -107,7 +135,6 @@ void MemoryLine::transmit(std::unique_lock<std::mutex>& lock, Direction d, const
     if (pos == f.corruptAt || (f.corruptPpm && nextRandom(f) % 1000000 < f.corruptPpm)) b ^= 0x5A;
     queue_[d].push_back(b);
   }
-  cv_[d].notify_all();
 }
 
 // ---- host end ----

@@ -429,7 +429,7 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
 
 void ImagerLink::pumpPackets(int n, uint64_t session) {
   std::lock_guard<std::mutex> w(writeLock_);
-  std::vector<std::vector<uint8_t>> wires;
+  std::vector<uint8_t> out;
   {
     std::lock_guard<std::mutex> lock(m_);
     if (stop_.load() || (session != kAnySession && epoch_ != session)) return;
@@ -442,9 +442,21 @@ void ImagerLink::pumpPackets(int n, uint64_t session) {
         length = kMaxPayload;
       else
         break;
-      wires.push_back(buildPacket(n, ps.nextSequence, ps.pending.data() + ps.pendingHead, length));
-      ps.unacked.push_back(Outgoing{ps.nextSequence, wires.back(), Clock::now()});
+      std::vector<uint8_t> wire = buildPacket(n, ps.nextSequence, ps.pending.data() + ps.pendingHead, length);
+      ps.unacked.push_back(Outgoing{ps.nextSequence, wire, Clock::now()});
       ps.nextSequence = (ps.nextSequence + 1) & 3;
+      // While quiet nothing goes out, and the faults wait for a packet that does.
+      if (!quiet_) {
+        if (dropPackets_ > 0) {
+          --dropPackets_;
+        } else {
+          if (corruptPackets_ > 0) {
+            --corruptPackets_;
+            wire[wire.size() - 1] ^= 0x01;
+          }
+          out.insert(out.end(), wire.begin(), wire.end());
+        }
+      }
       ps.pendingHead += length;
       ps.flushed -= ps.flushed < length ? ps.flushed : length;
     }
@@ -457,9 +469,9 @@ void ImagerLink::pumpPackets(int n, uint64_t session) {
     }
     if (ps.drained()) drainedCv_.notify_all();
   }
-  // The epoch cannot move on meanwhile without this lock, except by loseState,
-  // which drops the packets as on a device that lost its memory.
-  for (std::vector<uint8_t>& wire : wires) writeWire(std::move(wire), true);
+  // The packets go in one line write. The epoch cannot move on meanwhile without
+  // this lock, except by loseState, which drops them as on a device that lost its memory.
+  if (!out.empty()) line_.write(out.data(), out.size());
 }
 
 void ImagerLink::portWrite(int n, const uint8_t* data, size_t length, uint64_t session) {

@@ -118,7 +118,7 @@ class ImagerLink : public ImagerPorts {
   void portWrite(int n, const uint8_t* data, size_t length, uint64_t session);
   void portFlush(int n, uint64_t session);
   // Puts what port n has ready into packets while it has credits and writes
-  // them, each packet one line write; whoever frees a credit or adds bytes calls it.
+  // them with one line write; whoever frees a credit or adds bytes calls it.
   void pumpPackets(int n, uint64_t session);
   // Sends what port n has ready and waits until only a partly filled packet is left.
   void waitDrained(int n, uint64_t epoch);
