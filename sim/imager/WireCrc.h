@@ -1,6 +1,6 @@
 // The imager's CRC-16/CCITT-FALSE (polynomial 0x1021, initial 0xFFFF, MSB first,
-// no final XOR). wireCrcBitwise works bit by bit; wireCrc takes a byte at a time
-// from a table that the bitwise routine fills, one entry per byte value.
+// no final XOR). wireCrcBitwise works bit by bit; wireCrc takes four bytes a
+// step from four tables that the bitwise routine fills.
 #pragma once
 
 #include <cstddef>
