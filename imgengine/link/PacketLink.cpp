@@ -4,10 +4,6 @@
 
 namespace vel {
 
-namespace {
-inline void cpuPause() { __builtin_ia32_pause(); }
-}  // namespace
-
 PacketLink::PacketLink(ByteStream& transport, int priorityParameter)
     : LinkBase(transport),
       sender_(kWorkerStackBytes, priorityParameter, [this](WorkerThread& t) { senderRun(t); }),
@@ -218,21 +214,11 @@ Packet* PacketLinkPort::takeReceived(int timeoutMs) {
   if (!receive_.takeFront(&p, 0)) {
     // About to wait: the imager may be waiting for these acknowledgements.
     sendAcknowledgements(timeoutMs);
-    if (!pollReceived(&p) && !receive_.takeFront(&p, platform::waitMs(timeoutMs))) abort();
+    if (!receive_.takeFront(&p, platform::waitMs(timeoutMs))) abort();
   }
   if (!failed_.load()) return p;
   link_.release(p);  // a packet taken as the port failed
   return nullptr;
-}
-
-bool PacketLinkPort::pollReceived(Packet** p) {
-  // The next packets of a stream are a round trip away; a reader that looks
-  // for them a little while before it sleeps saves the wake-up.
-  for (int poll = 0; poll < kReceivePolls; ++poll) {
-    for (int i = 0; i < kPausesPerPoll; ++i) cpuPause();
-    if (receive_.takeFront(p, 0)) return true;
-  }
-  return false;
 }
 
 void PacketLinkPort::acknowledge(Packet* p, int timeoutMs) {

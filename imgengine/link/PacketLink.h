@@ -102,15 +102,9 @@ class PacketLinkPort : public LinkPort {
   // least this long, and its write waits at most this long (as the handshake's
   // writes do); a line that cannot take them in that time is resynchronised.
   static constexpr int kAckWriteTimeoutMs = 100;
-  // A reader about to wait looks this many times, this many CPU pauses apart
-  // (some tens of microseconds in all), before it sleeps.
-  static constexpr int kReceivePolls = 16;
-  static constexpr int kPausesPerPoll = 64;
 
   void wakeWaiters() override;
   Packet* takeReceived(int timeoutMs);
-  // Looks for a received packet for a short while without sleeping.
-  bool pollReceived(Packet** p);
   // Input ports: a used-up packet becomes its acknowledgement; the reader sends
   // those it has gathered together before it waits and when its read ends,
   // writing them itself when the line is free.
