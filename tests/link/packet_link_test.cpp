@@ -154,6 +154,35 @@ TEST_F(PacketLinkTest, ZeroLengthPacketIsAcceptedInSequenceAndAcknowledged) {
   EXPECT_EQ(imager.readPacket(), RawImager::packet(0, 3, {}));
 }
 
+// A reader gathers the acknowledgements of the packets it uses up: they go out
+// before it waits for more (the imager may need the credit to send it) and when
+// the read ends, in order, written by the reader itself when its read may wait
+// long enough and by the sender otherwise.
+TEST_F(PacketLinkTest, AcknowledgementsGoOutBeforeTheReaderWaitsAndWhenItsReadEnds) {
+  auto pair = link->openPortPair(0, 1);
+  imager.send(RawImager::packet(0, 2, {'a', 'b', 'c'}));
+  char got[6] = {};
+  auto reader = std::async(std::launch::async, [&] { pair->read(got, 6, 2000); });
+  EXPECT_EQ(imager.readPacket(), RawImager::packet(0, 2, {})) << "acknowledged while the read waits";
+  imager.send(RawImager::packet(0, 3, {'d', 'e', 'f'}));
+  reader.get();
+  ASSERT_FALSE(pair->failed());
+  EXPECT_EQ(std::string(got, 6), "abcdef");
+  EXPECT_EQ(imager.readPacket(), RawImager::packet(0, 3, {})) << "acknowledged as the read ended";
+
+  // A read with too short a timeout to spend on writing (here one that finishes
+  // a packet already at hand) leaves the acknowledgement to the sender.
+  imager.send(RawImager::packet(0, 0, {'g', 'h'}));
+  char c = 0;
+  pair->read(&c, 1, 2000);
+  EXPECT_EQ(c, 'g');
+  EXPECT_TRUE(imager.read(1, 100).empty()) << "the packet is not used up yet";
+  pair->read(&c, 1, 0);
+  ASSERT_FALSE(pair->failed());
+  EXPECT_EQ(c, 'h');
+  EXPECT_EQ(imager.readPacket(), RawImager::packet(0, 0, {}));
+}
+
 TEST_F(PacketLinkTest, DataWithTheWrongSequenceIsDroppedUnacknowledged) {
   auto pair = link->openPortPair(0, 1);
   imager.send(RawImager::packet(0, 3, {'x'}));
