@@ -10,6 +10,7 @@ PacketLink::PacketLink(ByteStream& transport, int priorityParameter)
       receiver_(kWorkerStackBytes, priorityParameter + kReceiverPriorityStep,
                 [this](WorkerThread& t) { receiverRun(t); }) {
   buffers_.reset(new Packet[kBuffers]);
+  sendBuffer_.reset(new uint8_t[kSendBatch * sizeof(Packet::wire)]);
   for (size_t i = 0; i < kBuffers; ++i) freePool_.putBack(&buffers_[i]);
   startWorkers({&sender_, &receiver_});
 }
@@ -36,6 +37,12 @@ void PacketLink::send(Packet* p, bool front) {
     outgoing_.putFront(p);
   else
     outgoing_.putBack(p);
+  outgoingReady_.set();
+}
+
+void PacketLink::send(Packet* const* packets, size_t count) {
+  if (count == 0) return;
+  for (size_t i = 0; i < count; ++i) outgoing_.putBack(packets[i]);
   outgoingReady_.set();
 }
 
@@ -84,33 +91,76 @@ void PacketLink::receiverRun(WorkerThread& self) {
   }
 }
 
+void PacketLink::writeBatch(Packet* const* packets, size_t count, int timeoutMs) {
+  // Under the line lock: one transport write for all, from the batch buffer (so
+  // that a packet released meanwhile is not read again).
+  size_t bytes = 0;
+  for (size_t i = 0; i < count; ++i) {
+    std::memcpy(sendBuffer_.get() + bytes, packets[i]->wire, packets[i]->wireLength());
+    bytes += packets[i]->wireLength();
+  }
+  {
+    // Kept before the write, and kept even when it fails, so that a
+    // retransmission sends them again: the imager's answer to a packet may be
+    // delivered before the write returns, and it releases the oldest kept packet.
+    ScopedLock reg(registrationLock_);
+    for (size_t i = 0; i < count; ++i) {
+      if (PacketLinkPort* port = packetPort(packets[i]->port()))
+        port->keepSent(packets[i]);
+      else
+        release(packets[i]);
+    }
+  }
+  transport_.write(sendBuffer_.get(), bytes, timeoutMs);
+}
+
+void PacketLink::sendNow(Packet* const* packets, size_t count, int timeoutMs) {
+  if (count == 0) return;
+  // Written on the caller's thread when the line is free and nothing waits for
+  // the sender, which saves waking it; otherwise the sender writes them in turn.
+  if (count > kSendBatch || !lineLock_.tryLock()) {
+    send(packets, count);
+    return;
+  }
+  if (outgoing_.hasItem()) {
+    lineLock_.unlock();
+    send(packets, count);
+    return;
+  }
+  Packet* batch[kSendBatch];
+  size_t kept = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (packets[i]->generation != generation_.load())
+      release(packets[i]);  // stamped before all ports were reset
+    else
+      batch[kept++] = packets[i];
+  }
+  if (kept > 0) writeBatch(batch, kept, timeoutMs);
+  lineLock_.unlock();
+}
+
 void PacketLink::senderRun(WorkerThread& self) {
+  Packet* batch[kSendBatch];
   while (!self.stopRequested()) {
     lineLock_.lock();
+    // Everything queued (up to a batch) goes in one transport write.
+    size_t count = 0;
+    bool taken = false;
     Packet* p = nullptr;
-    bool taken = outgoing_.takeFront(&p, 0);
+    while (count < kSendBatch && outgoing_.takeFront(&p, 0)) {
+      taken = true;
+      if (self.stopRequested() || p->generation != generation_.load())
+        release(p);  // stopping, or queued before all ports were reset
+      else
+        batch[count++] = p;
+    }
     if (!taken) {
       // Nothing to send: wait outside the line lock; every put sets the event.
       lineLock_.unlock();
       outgoingReady_.wait();
       continue;
     }
-    if (self.stopRequested()) {
-      release(p);
-      lineLock_.unlock();
-      continue;
-    }
-    if (p->generation != generation_.load()) {
-      release(p);  // queued before all ports were reset
-    } else {
-      transport_.write(p->wire, p->wireLength(), -1);
-      // Kept even when the write failed, so that a retransmission sends it again.
-      ScopedLock reg(registrationLock_);
-      if (PacketLinkPort* port = packetPort(p->port()))
-        port->keepSent(p);
-      else
-        release(p);
-    }
+    if (count > 0) writeBatch(batch, count, -1);
     lineLock_.unlock();
   }
 }
@@ -127,6 +177,8 @@ PacketLinkPort::~PacketLinkPort() {
 void PacketLinkPort::returnAll() {
   link_.release(current_);
   current_ = nullptr;
+  for (size_t i = 0; i < ackCount_; ++i) link_.release(acks_[i]);
+  ackCount_ = 0;
   Packet* p = nullptr;
   while (receive_.takeFront(&p, 0)) link_.release(p);
   while (sent_.takeFront(&p, 0)) link_.release(p);
@@ -159,10 +211,30 @@ void PacketLinkPort::wakeWaiters() {
 
 Packet* PacketLinkPort::takeReceived(int timeoutMs) {
   Packet* p = nullptr;
-  if (!receive_.takeFront(&p, platform::waitMs(timeoutMs))) abort();
+  if (!receive_.takeFront(&p, 0)) {
+    // About to wait: the imager may be waiting for these acknowledgements.
+    sendAcknowledgements(timeoutMs);
+    if (!receive_.takeFront(&p, platform::waitMs(timeoutMs))) abort();
+  }
   if (!failed_.load()) return p;
   link_.release(p);  // a packet taken as the port failed
   return nullptr;
+}
+
+void PacketLinkPort::acknowledge(Packet* p, int timeoutMs) {
+  p->seal(p->port(), p->sequence(), 0);
+  if (ackCount_ == kReceiveCapacity) sendAcknowledgements(timeoutMs);
+  acks_[ackCount_++] = p;
+}
+
+void PacketLinkPort::sendAcknowledgements(int timeoutMs) {
+  // A read that may wait this long may also spend that on writing its
+  // acknowledgements; a shorter one leaves them to the sender.
+  if (timeoutMs < 0 || timeoutMs >= kAckWriteTimeoutMs)
+    link_.sendNow(acks_, ackCount_, kAckWriteTimeoutMs);
+  else
+    link_.send(acks_, ackCount_);
+  ackCount_ = 0;
 }
 
 void PacketLinkPort::releaseSent() {
@@ -201,7 +273,7 @@ void PacketLinkPort::read(void* buffer, size_t length, int timeoutMs) {
   while (wanted > 0) {
     if (!current_) {
       current_ = takeReceived(timeoutMs);
-      if (!current_) return;
+      if (!current_) break;
       offset_ = 0;
       remaining_ = current_->length();
     }
@@ -213,11 +285,11 @@ void PacketLinkPort::read(void* buffer, size_t length, int timeoutMs) {
     remaining_ -= static_cast<uint32_t>(n);
     if (remaining_ == 0) {
       // Used up: it becomes its own acknowledgement.
-      current_->seal(current_->port(), current_->sequence(), 0);
-      link_.send(current_);
+      acknowledge(current_, timeoutMs);
       current_ = nullptr;
     }
   }
+  sendAcknowledgements(timeoutMs);
 }
 
 void PacketLinkPort::sendCurrent() {

@@ -33,6 +33,12 @@ class PacketLink : public LinkBase {
   void release(Packet* p);
   // Queues a packet for the sender, at the back (new packets) or the front (retransmission).
   void send(Packet* p, bool front = false);
+  // Queues packets for the sender in this order, with one wake-up.
+  void send(Packet* const* packets, size_t count);
+  // Writes packets at once on the calling thread (the transport write waits at
+  // most timeoutMs) when the line is free and the sender has nothing queued;
+  // else queues them as send() does.
+  void sendNow(Packet* const* packets, size_t count, int timeoutMs);
 
  protected:
   std::unique_ptr<LinkPort> makePort(int number, bool input) override;
@@ -41,11 +47,19 @@ class PacketLink : public LinkBase {
   void wakeWorkers() override { outgoingReady_.set(); }
 
  private:
+  // Packets the sender takes from the queue and writes with one transport write.
+  static constexpr size_t kSendBatch = 16;
+
   void receiverRun(WorkerThread& self);
   void senderRun(WorkerThread& self);
+  // Under the line lock: writes the packets (all of this generation) with one
+  // transport write and keeps each with its port until released.
+  void writeBatch(Packet* const* packets, size_t count, int timeoutMs);
   PacketLinkPort* packetPort(int number);
 
   std::unique_ptr<Packet[]> buffers_;
+  // The sender's batch, laid out as on the wire; only the sender uses it.
+  std::unique_ptr<uint8_t[]> sendBuffer_;
   BoundedQueue<Packet> freePool_{kBuffers};
   BoundedQueue<Packet> outgoing_{kOutgoingCapacity};
   Event outgoingReady_{false};  // set after every put into the outgoing queue
@@ -84,9 +98,18 @@ class PacketLinkPort : public LinkPort {
   // Written packets waiting for their release: at most kInFlight, doubled for
   // margin; a packet that finds the queue full is released and not sent again.
   static constexpr size_t kSentCapacity = 2 * kInFlight;
+  // A reader writes its acknowledgements itself only when its read may wait at
+  // least this long, and its write waits at most this long (as the handshake's
+  // writes do); a line that cannot take them in that time is resynchronised.
+  static constexpr int kAckWriteTimeoutMs = 100;
 
   void wakeWaiters() override;
   Packet* takeReceived(int timeoutMs);
+  // Input ports: a used-up packet becomes its acknowledgement; the reader sends
+  // those it has gathered together before it waits and when its read ends,
+  // writing them itself when the line is free.
+  void acknowledge(Packet* p, int timeoutMs);
+  void sendAcknowledgements(int timeoutMs);
   void releaseSent();
   void sendCurrent();
   void returnAll();
@@ -99,6 +122,8 @@ class PacketLinkPort : public LinkPort {
   int expected_ = kInFlight;
   uint32_t pendingReleases_ = 0;
   Packet* current_ = nullptr;
+  Packet* acks_[kReceiveCapacity] = {};
+  size_t ackCount_ = 0;
   uint32_t offset_ = 0;
   uint32_t remaining_ = 0;
 };

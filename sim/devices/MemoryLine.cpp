@@ -42,7 +42,7 @@ void MemoryLine::stall(int ms) {
 void MemoryLine::failLine() {
   std::lock_guard<std::mutex> lock(m_);
   hostFailed_ = true;
-  cv_.notify_all();
+  cv_[ToHost].notify_all();
 }
 
 void MemoryLine::refuseRecovery(bool refuse) {
@@ -54,7 +54,7 @@ void MemoryLine::close() {
   std::lock_guard<std::mutex> lock(m_);
   closed_ = true;
   hostFailed_ = true;
-  cv_.notify_all();
+  wakeBoth();
 }
 
 void MemoryLine::setTap(std::function<void(Direction, const uint8_t*, size_t)> tap) {
@@ -82,13 +82,51 @@ uint32_t MemoryLine::nextRandom(Faults& f) {
 
 void MemoryLine::transmit(std::unique_lock<std::mutex>& lock, Direction d, const uint8_t* data, size_t length) {
   if (baud_ > 0) {
-    auto due = Clock::now() + std::chrono::microseconds(static_cast<uint64_t>(length) * 10000000ull / baud_);
+    // Paced: the bytes arrive a piece at a time as their time on the line ends,
+    // as on a serial line; one write at a time goes out in each direction.
+    writerCv_.wait(lock, [&] { return !writing_[d]; });
+    writing_[d] = true;
+    if (tap_) tap_(d, data, length);
+    const auto start = Clock::now();
+    uint64_t sent = 0;
+    while (length > 0) {
+      const size_t piece = length < kPacedPiece ? length : kPacedPiece;
+      sent += piece;
+      const auto due = start + std::chrono::microseconds(sent * 10000000ull / baud_);
+      lock.unlock();
+      std::this_thread::sleep_until(due);
+      lock.lock();
+      append(d, data, piece);
+      data += piece;
+      length -= piece;
+      lock.unlock();
+      cv_[d].notify_all();
+      lock.lock();
+    }
+    writing_[d] = false;
     lock.unlock();
-    std::this_thread::sleep_until(due);
-    lock.lock();
+    writerCv_.notify_all();
+    return;
   }
   if (tap_) tap_(d, data, length);
+  append(d, data, length);
+  // The reader is woken once the lock is free, so that it does not wake only to wait for it.
+  lock.unlock();
+  cv_[d].notify_all();
+}
+
+void MemoryLine::append(Direction d, const uint8_t* data, size_t length) {
   Faults& f = faults_[d];
+  const uint64_t start = position_[d];
+  moved_[d] += length;
+  const bool clean = f.corruptPpm == 0 && f.dropPpm == 0 && (f.dropAt < start || f.dropAt - start >= length) &&
+                     (f.corruptAt < start || f.corruptAt - start >= length);
+  if (clean) {
+    // No fault falls on these bytes: they go as one block.
+    queue_[d].insert(queue_[d].end(), data, data + length);
+    position_[d] += length;
+    length = 0;
+  }
   for (size_t i = 0; i < length; ++i) {
     uint64_t pos = position_[d]++;
     uint8_t b = data[i];
@@ -97,8 +135,6 @@ void MemoryLine::transmit(std::unique_lock<std::mutex>& lock, Direction d, const
     if (pos == f.corruptAt || (f.corruptPpm && nextRandom(f) % 1000000 < f.corruptPpm)) b ^= 0x5A;
     queue_[d].push_back(b);
   }
-  moved_[d] += length;
-  cv_.notify_all();
 }
 
 // ---- host end ----
@@ -129,9 +165,9 @@ void MemoryLine::HostEnd::read(void* buffer, size_t length, int timeoutMs) {
     auto until = line_.stalled() ? Clock::now() + kPoll : deadline;
     if (until > deadline) until = deadline;
     if (until == Clock::time_point::max())
-      line_.cv_.wait(lock);
+      line_.cv_[ToHost].wait(lock);
     else
-      line_.cv_.wait_until(lock, until);
+      line_.cv_[ToHost].wait_until(lock, until);
   }
 }
 
@@ -144,7 +180,7 @@ void MemoryLine::HostEnd::write(const void* buffer, size_t length, int) {
 void MemoryLine::HostEnd::abort() {
   std::lock_guard<std::mutex> lock(line_.m_);
   line_.hostFailed_ = true;
-  line_.cv_.notify_all();
+  line_.cv_[ToHost].notify_all();
 }
 
 void MemoryLine::HostEnd::reset() {
@@ -161,7 +197,7 @@ void MemoryLine::HostEnd::reset() {
   line_.recoveryPending_ = true;
   line_.hostFailed_ = false;
   ++line_.recoveries_;
-  line_.cv_.notify_all();
+  line_.wakeBoth();
 }
 
 // ---- imager end ----
@@ -182,9 +218,9 @@ size_t MemoryLine::ImagerEnd::read(uint8_t* buffer, size_t max, int timeoutMs) {
     auto until = line_.stalled() ? Clock::now() + kPoll : deadline;
     if (until > deadline) until = deadline;
     if (until == Clock::time_point::max())
-      line_.cv_.wait(lock);
+      line_.cv_[ToImager].wait(lock);
     else
-      line_.cv_.wait_until(lock, until);
+      line_.cv_[ToImager].wait_until(lock, until);
   }
 }
 

@@ -96,13 +96,27 @@ class MemoryLine {
 
   using Clock = std::chrono::steady_clock;
 
-  // Appends with faults applied and pacing; called with the lock held.
+  // Paced writes deliver this many bytes at a time.
+  static constexpr size_t kPacedPiece = 64;
+
+  // Appends with pacing and faults applied, then wakes the reader of that
+  // direction; called with the lock held, returns with it released.
   void transmit(std::unique_lock<std::mutex>& lock, Direction d, const uint8_t* data, size_t length);
+  // Appends with faults applied; with the lock held.
+  void append(Direction d, const uint8_t* data, size_t length);
   bool stalled() const { return Clock::now() < stallUntil_; }
+  void wakeBoth() {
+    cv_[ToImager].notify_all();
+    cv_[ToHost].notify_all();
+  }
   uint32_t nextRandom(Faults& f);
 
   mutable std::mutex m_;
-  std::condition_variable cv_;
+  // One per direction, for the end that reads it: bytes arriving one way wake
+  // only the reader of that way.
+  std::condition_variable cv_[2];
+  std::condition_variable writerCv_;  // a paced write ended
+  bool writing_[2] = {false, false};  // a paced write is under way in that direction
   std::deque<uint8_t> queue_[2];
   Faults faults_[2];
   uint64_t position_[2] = {0, 0};

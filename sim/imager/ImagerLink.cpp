@@ -79,6 +79,7 @@ void ImagerLink::shutdown() {
     ++arrivals_;
     cv_.notify_all();
     idleCv_.notify_all();
+    drainedCv_.notify_all();
   }
   if (reader_.joinable()) reader_.join();
 }
@@ -180,6 +181,16 @@ void ImagerLink::onArrival() {
 }
 
 void ImagerLink::onBytes(const uint8_t* data, size_t length) {
+  onFrames(data, length);
+  // The credits that came back go to the packets waiting for them, once all the
+  // acknowledgements at hand are counted.
+  uint32_t ports = creditsReturned_;
+  creditsReturned_ = 0;
+  for (int n = 0; ports != 0; ++n, ports >>= 1)
+    if (ports & 1u) pumpPackets(n, kAnySession);
+}
+
+void ImagerLink::onFrames(const uint8_t* data, size_t length) {
   size_t i = 0;
   while (i < length) {
     if (hunting_) {
@@ -290,6 +301,7 @@ void ImagerLink::resetPorts() {
   ++portResets_;
   ++arrivals_;
   cv_.notify_all();
+  drainedCv_.notify_all();
 }
 
 void ImagerLink::damaged() {
@@ -348,7 +360,7 @@ void ImagerLink::onPacket(const uint8_t* wire, size_t length) {
     // An acknowledgement releases the oldest unacknowledged packet, and only that one.
     if (length == kHeader && !ps.unacked.empty() && ps.unacked.front().sequence == seq) {
       ps.unacked.pop_front();
-      cv_.notify_all();
+      creditsReturned_ |= 1u << (header & 0xF);
     }
     return;
   }
@@ -484,25 +496,51 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
   return got;
 }
 
-void ImagerLink::sendPacket(int n, const uint8_t* data, size_t length, uint64_t session) {
-  std::vector<uint8_t> wire;
-  uint64_t epoch;
-  {
-    std::unique_lock<std::mutex> lock(m_);
-    epoch = session == kAnySession ? epoch_ : session;
-    PortState& ps = ports_[n];
-    cv_.wait(lock, [&] { return ps.unacked.size() < 2 || stop_.load() || epoch_ != epoch; });
-    if (stop_.load() || epoch_ != epoch) return;
-    wire = buildPacket(n, ps.nextSequence, data, length);
-    ps.unacked.push_back(Outgoing{ps.nextSequence, wire, Clock::now()});
-    ps.nextSequence = (ps.nextSequence + 1) & 3;
-  }
+void ImagerLink::pumpPackets(int n, uint64_t session) {
   std::lock_guard<std::mutex> w(writeLock_);
+  std::vector<uint8_t> out;
   {
     std::lock_guard<std::mutex> lock(m_);
-    if (epoch_ != epoch) return;  // the ports were reset meanwhile: the packet is gone
+    if (stop_.load() || (session != kAnySession && epoch_ != session)) return;
+    PortState& ps = ports_[n];
+    while (ps.unacked.size() < 2) {
+      size_t length = 0;
+      if (ps.flushed > 0)
+        length = ps.flushed < kMaxPayload ? ps.flushed : kMaxPayload;
+      else if (ps.unsent() >= kMaxPayload)
+        length = kMaxPayload;
+      else
+        break;
+      std::vector<uint8_t> wire = buildPacket(n, ps.nextSequence, ps.pending.data() + ps.pendingHead, length);
+      ps.unacked.push_back(Outgoing{ps.nextSequence, wire, Clock::now()});
+      ps.nextSequence = (ps.nextSequence + 1) & 3;
+      // While quiet nothing goes out, and the faults wait for a packet that does.
+      if (!quiet_) {
+        if (dropPackets_ > 0) {
+          --dropPackets_;
+        } else {
+          if (corruptPackets_ > 0) {
+            --corruptPackets_;
+            wire[wire.size() - 1] ^= 0x01;
+          }
+          out.insert(out.end(), wire.begin(), wire.end());
+        }
+      }
+      ps.pendingHead += length;
+      ps.flushed -= ps.flushed < length ? ps.flushed : length;
+    }
+    if (ps.pendingHead == ps.pending.size()) {
+      ps.pending.clear();
+      ps.pendingHead = 0;
+    } else if (ps.pendingHead >= ps.pending.size() / 2) {
+      ps.pending.erase(ps.pending.begin(), ps.pending.begin() + static_cast<std::ptrdiff_t>(ps.pendingHead));
+      ps.pendingHead = 0;
+    }
+    if (ps.drained()) drainedCv_.notify_all();
   }
-  writeWire(std::move(wire), true);
+  // The packets go in one line write. The epoch cannot move on meanwhile without
+  // this lock, except by loseState, which drops them as on a device that lost its memory.
+  if (!out.empty()) line_.write(out.data(), out.size());
 }
 
 void ImagerLink::portWrite(int n, const uint8_t* data, size_t length, uint64_t session) {
@@ -524,32 +562,40 @@ void ImagerLink::portWrite(int n, const uint8_t* data, size_t length, uint64_t s
     }
     return;
   }
-  std::vector<uint8_t> chunk;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      if (session != kAnySession && epoch_ != session) return;
-      PortState& ps = ports_[n];
-      ps.pending.insert(ps.pending.end(), data, data + length);
-      length = 0;
-      if (ps.pending.size() < kMaxPayload) return;
-      chunk.assign(ps.pending.begin(), ps.pending.begin() + kMaxPayload);
-      ps.pending.erase(ps.pending.begin(), ps.pending.begin() + kMaxPayload);
-    }
-    sendPacket(n, chunk.data(), chunk.size(), session);
-    if (stop_.load()) return;
+  uint64_t epoch;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (session != kAnySession && epoch_ != session) return;
+    epoch = epoch_;
+    PortState& ps = ports_[n];
+    ps.pending.insert(ps.pending.end(), data, data + length);
+    if (ps.drained()) return;
   }
+  waitDrained(n, epoch);
+}
+
+void ImagerLink::waitDrained(int n, uint64_t epoch) {
+  // Packets go out as credits come back, sent by the reader thread when the
+  // acknowledgements arrive; the write returns once all its full packets are
+  // sent, as a write that sent them itself would.
+  pumpPackets(n, epoch);
+  std::unique_lock<std::mutex> lock(m_);
+  PortState& ps = ports_[n];
+  drainedCv_.wait(lock, [&] { return ps.drained() || stop_.load() || epoch_ != epoch; });
 }
 
 void ImagerLink::portFlush(int n, uint64_t session) {
   if (framing_ == Framing::Direct) return;
-  std::vector<uint8_t> chunk;
+  uint64_t epoch;
   {
     std::lock_guard<std::mutex> lock(m_);
     if (session != kAnySession && epoch_ != session) return;
-    chunk.swap(ports_[n].pending);
+    epoch = epoch_;
+    PortState& ps = ports_[n];
+    ps.flushed = ps.unsent();
+    if (ps.drained()) return;
   }
-  if (!chunk.empty()) sendPacket(n, chunk.data(), chunk.size(), session);
+  waitDrained(n, epoch);
 }
 
 }  // namespace sim

@@ -92,10 +92,16 @@ class ImagerLink : public ImagerPorts {
     std::deque<Incoming> packets;
     std::deque<uint8_t> bytes;  // direct framing
     std::deque<int> recentAcks;
-    // imager writes
+    // imager writes: bytes not yet in a packet are pending[pendingHead..]; the
+    // first `flushed` of them go even as a short packet.
     std::vector<uint8_t> pending;
+    size_t pendingHead = 0;
+    size_t flushed = 0;
     int nextSequence = 2;
     std::deque<Outgoing> unacked;
+    size_t unsent() const { return pending.size() - pendingHead; }
+    // Nothing waits for a credit but a partly filled packet.
+    bool drained() const { return flushed == 0 && unsent() < kMaxPayload; }
   };
 
   void run();
@@ -106,6 +112,7 @@ class ImagerLink : public ImagerPorts {
   // through on the host's thread as they arrive.
   void onArrival();
   void onBytes(const uint8_t* data, size_t length);
+  void onFrames(const uint8_t* data, size_t length);
   void onHuntByte(uint8_t b);
   void answerResync(uint32_t hostToken);
   void onPacket(const uint8_t* wire, size_t length);
@@ -119,7 +126,11 @@ class ImagerLink : public ImagerPorts {
   size_t portRead(int n, uint8_t* buffer, size_t length, int timeoutMs, uint64_t session);
   void portWrite(int n, const uint8_t* data, size_t length, uint64_t session);
   void portFlush(int n, uint64_t session);
-  void sendPacket(int n, const uint8_t* data, size_t length, uint64_t session);
+  // Puts what port n has ready into packets while it has credits and writes
+  // them with one line write; whoever frees a credit or adds bytes calls it.
+  void pumpPackets(int n, uint64_t session);
+  // Sends what port n has ready and waits until only a partly filled packet is left.
+  void waitDrained(int n, uint64_t epoch);
   bool sessionEnded(uint64_t session) const;
   std::vector<uint8_t> buildPacket(int n, int sequence, const uint8_t* data, size_t length) const;
 
@@ -130,6 +141,7 @@ class ImagerLink : public ImagerPorts {
   std::mutex writeLock_;  // taken before m_
   mutable std::mutex m_;
   std::condition_variable cv_;
+  std::condition_variable drainedCv_;  // a port's writes went into packets, or the state changed
   PortState ports_[kPorts];
   std::vector<std::unique_ptr<Port>> views_;
   uint64_t epoch_ = 0;  // advances when all port state is dropped
@@ -163,6 +175,7 @@ class ImagerLink : public ImagerPorts {
   uint32_t tokenValue_ = 0;
   std::vector<uint8_t> frame_;
   size_t frameNeed_ = 4;
+  uint32_t creditsReturned_ = 0;  // ports whose acknowledgements arrived in the bytes at hand
 
   std::atomic<uint64_t> resyncs_{0};
   std::atomic<uint64_t> damaged_{0};

@@ -88,7 +88,9 @@ TEST(LinkRecovery, PacketLinkStreamSurvivesCorruptionDropsAndLineEvents) {
       case 0: line.failLine(); break;
       case 1: line.dropByte(sim::MemoryLine::ToHost, 3000); break;
       case 2: line.stall(20); break;
-      default: line.corruptByte(sim::MemoryLine::ToImager, 2); break;
+      // Sixty-four bytes on: past a resynchronisation that a stalled stream may
+      // be about to run (whose intro would take the fault), into acknowledgements.
+      default: line.corruptByte(sim::MemoryLine::ToImager, 64); break;
     }
   });
   EXPECT_EQ(o.firstBad, SIZE_MAX) << "corrupted at byte " << o.firstBad;

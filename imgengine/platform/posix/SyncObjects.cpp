@@ -39,6 +39,9 @@ bool waitUntil(pthread_cond_t* cond, pthread_mutex_t* lock, uint32_t ms, Ready r
     while (!ready()) pthread_cond_wait(cond, lock);
     return true;
   }
+  // A zero wait only looks: a timed wait on a deadline already past still goes
+  // to the kernel and off the processor.
+  if (ms == 0) return ready();
   const timespec deadline = deadlineAfter(ms);
   while (!ready()) {
     if (pthread_cond_timedwait(cond, lock, &deadline) == ETIMEDOUT) return ready();
