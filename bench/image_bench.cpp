@@ -17,6 +17,7 @@
 #include "ImgEngine.h"
 #include "MemoryStream.h"
 #include "SimulatedImager.h"
+#include "TexturedPixels.h"
 #include "image/BitmapFormat.h"
 #include "image/ColourRows.h"
 #include "operations/ImageSlots.h"
@@ -39,14 +40,7 @@ double processCpuSeconds() {
   return double(t.tv_sec) + t.tv_nsec * 1e-9;
 }
 
-std::vector<uint8_t> texturedPixels() {
-  std::vector<uint8_t> p(kPixels);
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x)
-      p[size_t(y) * kWidth + x] = static_cast<uint8_t>(128 + 60 * std::sin(x * 0.05) * std::cos(y * 0.031) +
-                                                       ((x / 7 + y / 5) % 3) * 20);
-  return p;
-}
+std::vector<uint8_t> texturedPixels() { return ::texturedPixels(kWidth, kHeight); }
 
 class NoStop : public vel::OperationCallbacks {
  public:

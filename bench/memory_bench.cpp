@@ -30,6 +30,7 @@
 
 #include "ImgEngine.h"
 #include "SimulatedImager.h"
+#include "TexturedPixels.h"
 
 extern "C" {
 void* __libc_malloc(size_t);
@@ -256,14 +257,7 @@ void printHostStacks() {
   }
 }
 
-std::vector<uint8_t> texturedPixels() {
-  std::vector<uint8_t> p(kPixels);
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x)
-      p[size_t(y) * kWidth + x] = static_cast<uint8_t>(128 + 60 * std::sin(x * 0.05) * std::cos(y * 0.031) +
-                                                       ((x / 7 + y / 5) % 3) * 20);
-  return p;
-}
+std::vector<uint8_t> texturedPixels() { return ::texturedPixels(kWidth, kHeight); }
 
 bool captureOnce() {
   VelCaptureGreyImage();

@@ -119,12 +119,13 @@ std::optional<SceneDescription> loadScene(const std::string& path, std::string* 
   return parseScene(text.str(), error);
 }
 
-// The scenes beside the sources where the program was built; for an installed program
-// (the SDK's bin/ below x86/ or x64/) the scenes/ folder of the SDK.
+// An installed program's scenes (the SDK's scenes/ beside x86/ and x64/, two folders
+// above its bin/); in a build tree, where there is none, the sources' scenes.
 std::string sceneFolder() {
+  const std::string installed = vel::platform::programFolder() + "/../../scenes";
   std::error_code error;
-  if (std::filesystem::is_directory(VEL_SCENE_FOLDER, error)) return VEL_SCENE_FOLDER;
-  return vel::platform::programFolder() + "/../../scenes";
+  if (std::filesystem::is_directory(installed, error)) return installed;
+  return VEL_SCENE_FOLDER;
 }
 
 }  // namespace sim

@@ -6,7 +6,8 @@ and win64 trees):
     examples and the scenes; below x86/ and x64/ the programs and the DLL of that machine
     type, the import libraries, the module definition and the CMake package;
   - the installers' tables (msiinfo): files, shortcut, icon, registry, upgrade codes;
-  - under wine64 in a fresh prefix: KeyCaster's x64 package installed, its shortcut and
+  - under Wine in a fresh prefix of the tree's architecture (--arch): KeyCaster's package
+    of that architecture installed, its shortcut and
     its entry in Add/Remove Programs, the installed KeyCaster.exe starting and showing its
     dialog (the end-to-end test's first start); the SDK installed, its variable and its
     CMake package registered, the installed velcli.exe capturing from the native velsim,
@@ -14,7 +15,8 @@ and win64 trees):
     both removed: files, shortcut, entries, variable and registration gone, the user's
     own settings file left.
 
-usage: windows_packages_test.py --build WIN64_BUILD --velsim NATIVE_VELSIM --toolchain FILE [--generator G]
+usage: windows_packages_test.py --build WIN_BUILD --arch x86|x64 --velsim NATIVE_VELSIM --toolchain FILE
+           [--generator G]
 """
 import argparse
 import fnmatch
@@ -117,11 +119,11 @@ def check_tables(packages, version, archive_files):
 class FreshWine:
     """A Wine prefix of its own: scripts/wine-run finds it by the cache file it is given."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, arch):
         self.folder = folder
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "CMakeCache.txt"), "w") as f:
-            f.write("VEL_WINE_ARCH:INTERNAL=win64\n")
+            f.write("VEL_WINE_ARCH:INTERNAL=%s\n" % ("win64" if arch == "x64" else "win32"))
         self.env = dict(os.environ, VEL_BUILD_DIR=folder)
         self.drive_c = os.path.join(folder, "wineprefix", "drive_c")
 
@@ -149,7 +151,8 @@ def keycaster(wine, msi, args, version):
           "KeyCaster installed under Program Files: %s" % out[-300:])
     check(len(installed_shortcuts(wine)) == 1, "KeyCaster's Start-menu shortcut")
     entries = wine.reg_query(UNINSTALL_KEY)
-    check(re.search(r"DisplayName\s+REG_SZ\s+KeyCaster \(64-bit\)", entries)
+    name = "KeyCaster (64-bit)" if args.arch == "x64" else "KeyCaster"
+    check(re.search(r"DisplayName\s+REG_SZ\s+%s\s*$" % re.escape(name), entries, re.M)
           and re.search(r"DisplayVersion\s+REG_SZ\s+%s" % re.escape(version), entries),
           "KeyCaster's entry in Add/Remove Programs with its version")
     # The scanner's vendor library comes with the scanner's driver: the stand-in plays it.
@@ -170,8 +173,10 @@ def keycaster(wine, msi, args, version):
 
 def sdk(wine, msi, args):
     code, out = wine.run("msiexec", "/i", msi, "/qn")
-    folder = os.path.join(wine.drive_c, "Program Files (x86)", "ImgEngine SDK")
-    check(code == 0 and os.path.isfile(os.path.join(folder, "x64", "bin", "velcli.exe")),
+    # An x86 package: below the 32-bit programs' folder of a 64-bit Windows.
+    programs = "Program Files (x86)" if args.arch == "x64" else "Program Files"
+    folder = os.path.join(wine.drive_c, programs, "ImgEngine SDK")
+    check(code == 0 and os.path.isfile(os.path.join(folder, args.arch, "bin", "velcli.exe")),
           "the SDK installed under Program Files: %s" % out[-300:])
     code, out = wine.run("cmd", "/c", "echo", "%IMGENGINE_SDK%")
     sdk_folder = out.strip().splitlines()[-1] if out.strip() else ""
@@ -181,7 +186,7 @@ def sdk(wine, msi, args):
     sim = velsim_process.Velsim(args.velsim, "--scene", os.path.join(ROOT, "sim", "scenes", "shelf.scene"))
     try:
         env = {"VEL_SERIAL_PORT_7": sim.url, "VEL_HOST_SETTINGS": os.path.join(wine.folder, "host-settings")}
-        velcli = os.path.join(folder, "x64", "bin", "velcli.exe")
+        velcli = os.path.join(folder, args.arch, "bin", "velcli.exe")
         wine.run(velcli, "--port", "7", "config", "set", "MaximumNumberBarcodesToDecode", "20", env=env)
         code, out = wine.run(velcli, "--port", "7", "--timeout", "30000", "capture", "--decode", env=env)
     finally:
@@ -192,8 +197,8 @@ def sdk(wine, msi, args):
     # A Linux-hosted CMake does not read the Windows registry: the consumer is built with
     # the folder that the registry names for its pointer size.
     registered = dict(re.findall(r"(ImgEngineSdk-x\d\d)\s+REG_SZ\s+(.+)", wine.reg_query(CMAKE_REGISTRY_KEY)))
-    package = wine.unix(registered.get("ImgEngineSdk-x64", "").strip())
-    if check(package and os.path.isfile(os.path.join(package, "ImgEngineConfig.cmake")) and "ImgEngineSdk-x86" in registered,
+    package = wine.unix(registered.get("ImgEngineSdk-" + args.arch, "").strip())
+    if check(package and os.path.isfile(os.path.join(package, "ImgEngineConfig.cmake")) and len(registered) == 2,
              "both CMake packages registered: %s" % registered):
         build = os.path.join(wine.folder, "consumer")
         code, out = run(["cmake", "-S", os.path.join(HERE, "consumer"), "-B", build, "-G", args.generator,
@@ -222,6 +227,7 @@ def sdk(wine, msi, args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", required=True)
+    parser.add_argument("--arch", choices=("x86", "x64"), required=True)
     parser.add_argument("--velsim", required=True)
     parser.add_argument("--toolchain", required=True)
     parser.add_argument("--generator", default="Ninja")
@@ -240,11 +246,11 @@ def main():
                 "SDK": os.path.join(out, "ImgEngine-SDK-%s.msi" % version)}
     check_tables(packages, version, archive_files)
 
-    wine = FreshWine(os.path.join(work, "wine"))
+    wine = FreshWine(os.path.join(work, "wine"), args.arch)
     code, out = wine.run("--start", timeout=300)
-    if check(code == 0, "a fresh wine64 prefix starts: " + out[-300:]):
+    if check(code == 0, "a fresh Wine prefix starts: " + out[-300:]):
         try:
-            keycaster(wine, packages["KeyCaster-x64"], args, version)
+            keycaster(wine, packages["KeyCaster-" + args.arch], args, version)
             sdk(wine, packages["SDK"], args)
         finally:
             wine.run("--stop")

@@ -76,8 +76,9 @@ class RawImager {
 
   static Bytes message(int port, int seq, const Bytes& payload) {
     uint32_t h = uint32_t(payload.size() << 6) | uint32_t((seq & 3) << 4) | uint32_t(port & 0xF);
-    Bytes w = {uint8_t(h), uint8_t(h >> 8), uint8_t(h >> 16), uint8_t(h >> 24)};
-    w.insert(w.end(), payload.begin(), payload.end());
+    Bytes w(4 + payload.size());
+    for (int i = 0; i < 4; ++i) w[size_t(i)] = uint8_t(h >> (8 * i));
+    std::copy(payload.begin(), payload.end(), w.begin() + 4);
     return w;
   }
 
