@@ -66,33 +66,15 @@ class OverlappedTransport : public ByteStream {
   // Wakes a read or write waiting for its request, also on a transport that had failed already.
   void wakeTransfers();
 
-  // A read that does not fail the transport: one read request, waited for at
-  // most timeoutMs or until interrupt is set (interruptRead() wakes it); a
-  // request still pending then is cancelled. *got counts what it delivered
-  // (also a completion that raced the cancel). Call under readLock(). False
-  // when nothing came or the transport failed.
-  bool waitRequest(void* buffer, uint32_t length, int timeoutMs, const std::atomic<bool>& interrupt, uint32_t* got);
-  void interruptRead() { waitOp_.event().set(); }
-  Mutex& readLock() { return readLock_; }
-  // Read requests look this long for their completion before they sleep on it:
-  // on a line that answers within microseconds a sleep costs more than the wait.
-  void setReadSpin(uint32_t microseconds) { readSpinUs_ = microseconds; }
-
  private:
   bool settle(devices::IoStart started, devices::Operation& op, int timeoutMs, uint32_t* transferred);
-  // Looks for the read request's completion for readSpinUs_; true once it completed.
-  bool spinForRead(devices::Operation& op, const std::atomic<bool>* interrupt);
 
   std::atomic<uint8_t> fault_{1};
   devices::DeviceFile* file_ = nullptr;
   devices::Operation readOp_;
   devices::Operation writeOp_;
-  // waitRequest's own record: an interrupt sets its event, never a read's.
-  devices::Operation waitOp_;
   Mutex readLock_;
   Mutex writeLock_;
-  static constexpr uint32_t kPureSpinUs = 1;
-  uint32_t readSpinUs_ = 0;
   const uint32_t writePiece_;
   const ShortWrites shortWrites_;
 };

@@ -60,19 +60,7 @@ void UsbStreamBase::reset() {
   if (leftEarly) platform::sleepMs(kStartFailurePauseMs);
 }
 
-UsbTransport::UsbTransport() : UsbStreamBase(kUsbDeviceName, kWritePiece, {}, 0) { setReadSpin(kReadSpinUs); }
-
-bool UsbTransport::waitReadable(int timeoutMs, const std::atomic<bool>& interrupt) {
-  ScopedLock guard(readLock());
-  if (failed() || !opened()) return false;
-  if (consumed_ < filled_) return true;
-  dropReadAhead();
-  uint32_t got = 0;
-  const bool ok = waitRequest(ahead_, kReadAhead, timeoutMs, interrupt, &got);
-  // What came stays in the read-ahead for the next read.
-  if (ok) filled_ = std::min(got, kReadAhead);
-  return ok && filled_ > 0;
-}
+UsbTransport::UsbTransport() : UsbStreamBase(kUsbDeviceName, kWritePiece, {}, 0) {}
 
 UsbTransport::~UsbTransport() { closeDevice(); }
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "base/ReadWait.h"
 #include "transport/DeviceSeam.h"
 #include "transport/OverlappedTransport.h"
 
@@ -50,21 +49,14 @@ class UsbStreamBase : public OverlappedTransport {
   const uint32_t recoveredPauseMs_;
 };
 
-// Its reader can wait for the next transfer into the read-ahead without taking
-// it (ReadWait), so that a link can hand the line to the thread that reads.
-class UsbTransport : public UsbStreamBase, public ReadWait {
+class UsbTransport : public UsbStreamBase {
  public:
   static constexpr uint32_t kReadAhead = 4096;  // size of every driver read
   static constexpr uint32_t kWritePiece = 7;     // largest write request
-  // How long a read request looks for its completion before it sleeps on it.
-  static constexpr uint32_t kReadSpinUs = 40;
 
   UsbTransport();
   ~UsbTransport() override;
   void flush() override { dropReadAhead(); }
-
-  bool waitReadable(int timeoutMs, const std::atomic<bool>& interrupt) override;
-  void interruptWait() override { interruptRead(); }
 
   size_t bufferedBytes() const { return filled_ - consumed_; }
 

@@ -1,8 +1,7 @@
 #include "imager/ImagerLink.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
+#include <chrono>
 #include <stdexcept>
 
 #include "imager/WireCrc.h"
@@ -18,11 +17,6 @@ constexpr size_t kRecentAcks = 2;
 uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 constexpr size_t kArrivalBuffer = 4096;
 constexpr int kIdleLookMs = 20;
-// How long a direct port read looks for the host's next message before it sleeps.
-constexpr int kDirectSpinUs = 50;
-constexpr int kPureSpinUs = 1;
-
-void spinPause() { _mm_pause(); }
 }  // namespace
 
 class ImagerLink::Port : public ImagerPort {
@@ -427,7 +421,6 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
   uint64_t epoch = epoch_;
   auto deadline = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
   PortState& ps = ports_[n];
-  bool spun = false;
   while (got < length && !stop_.load()) {
     if (session != kAnySession && epoch_ != session) break;  // the session's bytes are gone
     if (framing_ == Framing::Direct && !ps.bytes.empty()) {
@@ -451,32 +444,6 @@ size_t ImagerLink::portRead(int n, uint8_t* buffer, size_t length, int timeoutMs
         if (ps.recentAcks.size() > kRecentAcks) ps.recentAcks.pop_front();
         ps.packets.pop_front();
       }
-      continue;
-    }
-    if (framing_ == Framing::Direct && !spun) {
-      // The host usually answers within microseconds: look for its message a
-      // moment before sleeping on the condition.
-      spun = true;
-      const uint64_t seen = arrivals_.load();
-      lock.unlock();
-      const auto begin = Clock::now();
-      auto yieldAt = begin + std::chrono::microseconds(kPureSpinUs);
-      const auto spinUntil = std::min(deadline, begin + std::chrono::microseconds(kDirectSpinUs));
-      for (int i = 1; arrivals_.load() == seen && !stop_.load(); ++i) {
-        if ((i & 7) != 0) {
-          spinPause();
-          continue;
-        }
-        // After a moment the core is offered to others, at doubling intervals:
-        // the host's thread may share it.
-        const auto now = Clock::now();
-        if (now >= spinUntil) break;
-        if (now >= yieldAt) {
-          std::this_thread::yield();
-          yieldAt = now + (now - begin);
-        }
-      }
-      lock.lock();
       continue;
     }
     if (deadline == Clock::time_point::max())
