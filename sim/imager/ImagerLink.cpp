@@ -70,7 +70,6 @@ void ImagerLink::shutdown() {
   {
     std::lock_guard<std::mutex> lock(m_);
     stop_ = true;
-    ++arrivals_;
     cv_.notify_all();
     idleCv_.notify_all();
     drainedCv_.notify_all();
@@ -293,7 +292,6 @@ void ImagerLink::resetPorts() {
   }
   ++epoch_;
   ++portResets_;
-  ++arrivals_;
   cv_.notify_all();
   drainedCv_.notify_all();
 }
@@ -369,7 +367,6 @@ void ImagerLink::onMessage(uint32_t header, std::vector<uint8_t>&& payload) {
   PortState& ps = ports_[header & 0xF];
   if (ps.imagerWrites) return;
   ps.bytes.insert(ps.bytes.end(), payload.begin(), payload.end());
-  ++arrivals_;
   cv_.notify_all();
 }
 

@@ -154,9 +154,6 @@ class ImagerLink : public ImagerPorts {
   std::function<void()> lineEvent_;
   int stallMs_ = 300;
   std::atomic<bool> stop_{false};
-  // Counts direct messages taken in and port resets, so that a port read can
-  // wait a moment for the next one without the lock.
-  std::atomic<uint64_t> arrivals_{0};
 
   // Whoever works through the host's bytes: the reader thread, or on a line
   // with an arrival handler the host's writes as well.
