@@ -186,7 +186,7 @@ void DeviceDesk::loop() {
 void DeviceDesk::connect() {
   const int result = VelDeviceConnectEx(config_.port, config_.timeoutMs, 115200);
   VelRegisterHostOperationProgressThread(threadId_);
-  VelRegisterTriggerProgressWindow(triggerWindow_);
+  VelRegisterTriggerProgressWindow(static_cast<VelWindow>(triggerWindow_));
   if (isUsbPort(config_.port)) VelRegisterUsbReadyStatusNotifyThread(threadId_);
   nlohmann::json s = readState();
   s["connectResult"] = result;
