@@ -192,7 +192,11 @@ with tempfile.TemporaryDirectory() as work:
             const d = document.querySelector('#image canvas').getContext('2d').getImageData(4, 1000, 1, 1).data;
             return d[0] === d[1] && d[1] === d[2];""")
         check(grey_pixel, "the image is drawn grey under the outlines")
+        shown = wait(driver, lambda d: re.search(r"Captures\s+1\b", d.find_element(By.ID, "info").text),
+                     "the host capture counted")
+        check(shown and json.loads(request("/api/state")[1])["captures"] == 1, "the page shows the capture count")
         if screenshot:
+            driver.execute_script("window.scrollTo(0, 0)")
             driver.save_screenshot(screenshot)
 
         # Selection: from the list, then from the canvas.
@@ -221,10 +225,12 @@ with tempfile.TemporaryDirectory() as work:
         shown = wait(driver, lambda d: d.find_element(By.ID, "error").text, "an error is shown")
         check(shown and shown.startswith("409 busy"), "a capture during live mode shows 409 busy: %r" % shown)
         driver.find_element(By.ID, "live").click()
-        wait(driver, lambda d: not json.loads(request("/api/state")[1])["live"]["on"], "live mode stops")
+        # (A trigger pulled while the last live frame still runs aborts: wait for it to end.)
+        idle = lambda s: not s["busy"] and not s["live"]["on"]
+        wait(driver, lambda d: idle(json.loads(request("/api/state")[1])), "live mode stops")
 
         # A trigger capture: listed with its results and thumbnail.
-        check(request("/api/sim/pull", {})[0] == 200, "the simulated trigger is pulled")
+        check(request("/api/sim/pull", {})[0] == 202, "the simulated trigger is pulled")
         wait(driver, lambda d: d.execute_script(
             "const i = document.querySelector('#triggers li img'); return i && i.complete && i.naturalWidth > 0;"),
             "the trigger capture's thumbnail is shown")
@@ -235,7 +241,8 @@ with tempfile.TemporaryDirectory() as work:
         if triggers and rows:
             texts = [b["text"] for b in triggers[0]["barcodes"]]
             results = rows[0].find_element(By.CLASS_NAME, "results").text
-            check(texts and all(t in results for t in texts), "the trigger's results are listed: %r" % results)
+            check(texts and all(t in results for t in texts), "the trigger's results are listed: %r (%s)"
+                  % (results, json.dumps(triggers[0])[:400]))
 
         # A value the imager adjusts: the page shows what it stored, not what was asked.
         row = set_setting(driver, "WindowWidth", 100)
@@ -244,6 +251,28 @@ with tempfile.TemporaryDirectory() as work:
         wait(driver, lambda d: stored.text, "the stored WindowWidth is shown")
         check(stored.text == "stored 128" and row.find_element(By.TAG_NAME, "input").get_attribute("value") == "128",
               "WindowWidth 100 is shown as the 128 stored: %r" % stored.text)
+
+        # The configuration file: the page's link downloads it (the token in its URL), and a
+        # file uploaded through the page is loaded into the imager and its settings shown.
+        link = driver.find_element(By.ID, "config-download").get_attribute("href")
+        with urllib.request.urlopen(link, timeout=60) as r:
+            ini = r.read().decode()
+        check(ini == request("/api/config/file")[1].decode() and re.search(r"^Gain=\d+", ini, re.M),
+              "the page's link downloads the configuration file")
+        upload = os.path.join(work, "upload.ini")
+        with open(upload, "w") as f:
+            f.write(re.sub(r"^Gain=\d+", "Gain=777", ini, flags=re.M))
+        driver.find_element(By.ID, "config-file").send_keys(upload)
+        driver.find_element(By.ID, "config-upload").click()
+        wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, '.setting[data-name="Gain"] input').get_attribute("value")
+             == "777", "the uploaded Gain is shown")
+        stored = {s["name"]: s["value"] for g in json.loads(request("/api/settings")[1])["groups"] for s in g["settings"]}
+        check(stored.get("Gain") == 777, "the uploaded file reached the imager: Gain %s" % stored.get("Gain"))
+
+        driver.find_element(By.ID, "reconnect").click()
+        wait(driver, lambda d: d.find_element(By.ID, "reconnect").is_enabled(), "the reconnect answered")
+        check(not driver.find_element(By.ID, "error").text and "connected" in
+              driver.find_element(By.ID, "state").get_attribute("class").split(), "reconnected")
 
         errors = [e["message"] for e in driver.get_log("browser") if e.get("source") == "javascript"]
         check(not errors, "no script error in the page: %s" % errors)
