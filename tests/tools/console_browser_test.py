@@ -76,9 +76,16 @@ def wait(driver, condition, what):
         return None
 
 
-def corner_hits(driver, barcode, colour):
-    """How many of the barcode's four corners have the colour within 2 pixels on the canvas."""
+def canvas_frame(driver):
+    return driver.find_element(By.CSS_SELECTOR, "#image canvas").get_attribute("data-frame")
+
+
+def outline_hits(driver, barcode, colour):
+    """At how many of the barcode's four corners and the middles of its four sides (TL-TR,
+    TR-BR, BR-BL, BL-TL) the canvas has the colour within 2 pixels: 8 when outlined."""
     c = barcode["corners"]
+    ring = [c[0:2], c[2:4], c[6:8], c[4:6]]
+    points = ring + [[(p[0] + q[0]) // 2, (p[1] + q[1]) // 2] for p, q in zip(ring, ring[1:] + ring[:1])]
     return driver.execute_script("""
         const [points, colour] = arguments, ctx = document.querySelector('#image canvas').getContext('2d');
         return points.filter(([x, y]) => {
@@ -86,7 +93,7 @@ def corner_hits(driver, barcode, colour):
           for (let i = 0; i < d.length; i += 4)
             if (d[i] === colour[0] && d[i + 1] === colour[1] && d[i + 2] === colour[2] && d[i + 3] === 255) return true;
           return false;
-        }).length;""", [c[0:2], c[2:4], c[4:6], c[6:8]], list(colour))
+        }).length;""", points, list(colour))
 
 
 def setting_row(driver, name):
@@ -109,24 +116,44 @@ def set_setting(driver, name, value):
     return row
 
 
-with tempfile.TemporaryDirectory() as work:
+def start(work, token):
+    """velcli serve --simulate on a free loopback port, once it answers; None if it does not."""
+    global base
     port = free_port()
     base = "http://127.0.0.1:%d" % port
-    server = subprocess.Popen([velcli, "serve", "--simulate", "--scene", scene, "--listen", "127.0.0.1:%d" % port,
-                               "--token", TOKEN], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+    server = subprocess.Popen([velcli, "serve", "--simulate", "--scene", scene, "--listen", "127.0.0.1:%d" % port]
+                              + (["--token", token] if token else []), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               env=dict(os.environ, VEL_HOST_SETTINGS=os.path.join(work, "host-settings")))
+    servers.append(server)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline and server.poll() is None:
+        try:
+            if request("/api/state", token=token)[0] == 200:
+                return server
+        except OSError:
+            time.sleep(0.2)
+    check(False, "velcli serve answers /api/state")
+    return None
+
+
+def stop(server):
+    server.terminate()
+    try:
+        server.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        server.wait(timeout=30)
+    output = server.stdout.read().decode(errors="replace")
+    if failures:
+        print("velcli serve said:\n" + output[-3000:])
+
+
+servers = []
+with tempfile.TemporaryDirectory() as work:
     driver = None
     try:
-        deadline = time.monotonic() + 60
-        status = 0
-        while time.monotonic() < deadline and server.poll() is None:
-            try:
-                status, _ = request("/api/state")
-                break
-            except OSError:
-                time.sleep(0.2)
-        if not check(status == 200, "velcli serve answers /api/state"):
-            raise SystemExit
+        if not start(work, TOKEN):
+            raise RuntimeError("velcli serve did not start")
         check(request("/api/state", token=None)[0] == 401, "without the token the API answers 401")
 
         options = webdriver.ChromeOptions()
@@ -186,7 +213,7 @@ with tempfile.TemporaryDirectory() as work:
             size = driver.execute_script("const c = document.querySelector('#image canvas'); return [c.width, c.height];")
             check(size == [grey["width"], grey["height"]], "the canvas has the image's size: %s" % size)
         for i, b in enumerate(barcodes):
-            check(corner_hits(driver, b, OUTLINE) == 4, "barcode %d is outlined at its four corners" % i)
+            check(outline_hits(driver, b, OUTLINE) == 8, "barcode %d is outlined through its corners" % i)
         # Pixels away from every outline keep the image's grey.
         grey_pixel = driver.execute_script("""
             const d = document.querySelector('#image canvas').getContext('2d').getImageData(4, 1000, 1, 1).data;
@@ -203,8 +230,8 @@ with tempfile.TemporaryDirectory() as work:
         if len(barcodes) >= 2:
             items[1].click()
             wait(driver, lambda d: canvas.get_attribute("data-selected") == "1", "the canvas redrawn with barcode 1 selected")
-            check("selected" in items[1].get_attribute("class") and corner_hits(driver, barcodes[1], SELECTED) == 4
-                  and corner_hits(driver, barcodes[0], OUTLINE) == 4, "a barcode clicked in the list is highlighted")
+            check("selected" in items[1].get_attribute("class") and outline_hits(driver, barcodes[1], SELECTED) == 8
+                  and outline_hits(driver, barcodes[0], OUTLINE) == 8, "a barcode clicked in the list is highlighted")
             pick = max(range(len(barcodes)), key=lambda i: abs(barcodes[i]["corners"][7] - barcodes[i]["corners"][1]))
             c = barcodes[pick]["corners"]
             centre = (sum(c[0::2]) / 4, sum(c[1::2]) / 4)
@@ -213,7 +240,7 @@ with tempfile.TemporaryDirectory() as work:
             ActionChains(driver).move_to_element_with_offset(
                 canvas, (centre[0] - size[0] / 2) * scale, (centre[1] - size[1] / 2) * scale).click().perform()
             wait(driver, lambda d: canvas.get_attribute("data-selected") == str(pick), "the canvas redrawn after a click")
-            check("selected" in items[pick].get_attribute("class") and corner_hits(driver, barcodes[pick], SELECTED) == 4,
+            check("selected" in items[pick].get_attribute("class") and outline_hits(driver, barcodes[pick], SELECTED) == 8,
                   "a barcode clicked on the canvas is highlighted (%d)" % pick)
 
         # Live mode: frames arrive with a rate shown, and a capture meanwhile is refused and said so.
@@ -274,20 +301,28 @@ with tempfile.TemporaryDirectory() as work:
         check(not driver.find_element(By.ID, "error").text and "connected" in
               driver.find_element(By.ID, "state").get_attribute("class").split(), "reconnected")
 
+        # Without a token (loopback only) the server takes changes from its own page only:
+        # the page's requests must pass as that.
+        stop(servers.pop())
+        if start(work, None):
+            driver.get(base + "/")
+            wait(driver, lambda d: "connected" in d.find_element(By.ID, "state").get_attribute("class").split(),
+                 "the page without a token shows the imager connected")
+            driver.find_element(By.ID, "capture").click()
+            wait(driver, lambda d: canvas_frame(d), "a capture without a token is drawn")
+            latest = json.loads(request("/api/captures/latest", token=None)[1])
+            check(canvas_frame(driver) == str(latest["id"]) and not driver.find_element(By.ID, "error").text and
+                  len(driver.find_elements(By.CSS_SELECTOR, "#barcodes li")) == len(latest["barcodes"]) >= 1,
+                  "without a token the page captures and lists the barcodes")
         errors = [e["message"] for e in driver.get_log("browser") if e.get("source") == "javascript"]
         check(not errors, "no script error in the page: %s" % errors)
+    except RuntimeError as e:
+        check(False, str(e))
     finally:
         if driver:
             driver.quit()
-        server.terminate()
-        try:
-            server.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            server.wait(timeout=30)
-        output = server.stdout.read().decode(errors="replace")
-        if failures:
-            print("velcli serve said:\n" + output[-3000:])
+        for server in servers:
+            stop(server)
 
 for failure in failures:
     print("FAILED:", failure)
