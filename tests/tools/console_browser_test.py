@@ -23,6 +23,7 @@ import urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.action_chains import ActionChains
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -70,9 +71,11 @@ def scene_texts():
 def wait(driver, condition, what):
     """condition(driver) polled until true or WAIT seconds have passed."""
     try:
-        return WebDriverWait(driver, WAIT, poll_frequency=0.2).until(lambda d: condition(d))
-    except Exception:
-        check(False, "in time: " + what)
+        # The page replaces the settings when they are reloaded: look again then.
+        return WebDriverWait(driver, WAIT, poll_frequency=0.2, ignored_exceptions=[StaleElementReferenceException]
+                             ).until(lambda d: condition(d))
+    except Exception as e:
+        check(False, "in time: %s (%s)" % (what, type(e).__name__))
         return None
 
 
