@@ -33,7 +33,7 @@ repo = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 scene = os.path.join(repo, "sim", "scenes", "shelf.scene")
 TOKEN = "t0ken-for-the-browser"
 OUTLINE, SELECTED = (255, 0, 255), (255, 255, 0)
-WAIT = 90  # seconds for anything the page waits on: a debug build decodes the scene slowly
+WAIT = 60  # seconds for anything the page waits on: a debug build decodes the scene slowly
 failures = []
 
 
@@ -68,15 +68,19 @@ def scene_texts():
         return sorted(m.group(1) for m in re.finditer(r"^\s*barcode\s+\w+\s.*?\btext\s+(.*?)\s*$", f.read(), re.M))
 
 
+class Stop(Exception):
+    """A wait ran out: what follows would only fail after it."""
+
+
 def wait(driver, condition, what):
-    """condition(driver) polled until true or WAIT seconds have passed."""
+    """condition(driver) polled until true; after WAIT seconds a failure that ends the test."""
     try:
         # The page replaces the settings when they are reloaded: look again then.
         return WebDriverWait(driver, WAIT, poll_frequency=0.2, ignored_exceptions=[StaleElementReferenceException]
                              ).until(lambda d: condition(d))
     except Exception as e:
         check(False, "in time: %s (%s)" % (what, type(e).__name__))
-        return None
+        raise Stop() from e
 
 
 def canvas_frame(driver):
@@ -131,8 +135,9 @@ def start(work, token):
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline and server.poll() is None:
         try:
-            if request("/api/state", token=token)[0] == 200:
-                return server
+            status, body = request("/api/state", token=token)
+            if status == 200:
+                return server if check(json.loads(body)["connected"], "velcli serve connects the imager") else None
         except OSError:
             time.sleep(0.2)
     check(False, "velcli serve answers /api/state")
@@ -222,9 +227,9 @@ with tempfile.TemporaryDirectory() as work:
             const d = document.querySelector('#image canvas').getContext('2d').getImageData(4, 1000, 1, 1).data;
             return d[0] === d[1] && d[1] === d[2];""")
         check(grey_pixel, "the image is drawn grey under the outlines")
-        shown = wait(driver, lambda d: re.search(r"Captures\s+1\b", d.find_element(By.ID, "info").text),
-                     "the host capture counted")
-        check(shown and json.loads(request("/api/state")[1])["captures"] == 1, "the page shows the capture count")
+        wait(driver, lambda d: re.search(r"Captures\s+1\b", d.find_element(By.ID, "info").text),
+               "the host capture counted")
+        check(json.loads(request("/api/state")[1])["captures"] == 1, "the page shows the capture count")
         if screenshot:
             driver.execute_script("window.scrollTo(0, 0)")
             driver.save_screenshot(screenshot)
@@ -253,7 +258,7 @@ with tempfile.TemporaryDirectory() as work:
         wait(driver, lambda d: re.fullmatch(r"\d+\.\d fps", d.find_element(By.ID, "fps").text), "frames per second shown")
         driver.find_element(By.ID, "capture").click()
         shown = wait(driver, lambda d: d.find_element(By.ID, "error").text, "an error is shown")
-        check(shown and shown.startswith("409 busy"), "a capture during live mode shows 409 busy: %r" % shown)
+        check(shown.startswith("409 busy"), "a capture during live mode shows 409 busy: %r" % shown)
         driver.find_element(By.ID, "live").click()
         # (A trigger pulled while the last live frame still runs aborts: wait for it to end.)
         idle = lambda s: not s["busy"] and not s["live"]["on"]
@@ -321,6 +326,8 @@ with tempfile.TemporaryDirectory() as work:
         check(not errors, "no script error in the page: %s" % errors)
     except RuntimeError as e:
         check(False, str(e))
+    except Stop:
+        pass
     finally:
         if driver:
             driver.quit()
