@@ -27,8 +27,9 @@ const std::vector<Command>& commands() {
       {"watch", "",
        "Trigger captures as the imager sends them, with their progress and barcodes, until Ctrl+C, S seconds "
        "(--seconds) or N captures (--count). With --simulate, --pull N pulls the simulated trigger N times "
-       "(and waits for N captures); with velsim, its --pull-every or Enter on its input pulls it.",
-       "--seconds --pull --count", true, runWatch},
+       "(and waits for N captures); with velsim, its --pull-every or Enter on its input pulls it. With --mqtt "
+       "every decode is published on PREFIX/decode and the station's state (online, offline) on PREFIX/state.",
+       "--seconds --pull --count --mqtt --topic", true, runWatch},
       {"config", "show | get NAME... | set NAME VALUE... | defaults | save FILE | load FILE",
        "The imager's configuration as the library keeps it, read from the imager at connect. show lists every "
        "setting by name and value; get shows the ones named (case ignored); set changes them in the host "
@@ -79,6 +80,8 @@ const std::vector<OptionHelp>& commandOptions() {
       {"--seconds", "S", "stop watching after S seconds"},
       {"--pull", "N", "with --simulate: pull the simulated trigger N times"},
       {"--permanent", nullptr, "store the configuration permanently in the imager"},
+      {"--mqtt", "URL", "publish decodes and state to the MQTT broker mqtt://HOST[:PORT] (default port 1883)"},
+      {"--topic", "PREFIX", "the MQTT topic prefix (default imgengine): PREFIX/decode, PREFIX/state"},
   };
   return table;
 }
