@@ -57,10 +57,6 @@ void reportFile(Context& c, Json& files, const std::string& path, bool ok, const
   if (!ok) c.report.fail(std::string("could not ") + verb + " " + path);
 }
 
-// The shared image buffers' sizes: a size the library answers beyond them is refused.
-constexpr int kGreyBufferBytes = 3932214;
-constexpr int kBinaryBufferBytes = 164352;
-
 bool writeBuffer(Context& c, Json& files, const std::string& path, const unsigned char* data, int size, int limit) {
   std::FILE* f = size > 0 && size <= limit && data ? std::fopen(path.c_str(), "wb") : nullptr;
   bool ok = f && std::fwrite(data, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size);

@@ -29,6 +29,8 @@ struct Options {
   bool decode = false, grey = false, binary = false, compressed = false, timestamp = false;
   bool permanent = false;
   std::string outDir, saveDir;
+  std::string listen = "127.0.0.1:8080";
+  std::string token, tokenFile;
   int count = 0;
   int seconds = 0;
   int pulls = 0;
@@ -44,8 +46,24 @@ struct Context {
   sim::SimulatedImager* imager;  // --simulate: the imager inside this process
 };
 
+// Limits of what the library hands back: a result's data is at most kMaxBarcodeBytes
+// long, and a size it answers beyond its shared image buffers is refused.
+constexpr int kMaxBarcodeBytes = 4096;
+constexpr int kGreyBufferBytes = 3932214;
+constexpr int kBinaryBufferBytes = 164352;
+
 // Set by Ctrl+C: runs end and watch stops.
 extern std::atomic<bool> g_interrupted;
+
+// Who the connected imager is, as the library answers (the last one's after a disconnect).
+struct ImagerFacts {
+  std::string hostVersion, firmware, processor, sensor, linkLevel;
+  unsigned int visionProcessor = 0, imageSensor = 0, illuminationBoard = 0;
+  bool colour = false;
+};
+ImagerFacts imagerFacts();
+// "0x0000ABCD"
+std::string hex(unsigned int v);
 
 // Connects (reporting the result under "connect"); false when it failed.
 bool connectImager(Context& c);

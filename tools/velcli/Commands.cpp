@@ -39,6 +39,13 @@ const std::vector<Command>& commands() {
        "INI file; load reads one and stores it permanently in the imager.",
        "--permanent", true, runConfig},
       {"service", "NAME [ARGUMENTS]", nullptr, "", true, runService},
+      {"serve", "",
+       "The imager console: connects and serves, until Ctrl+C or S seconds (--seconds), a page that shows the "
+       "latest image with its barcodes, captures (also live), trigger captures, the settings and the connection, "
+       "with its JSON API under /api/ and the event stream /api/events. It listens on --listen (default "
+       "127.0.0.1:8080; port 0 picks a free one, printed); any address beyond loopback needs --token or "
+       "--token-file, which every request then carries (Authorization: Bearer TOKEN, or ?token=TOKEN).",
+       "--listen --token --token-file --seconds", true, runServe},
       {"convert", "IN OUT",
        "The library's conversions, chosen by IN's extension: a BMP (8 or 24 bits) compressed to the JPEG OUT, "
        "or a JPEG decompressed to the grey BMP OUT (OUT \"-\": the standard output). No imager is involved.",
@@ -82,6 +89,9 @@ const std::vector<OptionHelp>& commandOptions() {
       {"--permanent", nullptr, "store the configuration permanently in the imager"},
       {"--mqtt", "URL", "publish decodes and state to the MQTT broker mqtt://HOST[:PORT] (default port 1883)"},
       {"--topic", "PREFIX", "the MQTT topic prefix (default imgengine): PREFIX/decode, PREFIX/state"},
+      {"--listen", "HOST:PORT", "serve: the address to listen on (default 127.0.0.1:8080)"},
+      {"--token", "TOKEN", "serve: the token every request carries (needed beyond loopback)"},
+      {"--token-file", "FILE", "serve: the token as the first line of FILE"},
   };
   return table;
 }

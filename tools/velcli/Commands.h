@@ -15,6 +15,7 @@ int runWatch(Context& c);
 int runConfig(Context& c);
 int runService(Context& c);
 int runConvert(Context& c);
+int runServe(Context& c);
 
 struct Command {
   const char* name;

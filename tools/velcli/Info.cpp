@@ -11,6 +11,43 @@
 
 namespace velcli {
 
+std::string hex(unsigned int v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", v);
+  return text;
+}
+
+namespace {
+
+// A version text the library copied: up to its answer n, the buffer's end or a zero.
+std::string versionText(const char* buffer, int n, size_t size) {
+  return std::string(buffer, strnlen(buffer, std::min(size, static_cast<size_t>(std::max(n, 0)))));
+}
+
+}  // namespace
+
+ImagerFacts imagerFacts() {
+  ImagerFacts f;
+  char host[64] = {};
+  f.hostVersion = versionText(host, VelGetHostVersion(static_cast<int>(sizeof host), host), sizeof host);
+  char firmware[256] = {};
+  f.firmware = versionText(firmware, VelGetFirmwareVersion(static_cast<int>(sizeof firmware), firmware), sizeof firmware);
+  f.visionProcessor = VelGetVisionProcessorVersion();
+  f.imageSensor = VelGetImageSensorVersion();
+  f.illuminationBoard = VelGetIlluminationBoardVersion();
+  f.processor = VelIsProcessorTypeSa1110() ? "SA-1110" : "i.MX1";
+  f.sensor = VelIsSensorTypeOv9640()    ? "OV9640 (colour)"
+             : VelIsSensorTypeOv9650()  ? "OV9650 (colour)"
+             : VelIsSensorTypePicocam() ? "Picocam"
+                                        : "standard (monochrome)";
+  f.colour = VelIsColorSensor() != 0;
+  // The library keeps only the form the link check chose; no export reports the level.
+  const vel::DeviceConnection* connection = vel::library().connection();
+  const bool fixed = connection && connection->fixedConfiguration();
+  f.linkLevel = fixed ? "17 (fixed configuration block)" : "18 or later (tagged configuration)";
+  return f;
+}
+
 namespace {
 
 int exportCount() {
@@ -23,50 +60,24 @@ int exportCount() {
   return count;
 }
 
-std::string hex(unsigned int v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", v);
-  return text;
-}
-
-// A version text the library copied: up to its answer n, the buffer's end or a zero.
-std::string versionText(const char* buffer, int n, size_t size) {
-  return std::string(buffer, strnlen(buffer, std::min(size, static_cast<size_t>(std::max(n, 0)))));
-}
-
 void reportVersions(Report& r) {
-  char host[64] = {};
-  const int n = VelGetHostVersion(static_cast<int>(sizeof host), host);
-  r.put("hostVersion", "host version", versionText(host, n, sizeof host));
+  const ImagerFacts f = imagerFacts();
+  r.put("hostVersion", "host version", f.hostVersion);
   r.put("exports", "exports", exportCount());
-  const unsigned processor = VelGetVisionProcessorVersion(), sensor = VelGetImageSensorVersion(),
-                 board = VelGetIlluminationBoardVersion();
-  r.put("visionProcessor", "vision processor", processor, hex(processor));
-  r.put("imageSensor", "image sensor", sensor, hex(sensor));
-  r.put("illuminationBoard", "illumination board", board, hex(board));
-  char firmware[256] = {};
-  const int f = VelGetFirmwareVersion(static_cast<int>(sizeof firmware), firmware);
-  const std::string text = versionText(firmware, f, sizeof firmware);
-  r.put("firmware", "firmware", r.json() ? text : "\"" + text + "\"");
-}
-
-const char* sensorName() {
-  if (VelIsSensorTypeOv9640()) return "OV9640 (colour)";
-  if (VelIsSensorTypeOv9650()) return "OV9650 (colour)";
-  if (VelIsSensorTypePicocam()) return "Picocam";
-  return "standard (monochrome)";
+  r.put("visionProcessor", "vision processor", f.visionProcessor, hex(f.visionProcessor));
+  r.put("imageSensor", "image sensor", f.imageSensor, hex(f.imageSensor));
+  r.put("illuminationBoard", "illumination board", f.illuminationBoard, hex(f.illuminationBoard));
+  r.put("firmware", "firmware", r.json() ? f.firmware : "\"" + f.firmware + "\"");
 }
 
 const char* onOff(int v) { return v ? "on" : "off"; }
 
 void reportSummary(Report& r) {
   Json& s = r.root()["summary"];
-  r.put("processor", "processor", VelIsProcessorTypeSa1110() ? "SA-1110" : "i.MX1");
-  r.put("sensor", "sensor", sensorName());
-  // The library keeps only the form the link check chose; no export reports the level.
-  const vel::DeviceConnection* connection = vel::library().connection();
-  const bool fixed = connection && connection->fixedConfiguration();
-  r.put("linkLevel", "link level", fixed ? "17 (fixed configuration block)" : "18 or later (tagged configuration)");
+  const ImagerFacts f = imagerFacts();
+  r.put("processor", "processor", f.processor);
+  r.put("sensor", "sensor", f.sensor);
+  r.put("linkLevel", "link level", f.linkLevel);
   r.root()["colourSensor"] = Json::boolean(VelIsColorSensor() != 0);
   const int x = VelGetWindowX(), y = VelGetWindowY(), w = VelGetWindowWidth(), h = VelGetWindowHeight();
   s["windowX"] = Json::number(x), s["windowY"] = Json::number(y), s["windowWidth"] = Json::number(w);

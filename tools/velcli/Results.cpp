@@ -4,16 +4,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "Cli.h"
 #include "ImgEngine.h"
 
 namespace velcli {
-
-namespace {
-
-// A result's data is at most this long (the result slots' data size).
-constexpr int kMaxBarcodeBytes = 4096;
-
-}  // namespace
 
 int reportBarcodes(Report& report, Json& target) {
   const int count = VelGetNumberOfDecodedBarcodes();

@@ -84,6 +84,12 @@ std::string parse(int argc, char** argv, Options& o) {
       ok = value(o.outDir);
     } else if (a == "--save") {
       ok = value(o.saveDir);
+    } else if (a == "--listen") {
+      ok = value(o.listen);
+    } else if (a == "--token") {
+      ok = value(o.token) && !o.token.empty();
+    } else if (a == "--token-file") {
+      ok = value(o.tokenFile);
     } else if (a.rfind("--", 0) == 0) {
       return "unknown option " + a;
     } else if (o.command.empty()) {
@@ -121,6 +127,7 @@ int main(int argc, char** argv) {
     return kOk;
   }
   std::signal(SIGINT, [](int) { g_interrupted = true; });
+  std::signal(SIGTERM, [](int) { g_interrupted = true; });
 
   std::unique_ptr<sim::SimulatedImager> imager;
   if (o.simulate) {
