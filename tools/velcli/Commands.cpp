@@ -44,8 +44,9 @@ const std::vector<Command>& commands() {
        "latest image with its barcodes, captures (also live), trigger captures, the settings and the connection, "
        "with its JSON API under /api/ and the event stream /api/events. It listens on --listen (default "
        "127.0.0.1:8080; port 0 picks a free one, printed); any address beyond loopback needs --token or "
-       "--token-file, which every request then carries (Authorization: Bearer TOKEN, or ?token=TOKEN).",
-       "--listen --token --token-file --seconds", true, runServe},
+       "--token-file, which every request then carries (Authorization: Bearer TOKEN, or ?token=TOKEN). With --mqtt the decodes of "
+       "host and trigger captures go to PREFIX/decode and the station's state to PREFIX/state, as with watch.",
+       "--listen --token --token-file --seconds --mqtt --topic", true, runServe},
       {"convert", "IN OUT",
        "The library's conversions, chosen by IN's extension: a BMP (8 or 24 bits) compressed to the JPEG OUT, "
        "or a JPEG decompressed to the grey BMP OUT (OUT \"-\": the standard output). No imager is involved.",

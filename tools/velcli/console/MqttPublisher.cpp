@@ -110,6 +110,9 @@ class MosquittoPublisher final : public MqttPublisher {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait_for(lock, std::chrono::milliseconds(kDrainMs), [&] { return outstanding_.empty(); });
+    }
+    {
+      std::lock_guard<std::mutex> publishing(publishMutex_);
       stopping_ = true;
     }
     // A clean disconnection: the broker drops the will.
@@ -126,6 +129,9 @@ class MosquittoPublisher final : public MqttPublisher {
 
  private:
   void publish(const char* suffix, const std::string& payload, bool retain) {
+    // After stop() nothing goes out: what is published then is dropped.
+    std::lock_guard<std::mutex> publishing(publishMutex_);
+    if (stopping_) return;
     const std::string topic = prefix_ + suffix;
     int mid = 0;
     // Queued by libmosquitto while disconnected; sent on (re)connection.
@@ -148,7 +154,7 @@ class MosquittoPublisher final : public MqttPublisher {
       std::lock_guard<std::mutex> lock(mutex_);
       // After a lost connection the broker has published the will: the last state
       // goes out again (the first connection sends what was queued before it).
-      if (everConnected_ && !stopping_) state = lastState_;
+      if (everConnected_) state = lastState_;
       everConnected_ = true;
     }
     if (!state.empty()) publish("/state", state, true);
@@ -171,7 +177,8 @@ class MosquittoPublisher final : public MqttPublisher {
   int port_ = 0;
   int failed_ = 0;  // messages libmosquitto refused to queue
   bool everConnected_ = false;
-  bool stopping_ = false;
+  std::mutex publishMutex_;  // publishing against stop()
+  bool stopping_ = false;    // under publishMutex_
 };
 
 }  // namespace
