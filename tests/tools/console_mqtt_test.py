@@ -5,7 +5,9 @@ reported itself (text only when printable, the bytes always as base64), the reta
 state goes online then offline at a clean end, and a killed velcli leaves its last will,
 "offline".
 
-  console_mqtt_test.py VELCLI VELSIM MOSQUITTO
+  console_mqtt_test.py [--wine WINE_RUN] VELCLI VELSIM MOSQUITTO
+
+With --wine, VELCLI is velcli.exe run through WINE_RUN, against the native VELSIM.
 """
 import base64
 import json
@@ -22,7 +24,11 @@ import urllib.request
 
 import paho.mqtt.client as mqtt
 
-velcli, velsim, mosquitto = sys.argv[1:4]
+arguments = sys.argv[1:]
+launcher = []
+if arguments[0] == "--wine":
+    launcher, arguments = [arguments[1]], arguments[2:]
+velcli, velsim, mosquitto = arguments
 failures = []
 
 
@@ -79,7 +85,7 @@ class Subscriber:
 
 
 def velcli_json(*args, env=None):
-    r = subprocess.run([velcli, "--json", *args], capture_output=True, text=True, timeout=120, env=env)
+    r = subprocess.run([*launcher, velcli, "--json", *args], capture_output=True, text=True, timeout=120, env=env)
     try:
         return r.returncode, json.loads(r.stdout)
     except ValueError:
@@ -150,7 +156,8 @@ with tempfile.TemporaryDirectory() as work:
     config = os.path.join(work, "mosquitto.conf")
     with open(config, "w") as f:
         f.write("listener %d 127.0.0.1\nallow_anonymous true\npersistence false\n" % port)
-    broker = subprocess.Popen([mosquitto, "-c", config], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    broker_log = open(os.path.join(work, "broker.log"), "w")
+    broker = subprocess.Popen([mosquitto, "-v", "-c", config], stdout=broker_log, stderr=subprocess.STDOUT)
     sim = None
     try:
         def listening():
@@ -184,7 +191,7 @@ with tempfile.TemporaryDirectory() as work:
         code, _ = velcli_json("--port", "7", "config", "set", "MaximumNumberBarcodesToDecode", "2", env=mapped)
         check(code == 0, "velsim decodes two barcodes per capture")
         sub = Subscriber(port, "velsim")
-        watch = subprocess.Popen([velcli, "--json", "--port", "7", "--timeout", "30000", "watch", "--count", "2",
+        watch = subprocess.Popen([*launcher, velcli, "--json", "--port", "7", "--timeout", "30000", "watch", "--count", "2",
                                   "--seconds", "120", "--mqtt", url, "--topic", "velsim"],
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=mapped)
         check(eventually(lambda: sub.on("velsim/state")), "velsim: online")
@@ -204,8 +211,10 @@ with tempfile.TemporaryDirectory() as work:
 
         # serve: a host capture through the API and a pull of the simulated trigger.
         sub = Subscriber(port, "served")
-        serve = subprocess.Popen([velcli, "--simulate", "--scene", scene, "serve", "--listen", "127.0.0.1:0",
-                                  "--seconds", "120", "--mqtt", url, "--topic", "served"],
+        # Under Wine it ends when its time is up (no Ctrl+C for a program without a console).
+        seconds = 25 if launcher else 120
+        serve = subprocess.Popen([*launcher, velcli, "--simulate", "--scene", scene, "serve", "--listen", "127.0.0.1:0",
+                                  "--seconds", str(seconds), "--mqtt", url, "--topic", "served"],
                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
         console = None
         for line in serve.stdout:
@@ -229,15 +238,16 @@ with tempfile.TemporaryDirectory() as work:
             triggers = json.loads(answer.read())["captures"]
         check(len(triggers) == 1 and triggers[0]["source"] == "trigger", "serve: one trigger capture")
         check_decodes(sub, "served", served(host) + served(triggers[0]), "serve, host and trigger capture")
-        serve.send_signal(signal.SIGINT)
-        serve.communicate(timeout=60)
-        check(serve.returncode == 0, "serve ends cleanly on Ctrl+C: exit %d" % serve.returncode)
+        if not launcher:
+            serve.send_signal(signal.SIGINT)
+        serve.communicate(timeout=seconds + 60)
+        check(serve.returncode == 0, "serve ends cleanly: exit %d" % serve.returncode)
         check_clean_states(sub, "served", "serve")
         sub.close()
 
         # Killed: the broker publishes the last will, retained.
         sub = Subscriber(port, "killed")
-        watch = subprocess.Popen([velcli, "--simulate", "watch", "--seconds", "60", "--mqtt", url, "--topic", "killed"],
+        watch = subprocess.Popen([*launcher, velcli, "--simulate", "watch", "--seconds", "60", "--mqtt", url, "--topic", "killed"],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
         states = lambda: [m for m, _ in sub.on("killed/state")]
         check(eventually(lambda: [s.get("state") for s in states()] == ["online"]), "killed: online first")
@@ -258,6 +268,10 @@ with tempfile.TemporaryDirectory() as work:
             sim.wait(timeout=10)
         broker.terminate()
         broker.wait(timeout=10)
+        broker_log.close()
+        if failures:
+            with open(os.path.join(work, "broker.log"), errors="replace") as f:
+                print("the broker's log:\n" + "".join(l for l in f if "PING" not in l), end="")
 
 for failure in failures:
     print("FAILED:", failure)
