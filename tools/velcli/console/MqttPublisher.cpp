@@ -2,10 +2,10 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include <mosquitto.h>
 
@@ -20,7 +20,7 @@ namespace {
 // this; a process that dies has its connection closed by the system and shows at once.
 // libmosquitto accepts nothing below 5 s.
 constexpr int kKeepaliveSeconds = 5;
-// Reconnection delays: from 1 s, doubling up to 10 s.
+// Reconnection delays: from 1 s, growing up to 10 s.
 constexpr unsigned kReconnectDelayS = 1, kReconnectDelayMaxS = 10;
 // How long stop() waits for the broker to acknowledge what is still queued.
 constexpr int kDrainMs = 3000;
