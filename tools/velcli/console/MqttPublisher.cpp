@@ -55,6 +55,9 @@ class MosquittoPublisher final : public MqttPublisher {
     mosquitto_publish_callback_set(mosq_, [](mosquitto*, void* self, int mid) {
       static_cast<MosquittoPublisher*>(self)->acknowledged(mid);
     });
+    mosquitto_log_callback_set(mosq_, [](mosquitto*, void* self, int, const char* line) {
+      static_cast<MosquittoPublisher*>(self)->logged(line);
+    });
     // The will goes with the CONNECT packet, so it is set before connecting.
     const std::string will = nlohmann::json{{"state", "offline"}}.dump();
     int rc = mosquitto_will_set(mosq_, (prefix_ + "/state").c_str(), static_cast<int>(will.size()), will.data(),
@@ -109,13 +112,14 @@ class MosquittoPublisher final : public MqttPublisher {
     publishState(mqttState("offline", false, port));
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait_for(lock, std::chrono::milliseconds(kDrainMs), [&] { return outstanding_.empty(); });
+      changed_.wait_for(lock, std::chrono::milliseconds(kDrainMs), [&] { return outstanding_.empty() && !pinging_; });
     }
     {
       std::lock_guard<std::mutex> publishing(publishMutex_);
       stopping_ = true;
     }
-    // A clean disconnection: the broker drops the will.
+    // A clean disconnection: the broker drops the will. No keepalive ping goes out for
+    // seconds after the offline state was sent and acknowledged.
     mosquitto_disconnect(mosq_);
     // Ends the network thread, also while it waits to reconnect.
     mosquitto_loop_stop(mosq_, false);
@@ -156,8 +160,25 @@ class MosquittoPublisher final : public MqttPublisher {
       // goes out again (the first connection sends what was queued before it).
       if (everConnected_) state = lastState_;
       everConnected_ = true;
+      pinging_ = false;
     }
     if (!state.empty()) publish("/state", state, true);
+  }
+
+  // libmosquitto takes a ping's answer that arrives once disconnect() was called for a
+  // protocol error and drops the connection without sending DISCONNECT: the broker then
+  // publishes the will after the clean "offline". stop() therefore waits for the answer
+  // of a ping in flight; the library tells of pings only in its log.
+  void logged(const char* line) {
+    const std::string text = line ? line : "";
+    auto endsWith = [&](const std::string& tail) {
+      return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    const bool sent = endsWith(" sending PINGREQ");
+    if (!sent && !endsWith(" received PINGRESP")) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    pinging_ = sent;
+    changed_.notify_all();
   }
 
   void acknowledged(int mid) {
@@ -177,6 +198,7 @@ class MosquittoPublisher final : public MqttPublisher {
   int port_ = 0;
   int failed_ = 0;  // messages libmosquitto refused to queue
   bool everConnected_ = false;
+  bool pinging_ = false;  // a keepalive ping awaits its answer
   std::mutex publishMutex_;  // publishing against stop()
   bool stopping_ = false;    // under publishMutex_
 };
