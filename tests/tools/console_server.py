@@ -14,8 +14,8 @@ import urllib.request
 
 
 class Console:
-    def __init__(self, velcli, *args, listen="127.0.0.1:0", token=None, env=None, startup=60):
-        command = [velcli, "serve", "--listen", listen, *args]
+    def __init__(self, velcli, *args, listen="127.0.0.1:0", token=None, env=None, startup=60, launcher=()):
+        command = [*launcher, velcli, "serve", "--listen", listen, *args]
         if token:
             command += ["--token", token]
         self.token = token
