@@ -84,6 +84,8 @@ int runServe(Context& c) {
   std::thread server([&] { http.serve(); });
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds);
   while (!g_interrupted && (o.seconds <= 0 || std::chrono::steady_clock::now() < until)) pauseMs(50);
+  // The desk first: it answers the requests waiting for it, so the server's threads end.
+  desk.stop();
   http.stop();
   server.join();
   int result = kOk;
