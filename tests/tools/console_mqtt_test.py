@@ -173,6 +173,12 @@ with tempfile.TemporaryDirectory() as work:
             code, doc = velcli_json("--simulate", *args, env=env)
             check(code == 2 and doc.get("error"), "usage error %s: %s" % (args, doc.get("error")))
 
+        # No broker at the port: the messages are not delivered, and velcli says so.
+        code, doc = velcli_json("--simulate", "watch", "--pull", "1", "--mqtt", "mqtt://127.0.0.1:%d" % free_port(),
+                                env=env)
+        check(code == 4 and doc.get("triggerCaptureCount") == 1 and doc.get("mqttUndelivered") == 3,
+              "no broker: exit 4 with 3 messages undelivered: %d %s" % (code, doc.get("error")))
+
         # The simulated imager in velcli, pulled three times: one barcode per capture (the
         # imager's default).
         sub = Subscriber(port, "in-process")
