@@ -72,6 +72,8 @@ with tempfile.TemporaryDirectory() as work:
                  "velsim: trigger pulled"):
         check(text in log, "the demo prints %r" % text)
     check(re.search(r"QRCodeEnabled +1\n", log) is not None, "the changed setting reads back from the imager")
+    check(re.search(r"console capture 1: [1-9]\d* barcodes, grey image 1280x1024", log) is not None and
+          "open http://127.0.0.1:8080/" in log, "the console captures against velsim, and the demo says how to open it")
     for symbology, text in scene_barcodes("demo.scene"):
         shown = '%s (type ' % TYPE_NAMES[symbology]
         lines = [l for l in log.split("\n") if shown in l and l.endswith('"%s"' % text)]

@@ -34,6 +34,8 @@ struct Options {
   int count = 0;
   int seconds = 0;
   int pulls = 0;
+  std::string mqttUrl;              // mqtt://HOST[:PORT]: publish decodes and state there
+  std::string topic = "imgengine";  // the MQTT topic prefix
   std::string command;
   std::vector<std::string> arguments;  // the words after the command
 };

@@ -27,8 +27,9 @@ const std::vector<Command>& commands() {
       {"watch", "",
        "Trigger captures as the imager sends them, with their progress and barcodes, until Ctrl+C, S seconds "
        "(--seconds) or N captures (--count). With --simulate, --pull N pulls the simulated trigger N times "
-       "(and waits for N captures); with velsim, its --pull-every or Enter on its input pulls it.",
-       "--seconds --pull --count", true, runWatch},
+       "(and waits for N captures); with velsim, its --pull-every or Enter on its input pulls it. With --mqtt "
+       "every decode is published on PREFIX/decode and the station's state (online, offline) on PREFIX/state.",
+       "--seconds --pull --count --mqtt --topic", true, runWatch},
       {"config", "show | get NAME... | set NAME VALUE... | defaults | save FILE | load FILE",
        "The imager's configuration as the library keeps it, read from the imager at connect. show lists every "
        "setting by name and value; get shows the ones named (case ignored); set changes them in the host "
@@ -43,8 +44,9 @@ const std::vector<Command>& commands() {
        "latest image with its barcodes, captures (also live), trigger captures, the settings and the connection, "
        "with its JSON API under /api/ and the event stream /api/events. It listens on --listen (default "
        "127.0.0.1:8080; port 0 picks a free one, printed); any address beyond loopback needs --token or "
-       "--token-file, which every request then carries (Authorization: Bearer TOKEN, or ?token=TOKEN).",
-       "--listen --token --token-file --seconds", true, runServe},
+       "--token-file, which every request then carries (Authorization: Bearer TOKEN, or ?token=TOKEN). With --mqtt the decodes of "
+       "host and trigger captures go to PREFIX/decode and the station's state to PREFIX/state, as with watch.",
+       "--listen --token --token-file --seconds --mqtt --topic", true, runServe},
       {"convert", "IN OUT",
        "The library's conversions, chosen by IN's extension: a BMP (8 or 24 bits) compressed to the JPEG OUT, "
        "or a JPEG decompressed to the grey BMP OUT (OUT \"-\": the standard output). No imager is involved.",
@@ -86,6 +88,8 @@ const std::vector<OptionHelp>& commandOptions() {
       {"--seconds", "S", "stop watching after S seconds"},
       {"--pull", "N", "with --simulate: pull the simulated trigger N times"},
       {"--permanent", nullptr, "store the configuration permanently in the imager"},
+      {"--mqtt", "URL", "publish decodes and state to the MQTT broker mqtt://HOST[:PORT] (default port 1883)"},
+      {"--topic", "PREFIX", "the MQTT topic prefix (default imgengine): PREFIX/decode, PREFIX/state"},
       {"--listen", "HOST:PORT", "serve: the address to listen on (default 127.0.0.1:8080)"},
       {"--token", "TOKEN", "serve: the token every request carries (needed beyond loopback)"},
       {"--token-file", "FILE", "serve: the token as the first line of FILE"},

@@ -8,7 +8,7 @@ enum Exit : int {
   kRefused = 1,        // the imager or the library answered that the command failed
   kUsage = 2,          // unknown command or option, a missing or malformed argument
   kConnectFailed = 3,  // the port did not open or the imager did not answer the link check
-  kCommunication = 4,  // the link failed during the command
+  kCommunication = 4,  // the link to the imager (or the MQTT broker) failed during the command
   kCaptureFailed = 5,  // a capture was aborted or failed; fewer trigger captures than asked
   kFileError = 6,      // a file could not be read or written
 };
@@ -23,7 +23,7 @@ inline constexpr ExitMeaning kExitMeanings[] = {
     {kRefused, "the imager or the library refused the command (a service command failed)"},
     {kUsage, "usage: unknown command or option, missing or malformed argument"},
     {kConnectFailed, "connect failed: the port did not open or the imager did not answer"},
-    {kCommunication, "communication error: the link failed during the command"},
+    {kCommunication, "communication error: the link to the imager (or the MQTT broker) failed during the command"},
     {kCaptureFailed, "capture failed or aborted, or fewer trigger captures arrived than asked"},
     {kFileError, "file error: a file could not be read or written"},
 };

@@ -1,6 +1,7 @@
 // watch: trigger captures as the imager sends them, with their progress and results.
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "Cli.h"
@@ -9,6 +10,8 @@
 #include "Progress.h"
 #include "Results.h"
 #include "SimulatedImager.h"
+#include "console/Capture.h"
+#include "console/MqttPublisher.h"
 
 namespace velcli {
 
@@ -18,8 +21,20 @@ int runWatch(Context& c) {
     c.report.fail("--pull needs --simulate (with velsim: velsim --pull-every MS or Enter on its input)");
     return kUsage;
   }
+  // The broker's connection runs in the background: the state "online" goes out once
+  // the imager is connected, "offline" at the end (or as the last will).
+  std::unique_ptr<console::MqttPublisher> mqtt;
+  if (!o.mqttUrl.empty()) {
+    std::string error;
+    mqtt = console::MqttPublisher::start(o.mqttUrl, o.topic, error);
+    if (!mqtt) {
+      c.report.fail(error);
+      return kConnectFailed;
+    }
+  }
   if (!connectImager(c)) return kConnectFailed;
   VelRegisterTriggerProgressThread(ownThreadId());
+  if (mqtt) mqtt->publishState(console::mqttState("online", true, o.port));
   // Ends after this many captures (0: when the time is up or on Ctrl+C).
   const int wanted = o.count > 0 ? o.count : o.pulls;
   std::thread puller;
@@ -49,6 +64,11 @@ int runWatch(Context& c) {
       Json& capture = captures.push(Json::object());
       capture["index"] = Json::number(seen);
       reportBarcodes(c.report, capture);
+      if (mqtt) {
+        console::CaptureRecord record = console::readCapture("trigger", true, false, false);
+        record.id = static_cast<uint64_t>(seen);
+        mqtt->publishDecodes(record);
+      }
       std::fflush(stdout);
     }
     pauseMs(5);
@@ -58,6 +78,15 @@ int runWatch(Context& c) {
   c.report.put("triggerCaptureCount", "trigger captures seen", seen);
   int result = linkStatus(c, "watch");
   disconnectImager(c);
+  if (mqtt) {
+    mqtt->stop();
+    const int lost = mqtt->undelivered();
+    c.report.put("mqttUndelivered", "MQTT undelivered", lost);
+    if (lost > 0 && result == kOk) {
+      c.report.fail(std::to_string(lost) + " MQTT messages were not acknowledged by the broker " + o.mqttUrl);
+      result = kCommunication;
+    }
+  }
   if (result == kOk && wanted > 0 && seen < wanted) {
     c.report.fail(std::to_string(seen) + " of " + std::to_string(wanted) + " trigger captures arrived");
     result = kCaptureFailed;

@@ -10,6 +10,7 @@
 #include "Commands.h"
 #include "ImgEngine.h"
 #include "SimulatedImager.h"
+#include "console/MqttPublisher.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ constexpr int kSimulatedTimeoutMs = 30000;
 std::string parse(int argc, char** argv, Options& o) {
   const Command* command = nullptr;
   std::vector<std::string> given;  // the command options met, checked once the command is known
+  bool topicGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](std::string& out) {
@@ -68,6 +70,16 @@ std::string parse(int argc, char** argv, Options& o) {
       o.timestamp = true;
     } else if (a == "--permanent") {
       o.permanent = true;
+    } else if (a == "--mqtt") {
+      if (!value(o.mqttUrl)) return a + " needs a value";
+      console::MqttUrl url;
+      std::string why;
+      if (!console::parseMqttUrl(o.mqttUrl, url, why)) return why;
+    } else if (a == "--topic") {
+      if (!value(o.topic)) return a + " needs a value";
+      std::string why;
+      if (!console::checkTopicPrefix(o.topic, why)) return why;
+      topicGiven = true;
     } else if (a == "--out") {
       ok = value(o.outDir);
     } else if (a == "--save") {
@@ -94,6 +106,7 @@ std::string parse(int argc, char** argv, Options& o) {
       return o.command.empty() ? name + " belongs to a command" : o.command + " takes no " + name;
   }
   if (o.scene.size() && !o.simulate) return "--scene needs --simulate";
+  if (topicGiven && o.mqttUrl.empty()) return "--topic needs --mqtt";
   if (o.simulate && !o.timeoutGiven) o.timeoutMs = kSimulatedTimeoutMs;
   return "";
 }

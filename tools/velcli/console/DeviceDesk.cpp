@@ -40,7 +40,9 @@ DeviceDesk::DeviceDesk(Config config, EventHub& events) : config_(config), event
   state_ = {{"connected", false}, {"port", config.port}, {"simulated", config.imager != nullptr}};
 }
 
-DeviceDesk::~DeviceDesk() {
+DeviceDesk::~DeviceDesk() { stop(); }
+
+void DeviceDesk::stop() {
   stopping_ = true;
   if (thread_.joinable()) {
     vel::platform::postThreadMessage(threadId_, kWake, 0, 0);
@@ -66,7 +68,9 @@ Answer DeviceDesk::call(std::function<Answer()> job, int ms) {
   auto done = std::make_shared<std::promise<Answer>>();
   std::future<Answer> answer = done->get_future();
   {
+    // Checked under the lock that the ending thread takes to answer what is left.
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return errorAnswer(503, "not-connected", "the console is stopping");
     jobs_.push_back([job = std::move(job), done] { done->set_value(job()); });
   }
   vel::platform::postThreadMessage(threadId_, kWake, 0, 0);
@@ -81,6 +85,7 @@ Answer DeviceDesk::capture(const CaptureOptions& options, int ms) {
   std::future<Answer> answer = done->get_future();
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return errorAnswer(503, "not-connected", "the console is stopping");
     if (capturing_ || liveOn_) return errorAnswer(409, "busy", liveOn_ ? "live mode is on" : "a capture is running");
     capturing_ = true;
     jobs_.push_back([this, options, done] { startHostCapture(options, done); });

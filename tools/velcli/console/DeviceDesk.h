@@ -45,6 +45,9 @@ class DeviceDesk {
   ~DeviceDesk();  // stops the thread and disconnects
 
   void start();  // the thread; returns once it has tried to connect
+  // Cancels a running capture, answers every waiting request, disconnects and ends
+  // the thread. Later requests are answered 503.
+  void stop();
   // Runs job on the desk's thread once no capture is running; waits up to ms for it
   // (504 "timeout" after that; the job still runs).
   Answer call(std::function<Answer()> job, int ms);

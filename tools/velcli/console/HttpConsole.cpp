@@ -105,6 +105,21 @@ std::string tempFile(const char* what) {
   return (dir / ("velcli-console-" + std::to_string(ownThreadId()) + "-" + std::to_string(++counter) + what)).string();
 }
 
+// Text with at least one section header line ("[Name]").
+bool looksLikeIni(const std::string& text) {
+  if (text.find('\0') != std::string::npos) return false;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+    if (line.size() > 2 && line.front() == '[' && line.back() == ']') return true;
+    start = end + 1;
+  }
+  return false;
+}
+
 nlohmann::json settingsJson() {
   nlohmann::json groups = nlohmann::json::array();
   for (const char* group : settingGroups()) {
@@ -338,6 +353,9 @@ struct HttpConsole::Impl {
     if (req.body.size() > kMaxConfigFile)
       return fail(res, 413, "too-large", "a configuration file is at most " + std::to_string(kMaxConfigFile) + " bytes");
     if (req.body.empty()) return fail(res, 400, "bad-request", "the body is the configuration file");
+    // The library reads whatever it is given and takes defaults for what is missing, so
+    // a file that is not one at all is refused here rather than deployed as defaults.
+    if (!looksLikeIni(req.body)) return fail(res, 400, "bad-config", "the body is not a configuration file");
     const std::string body = req.body;
     reply(res, desk.call([this, body] {
             if (VelGetCommunicationStatus() != 1) return errorAnswer(503, "not-connected", "no imager is connected");

@@ -12,6 +12,8 @@
 
 namespace velcli::console {
 
+class EventHub;
+
 class MqttPublisher {
  public:
   // url: mqtt://HOST[:PORT] (default port 1883). Connects in the background and
@@ -27,6 +29,24 @@ class MqttPublisher {
   // Publishes the retained "offline" state, waits (bounded) for the queued messages
   // to go out, disconnects.
   virtual void stop() = 0;
+  // Messages the broker has not acknowledged (after stop(): never will) or that could
+  // not be queued.
+  virtual int undelivered() const = 0;
 };
+
+struct MqttUrl {
+  std::string host;
+  int port = 1883;
+};
+// mqtt://HOST[:PORT] or mqtt://[IPV6][:PORT]; false with the reason otherwise.
+bool parseMqttUrl(const std::string& url, MqttUrl& out, std::string& error);
+// A topic prefix: a topic name without wildcards, not ending in '/'.
+bool checkTopicPrefix(const std::string& prefix, std::string& error);
+// The state message: {"state", "connected" (the imager), "port", "time" (now)}.
+nlohmann::json mqttState(const char* state, bool connected, int port);
+
+// Publishes the hub's events: the decodes of every "capture", and every "state" as the
+// station's "online" state. The publisher must outlive the hub's publishing.
+void attachMqtt(EventHub& hub, MqttPublisher& publisher);
 
 }  // namespace velcli::console

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "../Cli.h"
@@ -10,6 +11,7 @@
 #include "DeviceDesk.h"
 #include "EventHub.h"
 #include "HttpConsole.h"
+#include "MqttPublisher.h"
 
 namespace velcli {
 
@@ -42,6 +44,7 @@ int runServe(Context& c) {
     return kUsage;
   }
   console::Access access{o.token};
+  std::string why;
   if (!o.tokenFile.empty() && !readToken(o.tokenFile, access.token)) {
     c.report.fail("no token in " + o.tokenFile);
     return kFileError;
@@ -51,10 +54,19 @@ int runServe(Context& c) {
     return kUsage;
   }
 
+  // Declared before the hub and the desk: it outlives what they publish.
+  std::unique_ptr<console::MqttPublisher> mqtt;
+  if (!o.mqttUrl.empty()) {
+    mqtt = console::MqttPublisher::start(o.mqttUrl, o.topic, why);
+    if (!mqtt) {
+      c.report.fail(why);
+      return kConnectFailed;
+    }
+  }
   console::EventHub events;
+  if (mqtt) console::attachMqtt(events, *mqtt);
   console::DeviceDesk desk({o.port, o.timeoutMs, c.imager}, events);
   console::HttpConsole http(desk, events, access);
-  std::string why;
   if (!http.bind(host, port, why)) {
     c.report.fail(why);
     return kConnectFailed;
@@ -72,10 +84,22 @@ int runServe(Context& c) {
   std::thread server([&] { http.serve(); });
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds);
   while (!g_interrupted && (o.seconds <= 0 || std::chrono::steady_clock::now() < until)) pauseMs(50);
+  // The desk first: it answers the requests waiting for it, so the server's threads end.
+  desk.stop();
   http.stop();
   server.join();
+  int result = kOk;
+  if (mqtt) {
+    mqtt->stop();
+    const int lost = mqtt->undelivered();
+    c.report.put("mqttUndelivered", "MQTT undelivered", lost);
+    if (lost > 0) {
+      c.report.fail(std::to_string(lost) + " MQTT messages were not acknowledged by the broker " + o.mqttUrl);
+      result = kCommunication;
+    }
+  }
   c.report.say("stopped");
-  return kOk;
+  return result;
 }
 
 }  // namespace velcli

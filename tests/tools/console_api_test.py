@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""The imager console's JSON API and event stream against velcli serve --simulate:
+bad requests get a clear error and change nothing, concurrent captures get "busy"
+rather than a mixed image, the token beyond loopback, the origin check, settings and
+configuration files round trips (configparser, zbarimg as the independent readers).
+
+  console_api_test.py [--wine WINE_RUN] VELCLI
+
+With --wine, VELCLI is velcli.exe run through WINE_RUN.
+"""
+import configparser
+import http.client
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from console_server import Console  # noqa: E402
+
+arguments = sys.argv[1:]
+launcher = []
+if arguments[0] == "--wine":
+    launcher, arguments = [arguments[1]], arguments[2:]
+velcli = arguments[0]
+failures = []
+SHELF = {"VEL-0042-CODE128", "https://example.invalid/qr"}
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def zbar_texts(image_bytes, work, name):
+    path = os.path.join(work, name)
+    with open(path, "wb") as f:
+        f.write(image_bytes)
+    r = subprocess.run(["zbarimg", "-q", "--raw", path], capture_output=True, text=True, timeout=60)
+    return set(line for line in r.stdout.splitlines() if line)
+
+
+class EventReader:
+    """Reads /api/events on a thread; events() is what arrived so far."""
+
+    def __init__(self, console, token=None):
+        self.connection = http.client.HTTPConnection(console.host, timeout=60)
+        path = "/api/events" + ("?token=" + token if token else "")
+        self.connection.request("GET", path)
+        self.response = self.connection.getresponse()
+        self.status = self.response.status
+        self.list = []
+        self.lock = threading.Lock()
+        if self.status == 200:
+            threading.Thread(target=self.read, daemon=True).start()
+
+    def read(self):
+        event = {}
+        try:
+            for raw in self.response:
+                line = raw.decode().rstrip("\n")
+                if not line:
+                    if "data" in event:
+                        with self.lock:
+                            self.list.append((event.get("event"), json.loads(event["data"])))
+                    event = {}
+                elif not line.startswith(":"):
+                    key, _, value = line.partition(": ")
+                    event[key] = value
+        except Exception:
+            pass
+
+    def events(self, kind=None):
+        with self.lock:
+            return [data for name, data in self.list if kind is None or name == kind]
+
+    def close(self):
+        self.connection.close()
+
+
+with tempfile.TemporaryDirectory() as work:
+    env = dict(os.environ, VEL_HOST_SETTINGS=os.path.join(work, "host-settings"))
+
+    with Console(velcli, "--simulate", env=env, launcher=launcher) as console:
+        status, state = console.get("/api/state")
+        check(status == 200 and state["connected"] and state["simulated"], "state: connected to the simulated imager")
+        stream = EventReader(console)
+        check(stream.status == 200, "the event stream opens")
+        check(console.wait_for(lambda: stream.events("state"), 10) is not None, "the stream starts with the state")
+
+        # Bad requests: each a clear error, nothing changed.
+        status, before = console.get("/api/settings")
+        values = {s["name"]: s for g in before["groups"] for s in g["settings"]}
+        check({g["name"] for g in before["groups"]} >= {"Values", "Options", "Symbologies", "Image correction"},
+              "settings come in the library's groups")
+        check(values["ThresholdBias"]["min"] == -128 and values["Gain"]["max"] == 65535 and
+              values["QRCodeEnabled"]["kind"] == "switch", "ranges follow the fields: %r" % values["ThresholdBias"])
+        bad = [
+            ("/api/capture", b"{not json", 400, "bad-json"),
+            ("/api/capture", b"[1, 2]", 400, "bad-json"),
+            ("/api/capture", b"{}", 400, "bad-request"),
+            ("/api/capture", b'{"decode": "yes"}', 400, "bad-request"),
+            ("/api/settings", b'{"values": {"NoSuchSetting": 1}}', 400, "unknown-setting"),
+            ("/api/settings", b'{"values": {"Gain": 70000}}', 400, "out-of-range"),
+            ("/api/settings", b'{"values": {"Gain": 10, "QRCodeEnabled": 2}}', 400, "out-of-range"),
+            ("/api/settings", b'{"values": {"ThresholdBias": -129}}', 400, "out-of-range"),
+            ("/api/settings", b'{"values": {"Gain": 10}, "store": "forever"}', 400, "bad-request"),
+            ("/api/settings", b'{"values": {"Gain": 1.5}}', 400, "bad-request"),
+            ("/api/settings", b"x" * (70 * 1024), 413, "too-large"),
+            ("/api/capture", b"x" * (600 * 1024), 413, "too-large"),
+            ("/api/config/file", b"[DeviceConfiguration]\n" + b"x" * (300 * 1024), 413, "too-large"),
+            ("/api/sim/pull", b'{"flags": 0}', 400, "out-of-range"),
+        ]
+        for path, raw, want_status, want_error in bad:
+            status, body, _ = console.request("POST", path, raw=raw, headers={"Content-Type": "application/json"})
+            check(status == want_status and isinstance(body, dict) and body.get("error") == want_error,
+                  "POST %s %r...: %d %s (%r)" % (path, raw[:30], want_status, want_error, (status, body)))
+        status, after = console.get("/api/settings")
+        check(after == before, "no bad request changed a setting (Gain kept at %d)" % values["Gain"]["value"])
+        check(console.get("/api/captures/99999")[0] == 404 and console.get("/api/captures/1/grey")[0] == 404,
+              "unknown captures are 404")
+
+        # Settings: the stored value comes back, the stream tells the change.
+        status, body = console.post("/api/settings", {"values": {"MaximumNumberBarcodesToDecode": 4, "Gain": 1234,
+                                                                 "QRCodeEnabled": True}})
+        stored = {c["name"]: c["stored"] for c in body.get("changed", [])}
+        check(status == 200 and body["sent"] and stored == {"MaximumNumberBarcodesToDecode": 4, "Gain": 1234,
+                                                            "QRCodeEnabled": 1}, "settings stored: %r" % body)
+        status, body = console.post("/api/settings", {"values": {"WindowWidth": 1000}})
+        check(status == 200 and body["changed"][0]["stored"] == 992, "the library's adjustment is shown: %r" % body)
+        console.post("/api/settings", {"values": {"WindowWidth": 1280}})
+        check(console.wait_for(lambda: [e for e in stream.events("config") if e.get("changed")], 10) is not None,
+              "a config event for the change")
+
+        # Concurrent captures: one runs, the others are told "busy"; every image whole.
+        answers = []
+        barrier = threading.Barrier(4)
+
+        def capture():
+            barrier.wait()
+            answers.append(console.post("/api/capture", {"decode": True, "grey": True}))
+
+        threads = [threading.Thread(target=capture) for _ in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(180)
+        codes = sorted(status for status, _ in answers)
+        check(len(codes) == 4 and set(codes) <= {200, 409} and 200 in codes and 409 in codes,
+              "concurrent captures: done or busy: %r" % codes)
+        for status, body in answers:
+            if status == 409:
+                check(body.get("error") == "busy", "the busy answer says so: %r" % body)
+                continue
+            texts = {b["text"] for b in body["barcodes"]}
+            check(texts >= SHELF, "a capture's barcodes: %r" % texts)
+            status, image = console.get(body["images"][0]["url"])
+            check(status == 200 and image[:2] == b"BM" and len(image) == 1078 + 1280 * 1024, "its image is whole")
+            # The Windows build of the simulated imager draws stand-in patterns, no codes.
+            if not launcher:
+                check(zbar_texts(image, work, "grey-%d.bmp" % body["id"]) >= SHELF, "its image reads back with zbarimg")
+            for b in body["barcodes"]:
+                xs, ys = b["corners"][0::2], b["corners"][1::2]
+                check(all(0 <= x < 1280 for x in xs) and all(0 <= y < 1024 for y in ys), "corners in the image")
+        status, latest = console.get("/api/captures/latest")
+        check(status == 200 and latest["source"] == "host", "the latest capture is kept")
+        check(console.wait_for(lambda: [e for e in stream.events("capture") if e["id"] == latest["id"]], 10)
+              is not None, "the stream carried the capture")
+        progress = stream.events("progress")
+        check(any(p["source"] == "host" and p["eventName"] == "grey image" for p in progress),
+              "the stream carried the grey image's progress")
+
+        # Live mode: captures run on, a capture asked meanwhile is busy.
+        status, body = console.post("/api/live", {"on": True, "decode": True, "grey": True})
+        check(status == 200 and body["on"], "live mode on")
+        check(console.post("/api/capture", {"decode": True})[0] == 409, "a capture during live mode is busy")
+        start = console.get("/api/state")[1]["captures"]
+        check(console.wait_for(lambda: console.get("/api/state")[1]["captures"] >= start + 3, 90) is not None,
+              "live mode keeps capturing")
+        status, body = console.post("/api/live", {"on": False})
+        check(status == 200 and not body["on"], "live mode off")
+        check(console.wait_for(lambda: not console.get("/api/state")[1]["busy"], 60) is not None, "the desk is idle")
+
+        # Trigger captures pulled in the simulated imager.
+        status, _ = console.post("/api/sim/pull", {})
+        check(status == 202, "trigger pulled")
+        triggers = console.wait_for(lambda: console.get("/api/triggers")[1]["captures"], 60)
+        check(triggers and triggers[0]["source"] == "trigger" and triggers[0]["barcodes"],
+              "the trigger capture is listed with its results")
+        if triggers:
+            status, thumb = console.get(triggers[0]["thumbnail"])
+            check(status == 200 and thumb[:2] == b"BM", "the trigger capture has a thumbnail")
+
+        # The configuration file: configparser reads the download, the upload is loaded.
+        status, ini, head = console.request("GET", "/api/config/file")
+        parser = configparser.ConfigParser(strict=False, interpolation=None)
+        try:
+            parser.read_string(ini.decode("latin-1"))
+        except configparser.Error as e:
+            check(False, "configparser reads the file: %s" % e)
+        check(status == 200 and "attachment" in head.get("Content-Disposition", "") and parser.sections(),
+              "the configuration file downloads: %r" % parser.sections())
+        status, body = console.post("/api/config/file", raw=ini)
+        check(status == 200 and body.get("loaded") and body.get("stored"), "the file uploads back: %r" % body)
+        status, body = console.post("/api/config/file", raw=b"not an ini file\x00\x01")
+        check(status == 400 and body.get("error") == "bad-config", "a broken file is refused: %r" % body)
+
+        # Changes from another site's page are refused; names other than loopback too.
+        status, body, _ = console.request("POST", "/api/capture", body={"decode": True},
+                                          headers={"Origin": "http://evil.example"})
+        check(status == 403 and body["error"] == "forbidden", "a cross-origin change is refused")
+        status, _, _ = console.request("POST", "/api/live", body={"on": False},
+                                       headers={"Origin": "http://" + console.host})
+        check(status == 200, "a change from the page itself is taken")
+        status, body, _ = console.request("GET", "/api/state", headers={"Host": "attacker.example:80"})
+        check(status == 403, "a foreign Host name is refused")
+
+        status, body = console.post("/api/reconnect")
+        check(status == 200 and body["connected"], "reconnect answers the state")
+        stream.close()
+        # Ctrl+C in the middle of live mode's captures still ends at once and cleanly.
+        console.post("/api/live", {"on": True, "decode": True, "grey": True})
+        check(console.stop() == 0, "serve ends with 0 on Ctrl+C, with live mode running")
+
+    # Beyond loopback: only with a token, checked on every request and the stream.
+    r = subprocess.run([*launcher, velcli, "serve", "--simulate", "--listen", "0.0.0.0:0"], capture_output=True, text=True,
+                       timeout=60, env=env)
+    check(r.returncode == 2 and "--token" in r.stderr, "listening beyond loopback needs a token: %r" % r.stderr)
+    token = "s3cret-token"
+    with Console(velcli, "--simulate", listen="0.0.0.0:0", token=token, env=env, launcher=launcher) as console:
+        console.base = console.base.replace("0.0.0.0", "127.0.0.1")
+        console.host = console.host.replace("0.0.0.0", "127.0.0.1")
+        check(console.get("/api/state", token=False)[0] == 401, "no token: 401")
+        check(console.get("/", token=False)[0] == 401, "the page needs the token too")
+        check(console.request("GET", "/api/state", headers={"Authorization": "Bearer wrong"})[0] == 401,
+              "a wrong token: 401")
+        check(console.get("/api/state?token=" + token, token=False)[0] == 200, "the token as a query parameter")
+        check(console.get("/api/state")[0] == 200, "the token as a bearer header")
+        check(EventReader(console).status == 401 and EventReader(console, token).status == 200,
+              "the event stream checks the token")
+
+print("%d failures" % len(failures))
+sys.exit(1 if failures else 0)
