@@ -12,6 +12,7 @@ import configparser
 import http.client
 import json
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -225,6 +226,26 @@ with tempfile.TemporaryDirectory() as work:
         # Ctrl+C in the middle of live mode's captures still ends at once and cleanly.
         console.post("/api/live", {"on": True, "decode": True, "grey": True})
         check(console.stop() == 0, "serve ends with 0 on Ctrl+C, with live mode running")
+
+    # A console started before its imager connects by itself once the imager is there.
+    velsim = os.path.join(os.path.dirname(velcli), "velsim")
+    if not launcher and os.path.exists(velsim):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            sim_port = s.getsockname()[1]
+        sim_env = dict(env, VEL_SERIAL_PORT_7="rfc2217://127.0.0.1:%d" % sim_port)
+        with Console(velcli, "--port", "7", env=sim_env) as console:
+            check(not console.get("/api/state")[1]["connected"], "no imager yet: not connected")
+            sim = subprocess.Popen([velsim, "--tcp-port", str(sim_port)], stdin=subprocess.PIPE,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                check(console.wait_for(lambda: console.get("/api/state")[1]["connected"], 60) is not None,
+                      "the console connects once velsim listens")
+                status, body = console.post("/api/capture", {"decode": True})
+                check(status == 200 and body["barcodes"], "and captures through it")
+            finally:
+                sim.kill()
+                sim.wait()
 
     # Beyond loopback: only with a token, checked on every request and the stream.
     r = subprocess.run([*launcher, velcli, "serve", "--simulate", "--listen", "0.0.0.0:0"], capture_output=True, text=True,

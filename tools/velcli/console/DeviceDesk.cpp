@@ -20,6 +20,9 @@ constexpr size_t kKeptImages = 8;
 // silent); the library then reports it aborted.
 constexpr int64_t kCaptureLimitMs = 60000;
 constexpr int64_t kLinkCheckEveryMs = 1000;
+// Without an imager the desk tries to connect again this often, so that a station
+// started before its imager, or whose imager was unplugged, comes back by itself.
+constexpr int64_t kReconnectEveryMs = 5000;
 
 bool isUsbPort(int port) { return port == 0 || port == 100; }
 
@@ -170,6 +173,7 @@ void DeviceDesk::loop() {
     if (startLive) startHostCapture(liveOptions, nullptr);
     takeMessages(run_ || trigger_.active ? 2 : 20);
     watchLink();
+    retryConnect();
   }
   if (run_) VelCancelHostInitiatedOperation();
   VelRegisterHostOperationProgressThread(0);
@@ -188,18 +192,33 @@ void DeviceDesk::loop() {
   for (auto& job : left) job();
 }
 
+void DeviceDesk::retryConnect() {
+  if (run_ || trigger_.active || nowEpochMs() - lastConnectMs_ < kReconnectEveryMs) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.value("connected", false)) return;
+  }
+  VelDeviceDisconnect();
+  connect();
+}
+
 void DeviceDesk::connect() {
+  lastConnectMs_ = nowEpochMs();
   const int result = VelDeviceConnectEx(config_.port, config_.timeoutMs, 115200);
+  lastConnectMs_ = nowEpochMs();
   VelRegisterHostOperationProgressThread(threadId_);
   VelRegisterTriggerProgressWindow(static_cast<VelWindow>(triggerWindow_));
   if (isUsbPort(config_.port)) VelRegisterUsbReadyStatusNotifyThread(threadId_);
   nlohmann::json s = readState();
   s["connectResult"] = result;
+  bool changed;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    changed = s != state_;
     state_ = s;
   }
-  events_.publish("state", state());
+  // A retry that failed as the one before tells nobody anything new.
+  if (changed) events_.publish("state", state());
 }
 
 nlohmann::json DeviceDesk::readState() {

@@ -76,6 +76,7 @@ class DeviceDesk {
   void finishTriggerCapture(int event);
   void keep(std::shared_ptr<CaptureRecord> capture);
   void watchLink();
+  void retryConnect();
 
   Config config_;
   EventHub& events_;
@@ -104,6 +105,7 @@ class DeviceDesk {
   int lastProgress_[2] = {-1, -1};
   std::deque<int64_t> liveFrames_;  // end times (ms) of the last live frames
   int64_t lastLinkCheckMs_ = 0;
+  int64_t lastConnectMs_ = 0;
 };
 
 }  // namespace velcli::console

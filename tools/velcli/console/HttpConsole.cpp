@@ -372,6 +372,10 @@ struct HttpConsole::Impl {
             const bool stored = VelGetCommunicationStatus() == 1;
             nlohmann::json b = {{"loaded", true}, {"stored", stored}};
             events.publish("config", b);
+            if (!stored) {
+              b["error"] = "failed";
+              b["message"] = "the file was read, but the imager did not store it";
+            }
             return Answer{stored ? 200 : 502, b};
           }, kJobWaitMs));
   }
