@@ -77,8 +77,11 @@ int runServe(Context& c) {
   const std::string url = "http://" + shownHost + ":" + std::to_string(http.port()) + "/";
   c.report.put("url", "console", url + (access.token.empty() ? "" : "?token=TOKEN"));
   c.report.put("connected", "imager", state.value("connected", false) ? 1 : 0,
-               state.value("connected", false) ? "connected" : "not connected (the page can reconnect)");
-  if (!c.report.json()) std::printf("serving until Ctrl+C%s\n", o.seconds > 0 ? " or the time is up" : "");
+               state.value("connected", false) ? "connected" : "not connected (tried again every 5 s)");
+  // The JSON document is written at the end; a script learns the address meanwhile
+  // from the standard error.
+  if (c.report.json()) std::fprintf(stderr, "console: %s\n", url.c_str());
+  else std::printf("serving until Ctrl+C%s\n", o.seconds > 0 ? " or the time is up" : "");
   std::fflush(stdout);
 
   std::thread server([&] { http.serve(); });
