@@ -47,7 +47,7 @@ def test_every_parameter_is_four_bytes_on_the_32_bit_dll():
 def test_shipped_tables_are_those_the_sources_give(tmp_path):
     subprocess.run([sys.executable, os.path.join(HERE, "..", "tools", "generate_tables.py"),
                     "--exports", os.path.join(ROOT, "imgengine", "include", "ImgEngineExports.h"),
-                    "--settings", os.path.join(ROOT, "imgengine", "api", "SettingsExports.cpp"),
+                    "--settings", os.path.join(ROOT, "imgengine", "api", "SettingsFamilies.h"),
                     "--host-settings", os.path.join(ROOT, "imgengine", "api", "HostSettingsExports.cpp"),
                     "--out", str(tmp_path)], check=True)
     for name in ("exports", "settings"):
@@ -62,7 +62,7 @@ def test_the_generator_refuses_a_table_with_a_row_missing(tmp_path):
     broken.write_text(rows)
     r = subprocess.run([sys.executable, os.path.join(HERE, "..", "tools", "generate_tables.py"),
                         "--exports", str(broken),
-                        "--settings", os.path.join(ROOT, "imgengine", "api", "SettingsExports.cpp"),
+                        "--settings", os.path.join(ROOT, "imgengine", "api", "SettingsFamilies.h"),
                         "--host-settings", os.path.join(ROOT, "imgengine", "api", "HostSettingsExports.cpp"),
                         "--out", str(tmp_path / "out")], capture_output=True, text=True)
     assert r.returncode != 0 and "ordinal 3 where 2 was expected" in r.stderr

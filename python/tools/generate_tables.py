@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the tables the imgengine package binds the library with.
 
-  generate_tables.py --exports ImgEngineExports.h --settings SettingsExports.cpp
+  generate_tables.py --exports ImgEngineExports.h --settings SettingsFamilies.h
                      --host-settings HostSettingsExports.cpp --out DIR
 
 DIR/exports.json: one entry per row of the export table (ordinal, C name, the name the
