@@ -154,7 +154,7 @@ int captureOnce(Context& c, Json& capture, int index) {
     c.report.fail(g_interrupted ? "capture interrupted" : std::string("capture ended: ") + eventName(end));
     return kCaptureFailed;
   }
-  if (o.decode) reportBarcodes(c.report, capture);
+  if (o.decode) reportBarcodes(c.report, capture, console::readCapture("host", true, false, false));
   bool ok = reportImages(c, capture, index);
   if (o.saveDir.size()) ok &= saveImages(c, capture, index);
   return ok ? kOk : kFileError;

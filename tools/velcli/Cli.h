@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@
 
 namespace sim {
 class SimulatedImager;
+}
+namespace velcli::console {
+class MqttPublisher;
 }
 
 namespace velcli {
@@ -68,6 +72,12 @@ std::string hex(unsigned int v);
 // Connects (reporting the result under "connect"); false when it failed.
 bool connectImager(Context& c);
 void disconnectImager(Context& c);
+// With --mqtt: the publisher, started (it connects in the background); false, reported,
+// when it cannot start. Without --mqtt: true, and no publisher.
+bool startMqtt(Context& c, std::unique_ptr<console::MqttPublisher>& mqtt);
+// Stops the publisher (if any) and reports what the broker never acknowledged; answers
+// kCommunication for that when result was kOk, else result.
+int stopMqtt(Context& c, console::MqttPublisher* mqtt, int result);
 // The communication status after a command: kOk while the imager answers,
 // otherwise kCommunication (reported).
 int linkStatus(Context& c, const char* what);

@@ -3,11 +3,12 @@
 #pragma once
 
 #include "Report.h"
+#include "console/Capture.h"
 
 namespace velcli {
 
-// Reports the barcodes and timings into target (an object of the document).
-// Answers the number of barcodes.
-int reportBarcodes(Report& report, Json& target);
+// Reports the barcodes and timings of a capture read with console::readCapture into
+// target (an object of the document). Answers the number of barcodes.
+int reportBarcodes(Report& report, Json& target, const console::CaptureRecord& capture);
 
 }  // namespace velcli

@@ -6,6 +6,7 @@
 
 #include "Cli.h"
 #include "ImgEngine.h"
+#include "console/MqttPublisher.h"
 #include "platform/Threads.h"
 
 namespace velcli {
@@ -45,6 +46,24 @@ void disconnectImager(Context& c) {
   VelDeviceDisconnect();
   c.report.root()["disconnected"] = Json::boolean(true);
   c.report.say("disconnected");
+}
+
+bool startMqtt(Context& c, std::unique_ptr<console::MqttPublisher>& mqtt) {
+  if (c.options.mqttUrl.empty()) return true;
+  std::string error;
+  mqtt = console::MqttPublisher::start(c.options.mqttUrl, c.options.topic, error);
+  if (!mqtt) c.report.fail(error);
+  return mqtt != nullptr;
+}
+
+int stopMqtt(Context& c, console::MqttPublisher* mqtt, int result) {
+  if (!mqtt) return result;
+  mqtt->stop();
+  const int lost = mqtt->undelivered();
+  c.report.put("mqttUndelivered", "MQTT undelivered", lost);
+  if (lost == 0 || result != kOk) return result;
+  c.report.fail(std::to_string(lost) + " MQTT messages were not acknowledged by the broker " + c.options.mqttUrl);
+  return kCommunication;
 }
 
 int linkStatus(Context& c, const char* what) {

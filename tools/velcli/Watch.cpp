@@ -24,14 +24,7 @@ int runWatch(Context& c) {
   // The broker's connection runs in the background: the state "online" goes out once
   // the imager is connected, "offline" at the end (or as the last will).
   std::unique_ptr<console::MqttPublisher> mqtt;
-  if (!o.mqttUrl.empty()) {
-    std::string error;
-    mqtt = console::MqttPublisher::start(o.mqttUrl, o.topic, error);
-    if (!mqtt) {
-      c.report.fail(error);
-      return kConnectFailed;
-    }
-  }
+  if (!startMqtt(c, mqtt)) return kConnectFailed;
   if (!connectImager(c)) return kConnectFailed;
   VelRegisterTriggerProgressThread(ownThreadId());
   if (mqtt) mqtt->publishState(console::mqttState("online", true, o.port));
@@ -63,12 +56,10 @@ int runWatch(Context& c) {
       c.report.say("trigger capture " + std::to_string(++seen) + ":");
       Json& capture = captures.push(Json::object());
       capture["index"] = Json::number(seen);
-      reportBarcodes(c.report, capture);
-      if (mqtt) {
-        console::CaptureRecord record = console::readCapture("trigger", true, false, false);
-        record.id = static_cast<uint64_t>(seen);
-        mqtt->publishDecodes(record);
-      }
+      console::CaptureRecord record = console::readCapture("trigger", true, false, false);
+      record.id = static_cast<uint64_t>(seen);
+      reportBarcodes(c.report, capture, record);
+      if (mqtt) mqtt->publishDecodes(record);
       std::fflush(stdout);
     }
     pauseMs(5);
@@ -78,15 +69,7 @@ int runWatch(Context& c) {
   c.report.put("triggerCaptureCount", "trigger captures seen", seen);
   int result = linkStatus(c, "watch");
   disconnectImager(c);
-  if (mqtt) {
-    mqtt->stop();
-    const int lost = mqtt->undelivered();
-    c.report.put("mqttUndelivered", "MQTT undelivered", lost);
-    if (lost > 0 && result == kOk) {
-      c.report.fail(std::to_string(lost) + " MQTT messages were not acknowledged by the broker " + o.mqttUrl);
-      result = kCommunication;
-    }
-  }
+  result = stopMqtt(c, mqtt.get(), result);
   if (result == kOk && wanted > 0 && seen < wanted) {
     c.report.fail(std::to_string(seen) + " of " + std::to_string(wanted) + " trigger captures arrived");
     result = kCaptureFailed;

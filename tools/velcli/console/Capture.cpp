@@ -41,11 +41,12 @@ std::vector<uint8_t> thumbnailOf(const std::vector<uint8_t>& bmp) {
       (bits != 1 && bits != 8 && bits != 24))
     return {};
   const int height = rawHeight < 0 ? -rawHeight : rawHeight;
-  const size_t stride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
-  if (offset > bmp.size() || stride * height > bmp.size() - offset) return {};
+  // 64-bit sizes: a header's width and height may multiply beyond a 32-bit size_t.
+  const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
+  if (offset > bmp.size() || stride * static_cast<uint64_t>(height) > bmp.size() - offset) return {};
   // A palette maps the indices of 1- and 8-bit images to grey (its blue byte suffices:
   // the library's palettes are grey).
-  const size_t paletteAt = 14 + headerSize;
+  const uint64_t paletteAt = 14 + static_cast<uint64_t>(headerSize);
   const int scale = std::max(1, (width + kThumbWidth - 1) / kThumbWidth);
   const int tw = std::max(1, width / scale), th = std::max(1, height / scale);
   const size_t tstride = (static_cast<size_t>(tw) + 3) & ~size_t{3};
@@ -59,7 +60,7 @@ std::vector<uint8_t> thumbnailOf(const std::vector<uint8_t>& bmp) {
     // Rows are stored bottom-up in both files unless the source height is negative.
     const int sy = ty * scale;
     const int sourceRow = rawHeight < 0 ? height - 1 - sy : sy;
-    const uint8_t* row = bmp.data() + offset + stride * sourceRow;
+    const uint8_t* row = bmp.data() + offset + static_cast<size_t>(stride) * sourceRow;
     for (int tx = 0; tx < tw; ++tx) {
       const int sx = tx * scale;
       uint8_t grey;
@@ -67,8 +68,8 @@ std::vector<uint8_t> thumbnailOf(const std::vector<uint8_t>& bmp) {
         grey = static_cast<uint8_t>((row[3 * sx] + 2 * row[3 * sx + 1] + row[3 * sx + 2]) / 4);
       } else {
         const int index = bits == 8 ? row[sx] : (row[sx / 8] >> (7 - sx % 8)) & 1;
-        const size_t entry = paletteAt + 4 * static_cast<size_t>(index);
-        grey = entry < offset ? bmp[entry] : static_cast<uint8_t>(index ? 255 : 0);
+        const uint64_t entry = paletteAt + 4 * static_cast<uint64_t>(index);
+        grey = entry < offset ? bmp[static_cast<size_t>(entry)] : static_cast<uint8_t>(index ? 255 : 0);
       }
       out[54 + 1024 + tstride * ty + tx] = grey;
     }

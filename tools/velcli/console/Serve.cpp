@@ -56,13 +56,7 @@ int runServe(Context& c) {
 
   // Declared before the hub and the desk: it outlives what they publish.
   std::unique_ptr<console::MqttPublisher> mqtt;
-  if (!o.mqttUrl.empty()) {
-    mqtt = console::MqttPublisher::start(o.mqttUrl, o.topic, why);
-    if (!mqtt) {
-      c.report.fail(why);
-      return kConnectFailed;
-    }
-  }
+  if (!startMqtt(c, mqtt)) return kConnectFailed;
   console::EventHub events;
   if (mqtt) console::attachMqtt(events, *mqtt);
   console::DeviceDesk desk({o.port, o.timeoutMs, c.imager}, events);
@@ -91,16 +85,7 @@ int runServe(Context& c) {
   desk.stop();
   http.stop();
   server.join();
-  int result = kOk;
-  if (mqtt) {
-    mqtt->stop();
-    const int lost = mqtt->undelivered();
-    c.report.put("mqttUndelivered", "MQTT undelivered", lost);
-    if (lost > 0) {
-      c.report.fail(std::to_string(lost) + " MQTT messages were not acknowledged by the broker " + o.mqttUrl);
-      result = kCommunication;
-    }
-  }
+  const int result = stopMqtt(c, mqtt.get(), kOk);
   c.report.say("stopped");
   return result;
 }
