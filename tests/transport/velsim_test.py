@@ -110,9 +110,12 @@ def main():
             finally:
                 os.unlink(f.name)
         if args.velcli:
-            r = subprocess.run([args.velcli, "--port", "7", "capture", "--decode"], env=dict(env, VEL_SERIAL_PORT_7=sim.url),
+            # A long channel timeout: velsim decodes on this machine's CPU, slowly under a sanitizer.
+            r = subprocess.run([args.velcli, "--port", "7", "--timeout", "30000", "capture", "--decode"],
+                               env=dict(env, VEL_SERIAL_PORT_7=sim.url),
                                stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
-            check(r.returncode == 0 and "barcodes decoded:      4" in r.stdout, "velcli --port 7 capture --decode")
+            check(r.returncode == 0 and "barcodes decoded:      4" in r.stdout,
+                  "velcli --port 7 capture --decode: %d %s %s" % (r.returncode, r.stdout[-300:], r.stderr[-300:]))
             scene_file = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim", "scenes",
                                       "shelf.scene")
             scene_sim = Velsim(args.velsim, "--scene", scene_file)
