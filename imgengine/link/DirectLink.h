@@ -1,12 +1,16 @@
 // Direct link: a 32-bit header (port, 2-bit sequence, length) before each
-// message, no CRC and no acknowledgement; the receiver reads the payload straight
-// into the buffer of the port's pending read.
+// message, no CRC and no acknowledgement. The receiver reads a payload straight
+// into the buffer of the port's pending read; a short message that arrives while
+// nobody reads its port is kept by the port, so that one idle port never holds
+// up the others.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
+#include <vector>
 
-#include "base/BoundedQueue.h"
+#include "base/Sync.h"
 #include "link/LinkBase.h"
 #include "base/WorkerThread.h"
 
@@ -22,6 +26,10 @@ class DirectLink : public LinkBase {
   static constexpr size_t kSingleWritePayload = 60;
   static constexpr size_t kHeaderBytes = 4;
   static constexpr uint32_t kMaxMessage = 0x3FFFFFF;  // 26 bits of length
+  // Bytes a port keeps for a reader that has not asked yet: answers and event
+  // messages, and an image block that overtakes its read. A longer unasked
+  // message waits for its reader.
+  static constexpr size_t kKeptBytes = 65536;
 
   DirectLink(ByteStream& transport, int priorityParameter);
   ~DirectLink() override;
@@ -40,18 +48,26 @@ class DirectLink : public LinkBase {
 
  private:
   void receiverRun(WorkerThread& self);
+  // Hands one message's payload to the port; false when the line must be realigned.
+  bool deliver(DirectLinkPort& port, uint32_t length);
+  // Reads and drops a payload nobody is to have.
+  bool discard(uint32_t length);
 
   std::atomic<DirectLinkPort*> inUse_{nullptr};
+  std::vector<uint8_t> scratch_;  // the receiver's: a payload on its way to being kept
   WorkerThread receiver_;
 };
 
-// A pending read: bits 0-5 port and sequence, bits 6-31 capacity, then length.
-struct DirectRequest {
-  uint32_t word = 0;
-  uint8_t* buffer = nullptr;
-  uint32_t size() const { return word >> 6; }
+// Points in a port's reset and read where a test can step in (null: none).
+struct DirectLinkSeams {
+  void (*insideReset)(DirectLinkPort&) = nullptr;
+  void (*betweenMessages)(DirectLinkPort&) = nullptr;
 };
 
+// An input port's state is guarded by its lock: the one pending read (buffer,
+// capacity, completed length), the bytes kept for the next read, and whether
+// the receiver is writing into the reader's buffer. Two auto-reset events wake
+// the reader and a receiver that waits for a read.
 class DirectLinkPort : public LinkPort {
  public:
   DirectLinkPort(DirectLink& link, int number, bool input) : LinkPort(link, number, input), link_(link) {}
@@ -62,21 +78,35 @@ class DirectLinkPort : public LinkPort {
   void read(void* buffer, size_t length, int timeoutMs) override;
   void write(const void* buffer, size_t length, int timeoutMs) override;
   void flush() override {}
+  // Back into service, unless an abort came while it ran. After a port was in
+  // service, what arrives before the channel's next request is written is the
+  // late rest of an abandoned exchange and is dropped.
   void reset() override;
+  void requestWritten() override;
 
-  BoundedQueue<DirectRequest>& requests() { return requests_; }
-  BoundedQueue<DirectRequest>& completions() { return completions_; }
+  static DirectLinkSeams seams;
 
  private:
+  friend class DirectLink;
   void wakeWaiters() override;
 
-  // One read request at a time, and the null marker of an abort in its place.
-  static constexpr size_t kQueueCapacity = 1;
+  // What the receiver does with a message for this port.
+  enum class Take { IntoRead, Keep, Drop, Refuse, Wait };
+  Take decide(uint32_t length) const;
 
   DirectLink& link_;
-  BoundedQueue<DirectRequest> requests_{kQueueCapacity};
-  BoundedQueue<DirectRequest> completions_{kQueueCapacity};
-  DirectRequest request_;
+  Mutex lock_;
+  Event readerWake_{false};
+  Event receiverWake_{false};
+  uint8_t* request_ = nullptr;  // the pending read's buffer, null when none
+  size_t capacity_ = 0;
+  size_t completed_ = 0;  // set by the receiver; the request is then taken back
+  bool receiverWriting_ = false;
+  std::atomic<bool> dropLate_{false};
+  bool inService_ = false;
+  uint32_t resets_ = 0;
+  std::vector<uint8_t> kept_;
+  size_t keptOffset_ = 0;
 };
 
 }  // namespace vel

@@ -28,7 +28,14 @@ void LinkBase::unregisterPort(LinkPort* port) {
   if (portAt(port->number()) == port) ports_[port->number()] = nullptr;
 }
 
+bool LinkBase::holds(const LinkPort* port) {
+  ScopedLock lock(registrationLock_);
+  return portAt(port->number()) == port;
+}
+
 void LinkPort::abort() {
+  ScopedLock lock(registry_.registrationLock());
+  aborts_.fetch_add(1);
   if (failed_.exchange(true)) return;
   registry_.unregisterPort(this);
   wakeWaiters();

@@ -31,6 +31,8 @@ class LinkBase : public Link {
   void registerPort(LinkPort* port);
   void unregisterPort(LinkPort* port);
   Mutex& registrationLock() { return registrationLock_; }
+  // Whether the port table holds this port now.
+  bool holds(const LinkPort* port);
 
   // Run by the receiver when it finds the transport failed (or to end a turn
   // after a dropped packet): line recovery and token exchange, then reset all

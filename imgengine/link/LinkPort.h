@@ -23,8 +23,11 @@ class LinkPort : public ByteStream {
   // busy with the port at that moment owns its packet and flushes it itself.
   virtual void flushUnlessBusy() { flush(); }
   // Fails the port, takes it out of the link's table and wakes a read or write
-  // waiting in it; nothing when the port has failed already.
+  // waiting in it; nothing more when the port has failed already. Runs under the
+  // link's registration lock, so that it and a reset come one after the other.
   void abort() final;
+  // The pair's output port is about to write: the channel's next request goes out.
+  virtual void requestWritten() {}
 
  protected:
   // Puts a null marker into each of the port's queues that is empty, so that a
@@ -33,6 +36,7 @@ class LinkPort : public ByteStream {
 
   LinkBase& registry_;  // the link whose port table holds this port while it works
   std::atomic<bool> failed_{true};
+  std::atomic<uint32_t> aborts_{0};  // every abort counts, also of a failed port
   const int number_;
   const bool input_;
 };
@@ -49,7 +53,10 @@ class LinkPortPair : public PortPair {
 
   bool failed() const override { return input_->failed() || output_->failed(); }
   void read(void* buffer, size_t length, int timeoutMs) override;
-  void write(const void* buffer, size_t length, int timeoutMs) override { output_->write(buffer, length, timeoutMs); }
+  void write(const void* buffer, size_t length, int timeoutMs) override {
+    input_->requestWritten();
+    output_->write(buffer, length, timeoutMs);
+  }
   void flush() override { output_->flush(); }
   void abort() override;
   void reset() override;

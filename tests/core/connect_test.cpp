@@ -192,6 +192,18 @@ TEST(Connect, AFailedQueryAfterThePassedLinkCheckAnswersZero) {
   }
 }
 
+// An event message that comes before the event reader starts does not hold up
+// the block size answer behind it.
+TEST(Connect, AnEventBeforeTheEventReaderStartsDoesNotHoldUpTheConnect) {
+  SimulatedImager imager(Line::Usb);
+  sim::ImagerCommands& commands = imager.commands();
+  commands.setGate([&commands](uint8_t code) {
+    if (code == 26) commands.sendEvent({0x01});
+    return true;
+  });
+  EXPECT_EQ(imager.connectOnce(3000), 1);
+}
+
 // A link check refused on its answer's content fails the status check but
 // leaves the connection usable.
 TEST(Connect, AStatusCheckRefusedOnContentLeavesTheConnectionIntact) {

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <mutex>
 
+#include "Eventually.h"
 #include "LinkFixture.h"
+#include "link/DirectLink.h"
 
 using namespace linktest;
 using vel::LinkKind;
@@ -147,4 +149,82 @@ TEST_F(DirectLinkTest, ZeroLengthMessagesAreNeitherSentNorHarmful) {
   pair->read(&b, 1, 1000);
   EXPECT_EQ(b, 0x33);
   EXPECT_FALSE(pair->failed());
+}
+
+namespace {
+
+vel::LinkPort& inputOf(vel::PortPair& pair) { return static_cast<vel::LinkPortPair&>(pair).input(); }
+
+// Runs the action on its own thread and answers whether it ended in time; one
+// that did not is left running (the test has failed).
+template <typename Action>
+bool endsWithin(Action action, int ms = 5000) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread t([action, done]() mutable {
+    action();
+    *done = true;
+  });
+  const bool ended = eventually([&] { return done->load(); }, ms);
+  if (ended) t.join(); else t.detach();
+  return ended;
+}
+
+}  // namespace
+
+// An abort that lands while a port is being reset (a cancel's watchdog, a
+// disconnect) leaves it failed and out of the table: messages for it realign the
+// line rather than park the receiver, and the pair can still be destroyed.
+TEST_F(DirectLinkTest, AnAbortDuringAResetLeavesThePortFailedAndOutOfTheTable) {
+  auto pair = link->openPortPair(0, 1);
+  vel::LinkPort& input = inputOf(*pair);
+  input.abort();
+  vel::DirectLinkPort::seams.insideReset = [](vel::DirectLinkPort& port) { port.abort(); };
+  input.reset();
+  vel::DirectLinkPort::seams.insideReset = nullptr;
+  auto& base = static_cast<vel::LinkBase&>(*link);
+  EXPECT_TRUE(input.failed());
+  EXPECT_FALSE(base.holds(&input)) << "a failed port in the table";
+
+  imager.send(RawImager::message(0, 1, {1}));
+  ASSERT_TRUE(imager.awaitResync());
+  imager.answer(kImagerToken);
+  imager.send(RawImager::message(0, 2, {2}));
+  const bool realigned = imager.awaitResync();
+  EXPECT_TRUE(realigned) << "the receiver took the second message";
+  if (realigned) imager.answer(kImagerToken);
+  EXPECT_FALSE(base.holds(&input));
+  vel::PortPair* raw = pair.release();
+  EXPECT_TRUE(endsWithin([raw] { delete raw; })) << "the port's destruction waits for the receiver forever";
+}
+
+// An abort between the messages of one read (the read had its first byte) ends
+// the read at once, also one without a time limit.
+TEST_F(DirectLinkTest, AnAbortBetweenTheMessagesOfOneReadEndsIt) {
+  auto pair = link->openPortPair(0, 1);
+  vel::DirectLinkPort::seams.betweenMessages = [](vel::DirectLinkPort& port) { port.abort(); };
+  uint8_t got[2] = {};
+  vel::PortPair* raw = pair.get();
+  imager.send(RawImager::message(0, 1, {0x41}));
+  const bool ended = endsWithin([raw, &got] { raw->read(got, 2, -1); });
+  vel::DirectLinkPort::seams.betweenMessages = nullptr;
+  ASSERT_TRUE(ended) << "the read waits for ever";
+  EXPECT_EQ(got[0], 0x41);
+  EXPECT_TRUE(pair->failed());
+}
+
+// A message for a port that nobody reads yet (an event before the event reader
+// starts) does not hold up the answer on another port.
+TEST_F(DirectLinkTest, AMessageForAnIdlePortDoesNotHoldUpAnother) {
+  auto command = link->openPortPair(0, 1);
+  auto event = link->openPortPair(2, 3);
+  imager.send(RawImager::message(2, 1, {4}));
+  imager.send(RawImager::message(0, 2, {0x26, 0x10}));
+  uint8_t answer[2] = {};
+  command->read(answer, 2, 2000);
+  EXPECT_FALSE(command->failed());
+  EXPECT_EQ(answer[1], 0x10);
+  uint8_t type = 0;
+  event->read(&type, 1, 2000);
+  EXPECT_EQ(type, 4) << "the early event is kept for its reader";
+  EXPECT_FALSE(event->failed());
 }

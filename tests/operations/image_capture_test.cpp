@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
+#include "Eventually.h"
 #include "PublishedImages.h"
 #include "SimulatedImagerFixture.h"
 
@@ -313,6 +315,34 @@ TEST_F(ImageCapture, APreviousGreyImageThatNeverComesEndsAborted) {
   imager.commands().setSilent(true);
   VelGetPreviousGreyImage();
   EXPECT_EQ(takeWholeRun(), (Notes{progress(100, 2), progress(100, 2)}));
+}
+
+// The imager's late answer to a previous grey image the host gave up on is not
+// taken for the answer to the next command (the fixed configuration form read a
+// width of 40 as its length and answered 1 with the record unchanged).
+TEST_F(ImageCapture, TheLateRestOfAnAbandonedPreviousGreyImageIsNotTheNextAnswer) {
+  sim::ImagerIdentity fixedForm;
+  fixedForm.linkLevel = 17;
+  SimulatedImager imager(Line::Usb, fixedForm);
+  imager.operations().setScene(imageScene(40, 30));
+  connect(imager, 300);
+  std::atomic<bool> answerHeld{true};
+  imager.commands().setGate([&answerHeld](uint8_t code) {
+    if (code == 17) eventually([&answerHeld] { return !answerHeld.load(); });
+    return true;
+  });
+  imager.operations().control().stall(sim::Channel::Command, 4, -1);
+  VelGetPreviousGreyImage();
+  EXPECT_EQ(takeRun().back(), progress(100, 2));
+  answerHeld = false;
+  ASSERT_TRUE(imager.operations().control().waitUntilStalled(sim::Channel::Command, 5000));
+  imager.store().settings().gain = 1357;
+  const int answer = VelGetDeviceConfiguration();
+  if (answer == 1)
+    EXPECT_EQ(VelGetGain(), 1357) << "answered 1 with a record the imager never sent";
+  else
+    EXPECT_EQ(answer, 0);
+  imager.operations().control().releaseStall();
 }
 
 TEST_F(ImageCapture, PreviousImagesAreSentAgain) {
