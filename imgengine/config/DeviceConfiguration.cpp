@@ -464,7 +464,11 @@ bool ReadTaggedConfiguration(ByteStream& s, DeviceConfiguration& r) {
 bool ReadFixedConfiguration(ByteStream& s, DeviceConfiguration& r) {
   uint8_t lengthBytes[2] = {};
   s.read(lengthBytes, 2);
-  if (s.failed() || getLe16(lengthBytes) != kFixedBlockBytes) return !s.failed();
+  if (s.failed()) return false;
+  if (getLe16(lengthBytes) != kFixedBlockBytes) {
+    s.abort();
+    return false;
+  }
   uint8_t block[kFixedBlockBytes];
   s.read(block, sizeof block);
   if (!s.failed()) FromFixedBlock(block, r);

@@ -157,8 +157,10 @@ bool ApplyConfigurationPayload(DeviceConfiguration& record, const uint8_t* bytes
 // Tagged read: items until the end tag or the first link error; a tag longer than
 // kReceiveTagLimit is consumed and ignored.
 bool ReadTaggedConfiguration(ByteStream& stream, DeviceConfiguration& record);
-// Fixed read: uint16 length, then the block when the length is 608; any other
-// length leaves the record unchanged and reads nothing more.
+// Fixed read: uint16 length, then the block when the length is 608. Any other
+// length is not a configuration (the channel is out of step, the rest of what
+// came would be taken for the next answer): the stream is aborted, the record
+// left unchanged and nothing more read.
 bool ReadFixedConfiguration(ByteStream& stream, DeviceConfiguration& record);
 // Writes tags 0..25 and the end tag, then flushes.
 bool WriteTaggedConfiguration(ByteStream& stream, const DeviceConfiguration& record);

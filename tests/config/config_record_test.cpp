@@ -357,7 +357,8 @@ TEST(FixedStream, LengthWordDecides) {
   const DeviceConfiguration before = defaults();
   DeviceConfiguration r = before;
   MemoryStream wrongLength(concat({{0x58, 0x02}, Bytes(608, 0x11)}));
-  EXPECT_TRUE(ReadFixedConfiguration(wrongLength, r));
+  EXPECT_FALSE(ReadFixedConfiguration(wrongLength, r));
+  EXPECT_TRUE(wrongLength.failed()) << "the stream is out of step";
   EXPECT_EQ(wrongLength.position, 2u) << "nothing after the length is read";
   expectSameTagged(before, r, "record unchanged");
 
