@@ -21,13 +21,18 @@ constexpr uint8_t kVkMenu = 0x12;
 constexpr uint8_t kModifierScanCode = 0x45;
 
 // Where typed input goes: synthesised key events and characters for the focus window.
+// A call that returns false delivered nothing, and the barcode's typing stops there.
 class KeySink {
  public:
   virtual ~KeySink() = default;
-  virtual void keyEvent(uint8_t vk, uint8_t scanCode, uint32_t flags) = 0;
-  virtual void postCharToFocus(uint8_t ch) = 0;
-  // Called after the events of one complete key stroke.
-  virtual void keystrokeDone() {}
+  // Before a barcode's first event; `hasKeys` tells whether it has key strokes besides
+  // characters. False: the barcode cannot be typed now, and nothing of it is.
+  virtual bool beginBarcode(bool hasKeys) {
+    (void)hasKeys;
+    return true;
+  }
+  virtual bool keyEvent(uint8_t vk, uint8_t scanCode, uint32_t flags) = 0;
+  virtual bool postCharToFocus(uint8_t ch) = 0;
 };
 
 class Sleeper {

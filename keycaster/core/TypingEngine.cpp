@@ -45,55 +45,113 @@ void convertUpcAToEan13(std::vector<uint8_t>& barcode) {
 
 namespace {
 
-void modifiers(KeySink& sink, uint8_t modifierClass, uint32_t upFlag) {
-  const uint32_t flags = kKeyExtended | upFlag;
+// The modifier keys of a class in the order they are pressed (released in the same order).
+int modifierKeys(uint8_t modifierClass, uint8_t keys[2]) {
   switch (modifierClass) {
-    case 1: sink.keyEvent(kVkShift, kModifierScanCode, flags); break;
-    case 2: sink.keyEvent(kVkControl, kModifierScanCode, flags); break;
-    case 3:
-      sink.keyEvent(kVkShift, kModifierScanCode, flags);
-      sink.keyEvent(kVkControl, kModifierScanCode, flags);
-      break;
-    case 4: sink.keyEvent(kVkMenu, kModifierScanCode, flags); break;
-    default: break;
+    case 1: keys[0] = kVkShift; return 1;
+    case 2: keys[0] = kVkControl; return 1;
+    case 3: keys[0] = kVkShift; keys[1] = kVkControl; return 2;
+    case 4: keys[0] = kVkMenu; return 1;
+    default: return 0;
   }
 }
 
 }  // namespace
 
-void SendKeystroke(KeySink& sink, uint8_t vk, uint8_t modifierClass) {
-  modifiers(sink, modifierClass, 0);
-  sink.keyEvent(vk, 0, kKeyExtended);
-  sink.keyEvent(vk, 0, kKeyExtended | kKeyUp);
-  modifiers(sink, modifierClass, kKeyUp);
-  sink.keystrokeDone();
+bool SendKeystroke(KeySink& sink, uint8_t vk, uint8_t modifierClass) {
+  uint8_t keys[2] = {};
+  const int n = modifierKeys(modifierClass, keys);
+  int pressed = 0;
+  bool ok = true;
+  while (ok && pressed < n) {
+    ok = sink.keyEvent(keys[pressed], kModifierScanCode, kKeyExtended);
+    if (ok) ++pressed;
+  }
+  ok = ok && sink.keyEvent(vk, 0, kKeyExtended) && sink.keyEvent(vk, 0, kKeyExtended | kKeyUp);
+  // A modifier left down would change the user's own typing afterwards.
+  for (int i = 0; i < pressed; ++i) sink.keyEvent(keys[i], kModifierScanCode, kKeyExtended | kKeyUp);
+  return ok;
 }
 
-void TypingEngine::TypeBarcode(std::vector<uint8_t>& barcode, bool returnHandledByScanner) {
+TypingResult TypingEngine::TypeBarcode(std::vector<uint8_t>& barcode, bool returnHandledByScanner) {
   TypingOptions opt = options_.readOptions();
-  if (barcode.empty()) return;
+  TypingResult result;
+  if (barcode.empty()) return result;
   if (barcode.size() > kMaxBarcodeBytes) barcode.resize(kMaxBarcodeBytes);
   if (opt.forceUpcAToEan13) convertUpcAToEan13(barcode);
+  result.bytes = barcode.size();
 
+  bool hasKeys = opt.sendReturn && !returnHandledByScanner;
+  for (uint8_t b : barcode) hasKeys = hasKeys || (b < 0x20 && !(opt.windowModeCrLf && b == 0x0A));
+  if (!sink_.beginBarcode(hasKeys)) {
+    result.outcome = TypingResult::NotTyped;
+    return result;
+  }
+
+  result.outcome = TypingResult::TypedInPart;
   for (uint8_t& b : barcode) {
-    if (opt.windowModeCrLf && b == 0x0A) continue;
-    if (b == 0x0D) {
+    bool ok = true;
+    if (opt.windowModeCrLf && b == 0x0A) {
+      // dropped from the data
+    } else if (b == 0x0D) {
       if (uint32_t ms = returnDelayMs(opt.delayIndex)) sleeper_.sleepMs(ms);
-      SendKeystroke(sink_, ControlKeyTable[0x0D].vk, ControlKeyTable[0x0D].modifierClass);
+      ok = SendKeystroke(sink_, ControlKeyTable[0x0D].vk, ControlKeyTable[0x0D].modifierClass);
     } else if (b >= 0x20) {
       if (opt.shiftCodePage) b = shiftCodePageByte(b);
-      sink_.postCharToFocus(b);
+      ok = sink_.postCharToFocus(b);
     } else {
       if (uint32_t ms = controlCodeDelayMs(opt.controlCodeDelayIndex)) sleeper_.sleepMs(ms);
-      SendKeystroke(sink_, ControlKeyTable[b].vk, ControlKeyTable[b].modifierClass);
+      ok = SendKeystroke(sink_, ControlKeyTable[b].vk, ControlKeyTable[b].modifierClass);
     }
+    if (!ok) {
+      if (result.bytesTyped == 0) result.outcome = TypingResult::NotTyped;
+      return result;
+    }
+    ++result.bytesTyped;
   }
 
   opt = options_.readOptions();
   if (opt.sendReturn && !returnHandledByScanner) {
     if (uint32_t ms = returnDelayMs(opt.delayIndex)) sleeper_.sleepMs(ms);
-    SendKeystroke(sink_, kVkReturn, 0);
+    if (!SendKeystroke(sink_, kVkReturn, 0)) return result;
   }
+  result.outcome = TypingResult::Typed;
+  return result;
+}
+
+bool TypingQueue::push(Item item) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (closed_ || items_.size() >= capacity_) return false;
+    items_.push_back(std::move(item));
+  }
+  ready_.notify_one();
+  return true;
+}
+
+bool TypingQueue::pop(Item& item) {
+  std::unique_lock<std::mutex> guard(lock_);
+  ready_.wait(guard, [this] { return closed_ || !items_.empty(); });
+  if (closed_) return false;
+  item = std::move(items_.front());
+  items_.pop_front();
+  return true;
+}
+
+size_t TypingQueue::clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  const size_t n = items_.size();
+  items_.clear();
+  return n;
+}
+
+void TypingQueue::close() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    closed_ = true;
+    items_.clear();
+  }
+  ready_.notify_all();
 }
 
 }  // namespace keycaster

@@ -1,7 +1,10 @@
 // The typing engine against a recording sink: exact event sequences with their waits.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TypingEngine.h"
@@ -15,16 +18,36 @@ struct Recorder : KeySink, Sleeper, OptionSource {
   std::vector<std::string> events;
   TypingOptions options;
   int optionReads = 0;
+  bool acceptBarcode = true;
+  int beginCalls = 0;
+  bool lastHasKeys = false;
+  int refuseAfter = -1;  // events accepted before the sink refuses (-1: never)
+  TypingResult result;
 
-  void keyEvent(uint8_t vk, uint8_t scan, uint32_t flags) override {
+  bool accept() {
+    if (refuseAfter == 0) return false;
+    if (refuseAfter > 0) --refuseAfter;
+    return true;
+  }
+  bool beginBarcode(bool hasKeys) override {
+    ++beginCalls;
+    lastHasKeys = hasKeys;
+    return acceptBarcode;
+  }
+  bool keyEvent(uint8_t vk, uint8_t scan, uint32_t flags) override {
+    // Releases are always taken, so that nothing stays pressed.
+    if (!(flags & kKeyUp) && !accept()) return false;
     char text[32];
     std::snprintf(text, sizeof text, "key %02X %02X %u", vk, scan, flags);
     events.push_back(text);
+    return true;
   }
-  void postCharToFocus(uint8_t ch) override {
+  bool postCharToFocus(uint8_t ch) override {
+    if (!accept()) return false;
     char text[16];
     std::snprintf(text, sizeof text, "char %02X", ch);
     events.push_back(text);
+    return true;
   }
   void sleepMs(uint32_t ms) override { events.push_back("wait " + std::to_string(ms)); }
   TypingOptions readOptions() override {
@@ -39,7 +62,7 @@ struct Recorder : KeySink, Sleeper, OptionSource {
   std::vector<std::string> type(std::vector<uint8_t>& barcode, bool returnHandledByScanner = false) {
     events.clear();
     TypingEngine engine(*this, *this, *this);
-    engine.TypeBarcode(barcode, returnHandledByScanner);
+    result = engine.TypeBarcode(barcode, returnHandledByScanner);
     return events;
   }
 };
@@ -154,4 +177,90 @@ TEST(Typing, OverlongBarcodeIsCut) {
   Recorder r;
   std::vector<uint8_t> barcode(5000, 'x');
   EXPECT_EQ(r.type(barcode).size(), kMaxBarcodeBytes);
+}
+
+TEST(Typing, RefusedInputStopsTheBarcodeAndReleasesModifiers) {
+  Recorder r;
+  r.options.sendReturn = true;
+  // Whether the barcode has key strokes is known before its first event.
+  r.type("AB");
+  EXPECT_TRUE(r.lastHasKeys);
+  EXPECT_EQ(r.result.outcome, TypingResult::Typed);
+  EXPECT_EQ(r.result.bytesTyped, 2u);
+  r.type("AB", true);
+  EXPECT_FALSE(r.lastHasKeys);
+  r.options.windowModeCrLf = true;
+  r.type("A\nB", true);
+  EXPECT_FALSE(r.lastHasKeys);
+  r.type("A\tB", true);
+  EXPECT_TRUE(r.lastHasKeys);
+  r.options = {};
+
+  // Refused before the first event: nothing typed.
+  r.acceptBarcode = false;
+  EXPECT_TRUE(r.type("A\rB").empty());
+  EXPECT_EQ(r.result.outcome, TypingResult::NotTyped);
+  EXPECT_EQ(r.result.bytes, 3u);
+  r.acceptBarcode = true;
+
+  // Refused in the middle: typing stops there, the pressed Ctrl is released.
+  r.refuseAfter = 3;  // 'A', 'B', Ctrl down; the Return key press is refused
+  EXPECT_EQ(r.type("AB\nZ"), join({chars("AB"), {"key 11 45 1", "key 11 45 3"}}));
+  EXPECT_EQ(r.result.outcome, TypingResult::TypedInPart);
+  EXPECT_EQ(r.result.bytesTyped, 2u);
+  EXPECT_EQ(r.result.bytes, 4u);
+  r.refuseAfter = 0;
+  r.type("AB");
+  EXPECT_EQ(r.result.outcome, TypingResult::NotTyped);
+  EXPECT_EQ(r.result.bytesTyped, 0u);
+
+  // An empty barcode does not ask the sink at all.
+  r.refuseAfter = -1;
+  r.beginCalls = 0;
+  r.type("");
+  EXPECT_EQ(r.beginCalls, 0);
+  EXPECT_EQ(r.result.outcome, TypingResult::Empty);
+}
+
+TEST(TypingQueue, BoundedInOrderAndClosable) {
+  TypingQueue q(2);
+  auto item = [](char c) {
+    TypingQueue::Item i;
+    i.barcode = {static_cast<uint8_t>(c)};
+    return i;
+  };
+  EXPECT_TRUE(q.push(item('a')));
+  EXPECT_TRUE(q.push(item('b')));
+  EXPECT_FALSE(q.push(item('c')));  // full
+  TypingQueue::Item got;
+  ASSERT_TRUE(q.pop(got));
+  EXPECT_EQ(got.barcode[0], 'a');
+  EXPECT_TRUE(q.push(item('d')));
+  ASSERT_TRUE(q.pop(got));
+  EXPECT_EQ(got.barcode[0], 'b');
+  ASSERT_TRUE(q.pop(got));
+  EXPECT_EQ(got.barcode[0], 'd');
+  EXPECT_TRUE(q.push(item('e')));
+  EXPECT_EQ(q.clear(), 1u);
+
+  // A pop waiting on another thread wakes when the queue closes.
+  std::atomic<int> state{0};
+  std::thread waiter([&] {
+    TypingQueue::Item i;
+    state = q.pop(i) ? 1 : 2;
+  });
+  for (int i = 0; i < 100 && state == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(state, 0);  // nothing to take yet
+  q.close();
+  waiter.join();
+  EXPECT_EQ(state, 2);
+  EXPECT_FALSE(q.push(item('f')));
+  EXPECT_FALSE(q.pop(got));
+}
+
+TEST(TypingQueue, AgeAcrossTheTickWrap) {
+  EXPECT_FALSE(waitedLongerThan(1000, 6000, 5000));
+  EXPECT_TRUE(waitedLongerThan(1000, 6001, 5000));
+  EXPECT_FALSE(waitedLongerThan(0xFFFFF000u, 0x00000100u, 5000));  // 0x1100 ms
+  EXPECT_TRUE(waitedLongerThan(0xFFFFF000u, 0x00001000u, 5000));   // 0x2000 ms
 }

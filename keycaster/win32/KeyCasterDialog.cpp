@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "Autorun.h"
 #include "ImgEngine.h"
@@ -18,6 +20,7 @@ namespace keycaster {
 namespace {
 
 constexpr UINT WM_TRAY_NOTIFY = 0x8065;
+constexpr UINT WM_TYPING_REPORT = WM_APP + 0x20;
 constexpr UINT kTrayIconId = 0x8065;
 constexpr LPARAM kResultsProgress = 3;
 constexpr LPARAM kResultsReady = 6;
@@ -45,9 +48,10 @@ class KeyCasterDialog : public OptionSource {
       : handOver_([this] { PostMessageA(window_, WM_OPERATION_PROGRESS, 0, kResultsReady); }),
         serial_(handOver_),
         hid_(handOver_),
-        engine_(sink_, sleeper_, *this) {}
+        typing_(*this, WM_TYPING_REPORT) {}
 
   INT_PTR handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // On the typing thread: the options as the dialog showed them when last looked at.
   TypingOptions readOptions() override;
 
  private:
@@ -62,6 +66,8 @@ class KeyCasterDialog : public OptionSource {
   void addTrayIcon();
   void removeTrayIcon();
   void typeNextBarcode();
+  void refreshOptions();
+  void showTypingReport(TypingStatus status, unsigned typed, unsigned bytes);
   bool checked(int id) const { return IsDlgButtonChecked(window_, id) == BST_CHECKED; }
   int selection(int id) const { return static_cast<int>(SendDlgItemMessageA(window_, id, CB_GETCURSEL, 0, 0)); }
 
@@ -73,15 +79,19 @@ class KeyCasterDialog : public OptionSource {
   BarcodeHandOver handOver_;
   SerialSource serial_;
   HidSource hid_;
-  Win32KeySink sink_;
   Win32Sleeper sleeper_;
-  TypingEngine engine_;
+  std::mutex optionsLock_;
+  TypingOptions options_;  // the typing controls, read on the window thread
+  TypingThread typing_;
   bool returnHandledByScanner_ = false;
   int comPortNumber_ = 0;
   uint8_t ssiReplyBuffer_[kSsiReplyBufferBytes] = {};
 };
 
-TypingOptions KeyCasterDialog::readOptions() {
+// The controls are read on the window thread, when a barcode is handed to the typing
+// thread and whenever a control reports a change, so that a change applies to the next
+// barcode and to the appended Return as before.
+void KeyCasterDialog::refreshOptions() {
   TypingOptions o;
   o.sendReturn = checked(IDC_SEND_RETURN);
   o.windowModeCrLf = checked(IDC_WINDOW_MODE);
@@ -89,7 +99,13 @@ TypingOptions KeyCasterDialog::readOptions() {
   o.forceUpcAToEan13 = checked(IDC_FORCE_EAN13);
   o.delayIndex = selection(IDC_DELAY);
   o.controlCodeDelayIndex = selection(IDC_CONTROL_DELAY);
-  return o;
+  std::lock_guard<std::mutex> guard(optionsLock_);
+  options_ = o;
+}
+
+TypingOptions KeyCasterDialog::readOptions() {
+  std::lock_guard<std::mutex> guard(optionsLock_);
+  return options_;
 }
 
 void KeyCasterDialog::readControls() {
@@ -162,10 +178,20 @@ void KeyCasterDialog::initialise() {
   for (const char* item : kControlDelayItems)
     SendDlgItemMessageA(window_, IDC_CONTROL_DELAY, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
 
+  // The status line under the controls: the outcome of the last barcode.
+  RECT line = {7, 158, 190, 167};
+  MapDialogRect(window_, &line);
+  HWND status = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, line.left,
+                                line.top, line.right - line.left, line.bottom - line.top, window_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS)), instance, nullptr);
+  if (status) SendMessageA(status, WM_SETFONT, SendMessageA(window_, WM_GETFONT, 0, 0), FALSE);
+
   EnableWindow(GetDlgItem(window_, IDC_STOP), FALSE);
   settings_ = LoadSettings(kSettingsFileName);
   showSettings();
+  refreshOptions();
   addTrayIcon();
+  if (!typing_.start(window_)) SetDlgItemTextA(window_, IDC_STATUS, "Typing is not available");
   if (settings_.autoRun) PostMessageA(window_, WM_COMMAND, IDC_START, 0);
 }
 
@@ -233,10 +259,60 @@ void KeyCasterDialog::typeNextBarcode() {
   std::vector<uint8_t> barcode = TakeBarcode(handOver_, [](int index, int maxLength, uint8_t* buffer) {
     return VelGetBarcodeData(index, maxLength, buffer);
   });
-  engine_.TypeBarcode(barcode, returnHandledByScanner_);
+  if (barcode.empty()) return;
+  refreshOptions();
+  typing_.submit(std::move(barcode), returnHandledByScanner_);
+}
+
+void KeyCasterDialog::showTypingReport(TypingStatus status, unsigned typed, unsigned bytes) {
+  char text[128];
+  switch (status) {
+    case TypingStatus::Typed: std::snprintf(text, sizeof text, "Barcode typed (%u bytes)", bytes); break;
+    case TypingStatus::NoWindow: std::snprintf(text, sizeof text, "Barcode not typed: no window to type into"); break;
+    case TypingStatus::NotResponding:
+      std::snprintf(text, sizeof text, "Barcode not typed: the window does not respond");
+      break;
+    case TypingStatus::NoFocus:
+      std::snprintf(text, sizeof text, "Barcode not typed: no window has the keyboard focus");
+      break;
+    case TypingStatus::Refused: std::snprintf(text, sizeof text, "Barcode not typed: the window refuses input"); break;
+    case TypingStatus::TypedInPart:
+      std::snprintf(text, sizeof text, "Barcode typed in part (%u of %u bytes): input refused", typed, bytes);
+      break;
+    case TypingStatus::Stopped:
+      if (typed == 0) std::snprintf(text, sizeof text, "Barcode not typed: stopped");
+      else std::snprintf(text, sizeof text, "Barcode typed in part (%u of %u bytes): stopped", typed, bytes);
+      break;
+    case TypingStatus::TooOld:
+      std::snprintf(text, sizeof text, "Barcode not typed: it waited more than %u s",
+                    static_cast<unsigned>(TypingThread::kMaxBarcodeWaitMs / 1000));
+      break;
+    case TypingStatus::QueueFull:
+      std::snprintf(text, sizeof text, "Barcode not typed: %u barcodes are waiting already",
+                    static_cast<unsigned>(TypingThread::kMaxWaitingBarcodes));
+      break;
+    default: return;
+  }
+  SetDlgItemTextA(window_, IDC_STATUS, text);
+  if (!trayIcon_) return;
+  NOTIFYICONDATAA data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window_;
+  data.uID = kTrayIconId;
+  data.uFlags = NIF_TIP;
+  std::snprintf(data.szTip, sizeof data.szTip, "Keyboard Caster: %s", text);
+  if (status != TypingStatus::Typed) {
+    // A barcode that did not arrive whole is told in a balloon as well.
+    data.uFlags |= NIF_INFO;
+    data.dwInfoFlags = NIIF_WARNING;
+    std::snprintf(data.szInfoTitle, sizeof data.szInfoTitle, "%s", kAppTitle);
+    std::snprintf(data.szInfo, sizeof data.szInfo, "%s", text);
+  }
+  Shell_NotifyIconA(NIM_MODIFY, &data);
 }
 
 void KeyCasterDialog::saveAndQuit() {
+  typing_.shutdown(3000);
   serial_.close();
   readControls();
   SaveSettings(kSettingsFileName, settings_);
@@ -254,6 +330,7 @@ INT_PTR KeyCasterDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM
       initialise();
       return TRUE;
     case WM_COMMAND:
+      refreshOptions();
       switch (LOWORD(wParam)) {
         case IDC_START:
           ShowWindow(window_, SW_HIDE);
@@ -268,6 +345,7 @@ INT_PTR KeyCasterDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM
         case IDC_STOP:
           setReading(false);
           stopSource();
+          typing_.stop();
           return TRUE;
         case IDC_SEND_RETURN:
           if (HIWORD(wParam) == BN_CLICKED) resyncReturnSetting();
@@ -280,6 +358,7 @@ INT_PTR KeyCasterDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM
       return FALSE;
     case WM_CLOSE:
       stopSource();
+      typing_.stop();
       DestroyWindow(window_);
       return TRUE;
     case WM_SYSCOMMAND:
@@ -293,6 +372,9 @@ INT_PTR KeyCasterDialog::handle(HWND window, UINT message, WPARAM wParam, LPARAM
       return TRUE;
     case WM_OPERATION_PROGRESS:
       if (lParam == kResultsReady) typeNextBarcode();
+      return TRUE;
+    case WM_TYPING_REPORT:
+      showTypingReport(static_cast<TypingStatus>(wParam), HIWORD(lParam), LOWORD(lParam));
       return TRUE;
     case WM_TRAY_NOTIFY:
       if (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN) {

@@ -24,5 +24,7 @@
 #define IDC_USB2 1017
 #define IDC_DELAY 1018
 #define IDC_CONTROL_DELAY 1020
+// Created at run time below the template's controls.
+#define IDC_STATUS 1021
 
 #define IDM_ABOUTBOX 0x0010

@@ -4,6 +4,7 @@
 //   kc_probe dump <title>                 one line per child: id class visible enabled checked selection "text"
 //   kc_probe state <title>                visible=0|1
 //   kc_probe post <title> <msg> <wparam> <lparam>
+//   kc_probe ping <title> <ms>            the window answers WM_NULL within <ms>; prints the time taken
 //   kc_probe check <title> <id> <0|1>     set the check mark of a button of the window
 //   kc_probe msgbox <title> <text> <ms>   wait for a message box with that title and text, then press OK
 //   kc_probe about <title>                send the About command of the system menu and wait
@@ -183,6 +184,14 @@ int main(int argc, char** argv) {
                         static_cast<LPARAM>(std::strtol(argv[5], nullptr, 0)))
                ? 0
                : 1;
+  }
+  if (command == "ping" && argc >= 4) {
+    const DWORD start = GetTickCount();
+    DWORD_PTR result = 0;
+    const bool answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL,
+                                              static_cast<UINT>(std::atoi(argv[3])), &result) != 0;
+    std::printf("ping %s %lu ms\n", answered ? "answered" : "timeout", GetTickCount() - start);
+    return answered ? 0 : 1;
   }
   if (command == "check" && argc >= 5) {
     HWND button = GetDlgItem(window, std::atoi(argv[3]));

@@ -1,10 +1,12 @@
 // Target window for the wedge's end-to-end test: a top-level window titled
 // "KeyCaster Target" with a multi-line edit control that holds the focus. It logs,
 // one line each with its tick count, every key pressed in the edit control
-// ("key VK shift ctrl") and every character posted to it ("char XX"), and on close
-// the edit control's text in hex ("text ..."). Characters posted to the window itself
-// are logged as "wchar XX". WM_APP + 1 takes the focus back to the edit control,
-// WM_APP + 2 leaves the window in the foreground without a focus.
+// ("key VK shift ctrl") and every character posted or injected (VK_PACKET) into it
+// ("char XX"), and on close the edit control's text in hex ("text ..."). Characters
+// posted to the window itself are logged as "wchar XX". WM_APP + 1 takes the focus back
+// to the edit control, WM_APP + 2 leaves the window in the foreground without a focus,
+// WM_APP + 3 makes the handling of the next character 'A' take wParam ms (a slow
+// target), WM_APP + 4 stops reading any message for wParam ms ("hang", "awake").
 //   kc_target.exe <log file>
 #include <windows.h>
 
@@ -15,7 +17,11 @@ namespace {
 
 constexpr UINT kTakeFocus = WM_APP + 1;
 constexpr UINT kDropFocus = WM_APP + 2;
+constexpr UINT kSlowA = WM_APP + 3;
+constexpr UINT kHang = WM_APP + 4;
 FILE* logFile = nullptr;
+DWORD slowAMs = 0;
+bool packetChar = false;  // the next WM_CHAR comes from an injected VK_PACKET
 HWND edit = nullptr;
 WNDPROC editProc = nullptr;
 
@@ -27,11 +33,18 @@ void logLine(const char* format, unsigned a, unsigned b = 0, unsigned c = 0) {
 }
 
 LRESULT CALLBACK editHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_KEYDOWN && wParam != VK_SHIFT && wParam != VK_CONTROL && wParam != VK_MENU) {
+  if (message == WM_KEYDOWN && wParam == VK_PACKET) {
+    packetChar = true;
+  } else if (message == WM_KEYDOWN && wParam != VK_SHIFT && wParam != VK_CONTROL && wParam != VK_MENU) {
     logLine("key %02X %u %u", static_cast<unsigned>(wParam), (GetKeyState(VK_SHIFT) & 0x8000) ? 1u : 0u,
             (GetKeyState(VK_CONTROL) & 0x8000) ? 1u : 0u);
-  } else if (message == WM_CHAR && lParam == 0) {
+  } else if (message == WM_CHAR && (lParam == 0 || packetChar)) {
+    packetChar = false;
     logLine("char %02X", static_cast<unsigned>(wParam));
+    if (wParam == 'A' && slowAMs) {
+      Sleep(slowAMs);
+      slowAMs = 0;
+    }
   }
   return CallWindowProcA(editProc, window, message, wParam, lParam);
 }
@@ -50,6 +63,15 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     case WM_SETFOCUS:
       SetFocus(edit);
+      return 0;
+    case kSlowA:
+      slowAMs = static_cast<DWORD>(wParam);
+      logLine("slow %u", static_cast<unsigned>(wParam));
+      return 0;
+    case kHang:
+      logLine("hang %u", static_cast<unsigned>(wParam));
+      Sleep(static_cast<DWORD>(wParam));
+      logLine("awake %u", 1);
       return 0;
     case kDropFocus:
       SetFocus(nullptr);

@@ -139,6 +139,16 @@ def chars(text):
     return ["char %02X" % c for c in text]
 
 
+def status_text(wine):
+    """The text of the dialog's status line (control 1021)."""
+    code, out = wine.probe("dump", TITLE)
+    for line in out.splitlines():
+        parts = line.split(" ", 7)
+        if len(parts) == 8 and parts[0] == "1021":
+            return parts[7].strip('"')
+    return None
+
+
 def fresh_dir(root, name):
     path = os.path.join(root, name)
     shutil.rmtree(path, ignore_errors=True)
@@ -227,6 +237,39 @@ def scenario_typing(wine, work):
     check(wait_until(lambda: [l.split(" ", 1)[1] for l in read_log(target_log) if " wchar " in l] ==
                      ["wchar 4E", "wchar 46"], 5), "characters without a focus reach the foreground window")
 
+    # A slow target (5 s for its 'A', longer than any wait for it): the keys and
+    # characters typed after the 'A' arrive in their order.
+    wine.probe("post", TARGET, WM_APP + 1, 0, 0)
+    check(wait_until(lambda: sum(" focus " in l for l in read_log(target_log)) >= 3, 10), "target took the focus again")
+    before = len(events_of(read_log(target_log)))
+    wine.probe("post", TARGET, WM_APP + 3, 5000, 0)
+    check(wait_until(lambda: any(l.endswith(" slow 5000") for l in read_log(target_log)), 10), "target is slow on 'A'")
+    os.write(master, b"A\r\nB")
+    slow = chars(b"A") + ["key 0D 0 0", "key 0D 0 1"] + chars(b"B")
+    wait_until(lambda: len(events_of(read_log(target_log))) >= before + len(slow), 20)
+    time.sleep(0.5)
+    got = [e for _, e in events_of(read_log(target_log))][before:]
+    check(got == slow, "a slow target reads A, Return, Ctrl+Return, B in order: %r" % got)
+    check(wait_until(lambda: status_text(wine) == "Barcode typed (4 bytes)", 10),
+          "status after the slow target: %r" % status_text(wine))
+
+    # A hung target: the dialog keeps answering while a barcode of 20 CRs waits for it,
+    # the barcode is reported as not typed, and nothing of it arrives when the target
+    # reads its input again.
+    before = len(events_of(read_log(target_log)))
+    wine.probe("post", TARGET, WM_APP + 4, 8000, 0)
+    check(wait_until(lambda: any(l.endswith(" hang 8000") for l in read_log(target_log)), 10), "target hangs")
+    os.write(master, b"\r" * 20)
+    time.sleep(0.3)
+    pings = [wine.probe("ping", TITLE, 3000) for _ in range(3)]
+    check(all(code == 0 for code, _ in pings), "the dialog answers while the barcode waits: %r" % pings)
+    check(wait_until(lambda: (status_text(wine) or "").startswith("Barcode not typed: the window does not respond"), 10),
+          "status after the hung target: %r" % status_text(wine))
+    check(wait_until(lambda: any(l.endswith(" awake 1") for l in read_log(target_log)), 20), "target reads again")
+    time.sleep(1.0)
+    got = [e for _, e in events_of(read_log(target_log))][before:]
+    check(got == [], "nothing of the barcode reaches the target that was hung: %r" % got[:6])
+
     # A click on the notification icon shows the window again.
     wine.probe("post", TITLE, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN)
     check(wait_until(lambda: "visible=1" in wine.probe("state", TITLE)[1], 10), "tray click shows the window")
@@ -248,7 +291,7 @@ def scenario_typing(wine, work):
     wine.probe("post", TARGET, WM_CLOSE, 0, 0)
     finish(target)
     text = [l.split(" ", 2)[2] for l in read_log(target_log) if l.split(" ")[1:2] == ["text"]]
-    typed = b"AB\r\n\r\nZ\t9" + b"0036000291452" + b"x" * 4096 + b"Q\r\n"
+    typed = b"AB\r\n\r\nZ\t9" + b"0036000291452" + b"x" * 4096 + b"Q\r\n" + b"A\r\n\r\nB"
     check(text == [typed.hex().upper()], "the target's edit control holds exactly the typed text")
     os.close(master)
     os.close(slave)
