@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-// SSE2 where the target has it (x86-64; not the i686 baseline), AVX2 chosen at run time.
+// SSE2 where the target has it (x86-64, and the i686 build, which enables it), AVX2
+// chosen at run time.
 #if defined(__SSE2__)
 #define VEL_SSE2 1
 #include <immintrin.h>
