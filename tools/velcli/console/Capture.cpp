@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <cstdio>
+#include <random>
 
 #include "../Cli.h"
 #include "ImgEngine.h"
@@ -102,6 +103,18 @@ Image binaryImage() {
 int64_t nowEpochMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
+}
+
+const std::string& runId() {
+  static const std::string id = [] {
+    std::random_device random;
+    const uint64_t value = (static_cast<uint64_t>(random()) << 32 ^ random()) ^
+                           static_cast<uint64_t>(nowEpochMs()) * 0x9E3779B97F4A7C15ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return std::string(text);
+  }();
+  return id;
 }
 
 // The civil date of a day count since 1970-01-01 (proleptic Gregorian calendar).
@@ -210,9 +223,10 @@ nlohmann::json captureJson(const CaptureRecord& c) {
                       {"width", image.width},
                       {"height", image.height},
                       {"compressed", image.compressed},
-                      {"url", base + "/" + image.kind}});
+                      {"url", base + "/" + image.kind + "?run=" + runId()}});
   }
   return {{"id", c.id},
+          {"runId", runId()},
           {"source", c.source},
           {"time", isoTime(c.timeMs)},
           {"timeMs", c.timeMs},
@@ -220,7 +234,7 @@ nlohmann::json captureJson(const CaptureRecord& c) {
           {"barcodes", barcodes},
           {"timings", {{"capture", c.captureTime}, {"autoExposure", c.autoExposureTime}, {"processing", c.processingTime}}},
           {"images", images},
-          {"thumbnail", c.thumbnail.empty() ? nlohmann::json(nullptr) : nlohmann::json(base + "/thumb")}};
+          {"thumbnail", c.thumbnail.empty() ? nlohmann::json(nullptr) : nlohmann::json(base + "/thumb?run=" + runId())}};
 }
 
 nlohmann::json decodeJson(const CaptureRecord& c, size_t index) {
@@ -234,6 +248,7 @@ nlohmann::json decodeJson(const CaptureRecord& c, size_t index) {
           {"captureTime", isoTime(c.timeMs)},
           {"captureTimeMs", c.timeMs},
           {"source", c.source},
+          {"runId", runId()},
           {"captureId", c.id},
           {"index", index}};
 }

@@ -50,12 +50,15 @@ std::string base64(const std::string& bytes);
 // "2026-12-09T02:00:42.123Z"
 std::string isoTime(int64_t epochMs);
 int64_t nowEpochMs();
+// This run of the program: 16 hex digits, new at every start. Capture ids start at 1 in
+// every run, so a browser's cache and an MQTT subscriber tell runs apart by it.
+const std::string& runId();
 
 // The capture for the API and the event stream: ids, time, barcodes, timings, and
-// per image its kind, size and URL (/api/captures/ID/KIND).
+// per image its kind, size and URL (/api/captures/ID/KIND?run=RUN).
 nlohmann::json captureJson(const CaptureRecord& capture);
 // One barcode as published: type number and name, text (or null), base64, corners,
-// processing time, capture time, source, capture id and index in the capture.
+// processing time, capture time, source, run id, capture id and index in the capture.
 nlohmann::json decodeJson(const CaptureRecord& capture, size_t index);
 
 }  // namespace velcli::console
