@@ -21,7 +21,8 @@ struct ModulePattern {
 };
 
 // The module pattern of a barcode with its quiet zone; empty when it cannot be encoded.
-ModulePattern encodeBarcode(const SceneSymbology& symbology, const std::string& text);
+// text is UTF-8 text, or with bytes the content byte for byte (a scene's `data`).
+ModulePattern encodeBarcode(const SceneSymbology& symbology, const std::string& text, bool bytes = false);
 
 // Reads the barcodes of the enabled symbologies (configuration enable bits) in
 // a grey picture. Without a reader the scripted records stand in, filtered the same way.

@@ -26,12 +26,21 @@ int16_t coordinate(int v) { return static_cast<int16_t>(v); }
 
 bool barcodesAreRead() { return true; }
 
-ModulePattern encodeBarcode(const SceneSymbology& symbology, const std::string& text) {
+ModulePattern encodeBarcode(const SceneSymbology& symbology, const std::string& text, bool bytes) {
   ModulePattern pattern;
   try {
     const auto format = static_cast<ZXing::BarcodeFormat>(symbology.readerFormat);
     const int margin = symbology.linear ? kQuietModules : kMatrixQuietModules;
-    const ZXing::BitMatrix matrix = ZXing::MultiFormatWriter(format).setMargin(margin).encode(text, 0, 0);
+    ZXing::MultiFormatWriter writer(format);
+    writer.setMargin(margin);
+    // Bytes go in as the characters U+0000..U+00FF of ISO 8859-1, which the writers
+    // put in byte mode one byte each; text is UTF-8.
+    std::wstring latin1;
+    if (bytes) {
+      for (const char c : text) latin1 += static_cast<wchar_t>(static_cast<unsigned char>(c));
+      writer.setEncoding(ZXing::CharacterSet::ISO8859_1);
+    }
+    const ZXing::BitMatrix matrix = bytes ? writer.encode(latin1, 0, 0) : writer.encode(text, 0, 0);
     pattern.columns = matrix.width();
     pattern.rows = symbology.linear ? 1 : matrix.height();
     for (int y = 0; y < pattern.rows; ++y)

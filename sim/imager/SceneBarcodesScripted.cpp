@@ -11,8 +11,9 @@ constexpr int kQuietModules = 4;
 
 bool barcodesAreRead() { return false; }
 
-// Stripes (linear) or a checker (matrix) keyed to the text's bytes, inside a quiet zone.
-ModulePattern encodeBarcode(const SceneSymbology& symbology, const std::string& text) {
+// Stripes (linear) or a checker (matrix) keyed to the text's bytes, inside a quiet zone;
+// text and bytes alike.
+ModulePattern encodeBarcode(const SceneSymbology& symbology, const std::string& text, bool) {
   ModulePattern pattern;
   const int inner = symbology.linear ? static_cast<int>(text.size()) * 8 : kMatrixModules;
   pattern.columns = inner + 2 * kQuietModules;

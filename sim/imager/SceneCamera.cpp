@@ -37,7 +37,7 @@ struct Placed {
 };
 
 Placed place(const ScenePlacement& b) {
-  Placed p{&b, encodeBarcode(*b.symbology, b.text), 0, 0, std::cos(b.angle * kPi / 180), std::sin(b.angle * kPi / 180)};
+  Placed p{&b, encodeBarcode(*b.symbology, b.text, b.bytes), 0, 0, std::cos(b.angle * kPi / 180), std::sin(b.angle * kPi / 180)};
   p.width = double(p.pattern.columns) * b.module;
   p.height = b.symbology->linear ? double(b.height) : double(p.pattern.rows) * b.module;
   return p;

@@ -33,6 +33,27 @@ bool readRgb(std::istringstream& in, Rgb& rgb) {
   return true;
 }
 
+// "00 1f B5ff": pairs of hex digits, spaces between pairs; at most kMaxDataBytes.
+constexpr size_t kMaxDataBytes = 4096;
+
+bool readHexBytes(const std::string& digits, std::string& out) {
+  auto nibble = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  out.clear();
+  for (size_t i = 0; i < digits.size();) {
+    if (digits[i] == ' ' || digits[i] == '\t' || digits[i] == '\r') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= digits.size() || nibble(digits[i]) < 0 || nibble(digits[i + 1]) < 0 || out.size() >= kMaxDataBytes)
+      return false;
+    out += static_cast<char>(nibble(digits[i]) << 4 | nibble(digits[i + 1]));
+    i += 2;
+  }
+  return !out.empty();
+}
+
 bool readBarcode(std::istringstream& in, ScenePlacement& b, int line, std::string* error) {
   std::string name;
   in >> name;
@@ -50,6 +71,13 @@ bool readBarcode(std::istringstream& in, ScenePlacement& b, int line, std::strin
     else if (key == "text") {
       std::getline(in >> std::ws, b.text);
       return !b.text.empty() || fail(error, line, "empty text");
+    } else if (key == "data") {
+      if (b.symbology->linear) return fail(error, line, "data needs a 2-D symbology");
+      std::string digits;
+      std::getline(in >> std::ws, digits);
+      b.bytes = true;
+      return readHexBytes(digits, b.text) ||
+             fail(error, line, "data is 1 to " + std::to_string(kMaxDataBytes) + " bytes as pairs of hex digits");
     } else
       return fail(error, line, "unknown key " + key);
     if (!ok) return fail(error, line, "bad value for " + key);

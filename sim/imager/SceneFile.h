@@ -5,10 +5,14 @@
 //   background 150 160 140 texture 30 noise 8 seed 7
 //   barcode qr at 640 400 module 6 angle 15 text https://example.invalid/qr
 //   barcode code128 at 300 200 module 3 height 80 ink 20 20 90 paper 250 250 240 text VEL-0042
+//   barcode qr at 640 512 module 6 data 00 01 b5 ff
 //
 // A barcode is placed by its centre, drawn with modules of `module` pixels
 // (linear codes `height` pixels tall), turned by `angle` degrees clockwise;
-// `text` takes the rest of the line.
+// `text` takes the rest of the line. `data` gives the content as bytes instead, the
+// rest of the line as pairs of hex digits (spaces between pairs allowed), so that a
+// scene holds any byte value, line ends included; only the 2-D symbologies take it,
+// in their byte mode.
 #pragma once
 
 #include <array>
@@ -36,7 +40,8 @@ using Rgb = std::array<uint8_t, 3>;
 
 struct ScenePlacement {
   const SceneSymbology* symbology = nullptr;
-  std::string text;
+  std::string text;   // the content's bytes
+  bool bytes = false;  // from `data`: encoded byte for byte, not as UTF-8 text
   int centreX = 0;
   int centreY = 0;
   int module = 2;

@@ -54,6 +54,26 @@ TEST(SceneFile, ParsesItemsAndRejectsMalformedLines) {
   }
 }
 
+// `data` holds any byte, given as hex pairs, for the 2-D symbologies only.
+TEST(SceneFile, DataHoldsAnyByteValue) {
+  const auto d = sim::parseScene("barcode qr at 10 20 data 00 0a FF23\r\nbarcode datamatrix at 1 1 text 00\n");
+  ASSERT_TRUE(d.has_value());
+  ASSERT_EQ(d->barcodes.size(), 2u);
+  EXPECT_EQ(d->barcodes[0].text, std::string("\x00\x0a\xff\x23", 4));
+  EXPECT_TRUE(d->barcodes[0].bytes);
+  EXPECT_EQ(d->barcodes[1].text, "00");
+  EXPECT_FALSE(d->barcodes[1].bytes);
+  EXPECT_TRUE(sim::parseScene("barcode qr data " + std::string(2 * 4096, 'a')).has_value());
+
+  for (const std::string& bad : {std::string("barcode qr data"), std::string("barcode qr data 0"),
+                                 std::string("barcode qr data 0 0"), std::string("barcode qr data g0"),
+                                 std::string("barcode code128 data 41"), std::string("barcode qr data " + std::string(2 * 4097, 'a'))}) {
+    std::string error;
+    EXPECT_FALSE(sim::parseScene(bad, &error).has_value()) << bad;
+    EXPECT_EQ(error.rfind("line 1: ", 0), 0u) << error;
+  }
+}
+
 // Every shipped scene parses.
 TEST(SceneFile, ShippedScenesParse) {
   for (const char* name : {"shelf.scene", "single-qr.scene", "colour-labels.scene", "demo.scene"}) {
