@@ -2,21 +2,30 @@
 """The imager console's JSON API and event stream against velcli serve --simulate:
 bad requests get a clear error and change nothing, concurrent captures get "busy"
 rather than a mixed image, the token beyond loopback, the origin check, settings and
-configuration files round trips (configparser, zbarimg as the independent readers).
+configuration files round trips (configparser, zbarimg as the independent readers);
+against velsim, strings from the imager that are not UTF-8 (a Latin-1 firmware, a
+barcode of every byte value) on every route and the event stream.
 
   console_api_test.py [--wine WINE_RUN] VELCLI
 
-With --wine, VELCLI is velcli.exe run through WINE_RUN.
+With --wine, VELCLI is velcli.exe run through WINE_RUN, against the native build's velsim
+(build/native/bin/velsim).
 """
+import base64
 import configparser
 import http.client
 import json
 import os
+import queue
+import re
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
+import time
+import urllib.error
+import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from console_server import Console  # noqa: E402
@@ -45,17 +54,54 @@ def zbar_texts(image_bytes, work, name):
     return set(line for line in r.stdout.splitlines() if line)
 
 
+def strict_json(console, method, path, body=None):
+    """(status, document) of an API request; the document None unless the answer is JSON
+    in well-formed UTF-8; (None, None) when velcli no longer answers."""
+    data = json.dumps(body).encode() if body is not None else None
+    request = urllib.request.Request(console.base + path, data=data, method=method,
+                                     headers={"Content-Type": "application/json"})
+    try:
+        with urllib.request.urlopen(request, timeout=150) as r:
+            status, payload = r.status, r.read()
+    except urllib.error.HTTPError as e:
+        status, payload = e.code, e.read()
+    except (OSError, http.client.HTTPException):
+        return None, None
+    try:
+        return status, json.loads(payload.decode("utf-8"))
+    except ValueError:
+        return status, None
+
+
+def first_line(process, pattern, seconds):
+    """The first match of pattern in the lines process writes within seconds, or None."""
+    lines = queue.Queue()
+    threading.Thread(target=lambda: [lines.put(line) for line in process.stdout], daemon=True).start()
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            found = re.search(pattern, lines.get(timeout=max(0.01, deadline - time.monotonic())))
+        except queue.Empty:
+            return None
+        if found:
+            return found
+    return None
+
+
 class EventReader:
     """Reads /api/events on a thread; events() is what arrived so far."""
 
     def __init__(self, console, token=None):
         self.connection = http.client.HTTPConnection(console.host, timeout=60)
         path = "/api/events" + ("?token=" + token if token else "")
-        self.connection.request("GET", path)
-        self.response = self.connection.getresponse()
-        self.status = self.response.status
         self.list = []
         self.lock = threading.Lock()
+        try:
+            self.connection.request("GET", path)
+            self.response = self.connection.getresponse()
+            self.status = self.response.status
+        except (OSError, http.client.HTTPException):
+            self.status = None  # velcli went away
         if self.status == 200:
             threading.Thread(target=self.read, daemon=True).start()
 
@@ -246,6 +292,70 @@ with tempfile.TemporaryDirectory() as work:
             finally:
                 sim.kill()
                 sim.wait()
+
+    # Strings from the imager as they are sent, not UTF-8: a firmware version with a Latin-1
+    # byte, and a QR Code whose data is every byte value. Every JSON route and the event
+    # stream carry them as UTF-8 (the firmware Latin-1 mapped, the data exactly as base64),
+    # and velcli lives on.
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    velsim = os.path.join(root, "build", "native", "bin", "velsim") if launcher else velsim
+    every_byte = bytes(range(256))
+    scene = os.path.join(work, "every-byte.scene")
+    with open(scene, "w") as f:
+        f.write("size 1280 1024\nbackground 200 200 200 texture 10 noise 2 seed 3\n"
+                "barcode qr at 640 512 module 6 data %s\n" % every_byte.hex())
+    if check(os.path.exists(velsim), "velsim for the byte strings: %s" % velsim):
+        sim = subprocess.Popen([velsim, "--tcp-port", "0", "--scene", scene, "--firmware", b"\xb5 1.0"],
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            served = first_line(sim, rb"rfc2217://\S+", 30)
+            check(served is not None, "velsim serves the Latin-1 firmware")
+            sim_env = dict(env, VEL_SERIAL_PORT_7=served.group(0).decode() if served else "")
+            with Console(velcli, "--port", "7", "--timeout", "30000", env=sim_env, launcher=launcher) as console:
+                stream = EventReader(console)
+                check(stream.status == 200, "bytes: the event stream opens")
+                status, state = strict_json(console, "GET", "/api/state")
+                check(status == 200 and (state or {}).get("versions", {}).get("firmware") == "\u00b5 1.0",
+                      "bytes: the state names the firmware \\xb5 as U+00B5: %r" % ((status, state),))
+                check(console.wait_for(lambda: [s for s in stream.events("state")
+                                                if s.get("versions", {}).get("firmware") == "\u00b5 1.0"], 10)
+                      is not None, "bytes: the stream starts with that state")
+                status, body = strict_json(console, "POST", "/api/settings", {"values": {"QRCodeEnabled": True}})
+                check(status == 200 and body and body.get("sent"), "bytes: QR Code enabled: %r" % ((status, body),))
+
+                def every_byte_barcode(capture):
+                    found = [b for b in (capture or {}).get("barcodes", [])
+                             if base64.b64decode(b.get("base64", ""), validate=True) == every_byte]
+                    return found and found[0]
+
+                status, host = strict_json(console, "POST", "/api/capture", {"decode": True})
+                barcode = every_byte_barcode(host)
+                check(status == 200 and barcode and barcode["length"] == 256 and barcode["text"] is None
+                      and barcode["name"] == "QR Code", "bytes: the capture's base64 is the 256 bytes, no text: %r"
+                      % ((status, barcode or host),))
+                sim.stdin.write(b"\n")
+                sim.stdin.flush()
+                triggers = console.wait_for(lambda: (strict_json(console, "GET", "/api/triggers")[1] or {})
+                                            .get("captures"), 60)
+                check(triggers and every_byte_barcode(triggers[0]), "bytes: the trigger capture is listed with them")
+                routes = [("GET", "/api/captures/latest"), ("GET", "/api/captures/%s" % (host or {}).get("id")),
+                          ("GET", "/api/settings"), ("POST", "/api/live", {"on": False}), ("POST", "/api/reconnect")]
+                for method, path, *body in routes:
+                    status, document = strict_json(console, method, path, *body)
+                    check(status == 200 and document is not None, "bytes: %s %s answers JSON: %r" %
+                          (method, path, status))
+                _, state = strict_json(console, "GET", "/api/state")
+                check((state or {}).get("versions", {}).get("firmware") == "\u00b5 1.0",
+                      "bytes: the firmware again after the reconnect")
+                check(console.wait_for(lambda: sorted(c["source"] for c in stream.events("capture")
+                                                      if every_byte_barcode(c)) == ["host", "trigger"], 30)
+                      is not None, "bytes: the stream carried both captures with the 256 bytes")
+                check(console.process.poll() is None, "bytes: velcli serve still runs")
+                stream.close()
+                check(console.stop() == 0, "bytes: serve ends with 0 on Ctrl+C: %s" % "".join(console.output)[-400:])
+        finally:
+            sim.kill()
+            sim.wait()
 
     # Beyond loopback: only with a token, checked on every request and the stream.
     r = subprocess.run([*launcher, velcli, "serve", "--simulate", "--listen", "0.0.0.0:0"], capture_output=True, text=True,

@@ -9,6 +9,7 @@
 
 #include "Exit.h"
 #include "Report.h"
+#include "Text.h"
 
 namespace sim {
 class SimulatedImager;
@@ -66,8 +67,6 @@ struct ImagerFacts {
   bool colour = false;
 };
 ImagerFacts imagerFacts();
-// "0x0000ABCD"
-std::string hex(unsigned int v);
 
 // Connects (reporting the result under "connect"); false when it failed.
 bool connectImager(Context& c);

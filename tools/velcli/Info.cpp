@@ -1,6 +1,5 @@
 // versions, connect and status: who the imager is and whether it answers.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "Cli.h"
@@ -10,12 +9,6 @@
 #include "core/LibraryState.h"
 
 namespace velcli {
-
-std::string hex(unsigned int v) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", v);
-  return text;
-}
 
 namespace {
 
@@ -62,12 +55,12 @@ int exportCount() {
 
 void reportVersions(Report& r) {
   const ImagerFacts f = imagerFacts();
-  r.put("hostVersion", "host version", f.hostVersion);
+  r.put("hostVersion", "host version", r.json() ? latin1ToUtf8(f.hostVersion) : f.hostVersion);
   r.put("exports", "exports", exportCount());
   r.put("visionProcessor", "vision processor", f.visionProcessor, hex(f.visionProcessor));
   r.put("imageSensor", "image sensor", f.imageSensor, hex(f.imageSensor));
   r.put("illuminationBoard", "illumination board", f.illuminationBoard, hex(f.illuminationBoard));
-  r.put("firmware", "firmware", r.json() ? f.firmware : "\"" + f.firmware + "\"");
+  r.put("firmware", "firmware", r.json() ? latin1ToUtf8(f.firmware) : "\"" + f.firmware + "\"");
 }
 
 const char* onOff(int v) { return v ? "on" : "off"; }

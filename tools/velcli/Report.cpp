@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Text.h"
+
 namespace velcli {
 
 Json Json::boolean(bool v) {
@@ -54,9 +56,9 @@ Json& Json::push(Json value) {
 
 namespace {
 
-void writeString(const std::string& s, std::string& out) {
+void writeString(const std::string& text, std::string& out) {
   out += '"';
-  for (const char c : s) {
+  for (const char c : utf8OrLatin1(text)) {
     const auto u = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -104,19 +106,6 @@ void Json::write(std::string& out) const {
 std::string Json::dump() const {
   std::string out;
   write(out);
-  return out;
-}
-
-std::string latin1ToUtf8(const unsigned char* data, int length) {
-  std::string out;
-  for (int i = 0; i < length; ++i) {
-    if (data[i] < 0x80) {
-      out += static_cast<char>(data[i]);
-    } else {
-      out += static_cast<char>(0xC0 | (data[i] >> 6));
-      out += static_cast<char>(0x80 | (data[i] & 0x3F));
-    }
-  }
   return out;
 }
 

@@ -10,7 +10,8 @@
 namespace velcli {
 
 // A JSON value: null, boolean, integer, string, array or object (members in the
-// order they were added).
+// order they were added). Strings are written as UTF-8: one that is not well-formed
+// UTF-8 (a firmware version, a path) has its stray bytes written as Latin-1 characters.
 class Json {
  public:
   enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -39,9 +40,7 @@ class Json {
   std::list<std::pair<std::string, Json>> members_;
 };
 
-// Bytes (barcode data) as text: Latin-1 to UTF-8, so that every byte survives in JSON.
-std::string latin1ToUtf8(const unsigned char* data, int length);
-// The same bytes for a terminal: printable ASCII, everything else as \xNN.
+// Bytes (barcode data) for a terminal: printable ASCII, everything else as \xNN.
 std::string printable(const unsigned char* data, int length);
 
 class Report {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "Text.h"
+
 namespace velcli {
 
 int reportBarcodes(Report& report, Json& target, const console::CaptureRecord& capture) {
@@ -14,8 +16,8 @@ int reportBarcodes(Report& report, Json& target, const console::CaptureRecord& c
     const int length = static_cast<int>(b.data.size());
     Json& item = list.push(Json::object());
     item["type"] = Json::number(b.type);
-    item["name"] = Json::string(b.name);
-    item["text"] = Json::string(latin1ToUtf8(data, length));
+    item["name"] = Json::string(latin1ToUtf8(b.name));
+    item["text"] = Json::string(latin1ToUtf8(b.data));
     item["length"] = Json::number(length);
     Json& points = item["corners"] = Json::array();
     for (int v : b.corners) points.push(Json::number(v));

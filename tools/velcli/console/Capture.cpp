@@ -7,6 +7,7 @@
 #include <random>
 
 #include "../Cli.h"
+#include "../Text.h"
 #include "ImgEngine.h"
 
 namespace velcli::console {
@@ -151,6 +152,10 @@ std::string base64(const std::string& bytes) {
   return out;
 }
 
+std::string jsonText(const nlohmann::json& value) {
+  return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 nlohmann::json printableText(const std::string& bytes) {
   for (unsigned char b : bytes) {
     if ((b < 0x20 && b != '\t' && b != '\r' && b != '\n') || b > 0x7E) return nullptr;
@@ -209,7 +214,7 @@ nlohmann::json captureJson(const CaptureRecord& c) {
     const Barcode& b = c.barcodes[i];
     barcodes.push_back({{"index", i},
                         {"type", b.type},
-                        {"name", b.name},
+                        {"name", latin1ToUtf8(b.name)},
                         {"text", printableText(b.data)},
                         {"base64", base64(b.data)},
                         {"length", b.data.size()},
@@ -240,7 +245,7 @@ nlohmann::json captureJson(const CaptureRecord& c) {
 nlohmann::json decodeJson(const CaptureRecord& c, size_t index) {
   const Barcode& b = c.barcodes.at(index);
   return {{"type", b.type},
-          {"typeName", b.name},
+          {"typeName", latin1ToUtf8(b.name)},
           {"text", printableText(b.data)},
           {"base64", base64(b.data)},
           {"corners", b.corners},

@@ -44,7 +44,12 @@ using CapturePtr = std::shared_ptr<const CaptureRecord>;
 // read. Call on the thread that ran the capture, before another starts.
 CaptureRecord readCapture(const std::string& source, bool decoded, bool greyRead, bool binaryRead);
 
-// Bytes as text when every byte is printable ASCII (or tab, CR, LF); otherwise null.
+// JSON text that no string can make throw: invalid UTF-8 is replaced (the strings are
+// converted before they get here; this is the last net).
+std::string jsonText(const nlohmann::json& value);
+
+// Bytes as text when every byte is printable ASCII (or tab, CR, LF); otherwise null
+// (base64 carries every barcode's bytes exactly).
 nlohmann::json printableText(const std::string& bytes);
 std::string base64(const std::string& bytes);
 // "2026-12-09T02:00:42.123Z"

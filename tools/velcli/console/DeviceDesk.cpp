@@ -2,6 +2,7 @@
 
 #include "../Cli.h"
 #include "../Progress.h"
+#include "StateJson.h"
 #include "ImgEngine.h"
 #include "platform/Messages.h"
 #include "platform/Threads.h"
@@ -223,22 +224,7 @@ void DeviceDesk::connect() {
 
 nlohmann::json DeviceDesk::readState() {
   const int status = VelGetCommunicationStatus();
-  const ImagerFacts f = imagerFacts();
-  nlohmann::json s = {{"connected", status == 1},
-                      {"port", config_.port},
-                      {"simulated", config_.imager != nullptr},
-                      {"communicationStatus", status},
-                      {"versions",
-                       {{"host", f.hostVersion},
-                        {"firmware", f.firmware},
-                        {"visionProcessor", hex(f.visionProcessor)},
-                        {"imageSensor", hex(f.imageSensor)},
-                        {"illuminationBoard", hex(f.illuminationBoard)}}},
-                      {"processor", f.processor},
-                      {"sensor", f.sensor},
-                      {"colour", f.colour},
-                      {"linkLevel", f.linkLevel},
-                      {"usbReady", nullptr}};
+  nlohmann::json s = stateJson(imagerFacts(), config_.port, config_.imager != nullptr, status);
   std::lock_guard<std::mutex> lock(mutex_);
   if (state_.contains("usbReady")) s["usbReady"] = state_["usbReady"];
   return s;

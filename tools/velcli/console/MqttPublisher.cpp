@@ -59,7 +59,7 @@ class MosquittoPublisher final : public MqttPublisher {
       static_cast<MosquittoPublisher*>(self)->logged(line);
     });
     // The will goes with the CONNECT packet, so it is set before connecting.
-    const std::string will = nlohmann::json{{"state", "offline"}}.dump();
+    const std::string will = jsonText({{"state", "offline"}});
     int rc = mosquitto_will_set(mosq_, (prefix_ + "/state").c_str(), static_cast<int>(will.size()), will.data(),
                                 kQos, true);
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_reconnect_delay_set(mosq_, kReconnectDelayS, kReconnectDelayMaxS, true);
@@ -88,12 +88,12 @@ class MosquittoPublisher final : public MqttPublisher {
     for (size_t i = 0; i < capture.barcodes.size(); ++i) {
       nlohmann::json message = decodeJson(capture, i);
       message["station"] = prefix_;
-      publish("/decode", message.dump(), false);
+      publish("/decode", jsonText(message), false);
     }
   }
 
   void publishState(const nlohmann::json& state) override {
-    const std::string payload = state.dump();
+    const std::string payload = jsonText(state);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       lastState_ = payload;
