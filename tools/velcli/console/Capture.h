@@ -28,15 +28,19 @@ struct Image {
   std::vector<uint8_t> file;  // a whole BMP or JPEG file
 };
 
-struct CaptureRecord {
+// Everything of a capture but its images: what the history keeps of older captures.
+struct CaptureSummary {
   uint64_t id = 0;
   std::string source;      // "host" or "trigger"
   int64_t timeMs = 0;      // when it ended, milliseconds since 1970 (UTC)
   std::string end;         // "done", "aborted", ...
   std::vector<Barcode> barcodes;
   int captureTime = 0, autoExposureTime = 0, processingTime = 0;
-  std::vector<Image> images;  // grey or colour first, then binary
   std::vector<uint8_t> thumbnail;  // a small grey BMP of the first image, or empty
+};
+
+struct CaptureRecord : CaptureSummary {
+  std::vector<Image> images;  // grey or colour first, then binary
 };
 using CapturePtr = std::shared_ptr<const CaptureRecord>;
 

@@ -120,6 +120,7 @@ Answer DeviceDesk::live(bool on, const CaptureOptions& options) {
 nlohmann::json DeviceDesk::state() const {
   std::lock_guard<std::mutex> lock(mutex_);
   nlohmann::json s = state_;
+  s["runId"] = runId();
   s["busy"] = capturing_;
   s["live"] = {{"on", liveOn_}, {"fps", liveFps_}};
   s["captures"] = hostCaptures_;
@@ -352,12 +353,12 @@ void DeviceDesk::keep(std::shared_ptr<CaptureRecord> capture) {
   kept_.push_back(capture);
   if (kept_.size() > kKept) kept_.pop_front();
   // Older captures keep their results and thumbnails; their images go. The records
-  // are shared with readers, so the trimmed one is a copy.
+  // are shared with readers, so the trimmed one is a new record of the summary only.
   if (kept_.size() > kKeptImages) {
     CapturePtr& old = kept_[kept_.size() - 1 - kKeptImages];
     if (!old->images.empty()) {
-      auto trimmed = std::make_shared<CaptureRecord>(*old);
-      trimmed->images.clear();
+      auto trimmed = std::make_shared<CaptureRecord>();
+      static_cast<CaptureSummary&>(*trimmed) = *old;
       old = trimmed;
     }
   }

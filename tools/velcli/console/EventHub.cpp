@@ -3,15 +3,21 @@
 namespace velcli::console {
 
 void EventHub::publish(std::string type, nlohmann::json data, CapturePtr capture) {
-  Event event;
+  Event event{0, std::move(type), std::move(data), std::move(capture)};
+  // Rendered once here, not per stream; the listeners are called in the order of seq.
+  std::lock_guard<std::mutex> listening(listenersMutex_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    event = {++seq_, std::move(type), std::move(data), std::move(capture)};
-    kept_.push_back(event);
-    if (kept_.size() > kKept) kept_.pop_front();
+    event.seq = ++seq_;
+    std::string frame = "id: " + std::to_string(event.seq) + "\nevent: " + event.type + "\ndata: " +
+                        jsonText(event.data) + "\n\n";
+    keptBytes_ += frame.size();
+    kept_.push_back({event.seq, std::move(frame)});
+    while (kept_.size() > kKept || (keptBytes_ > kKeptBytes && kept_.size() > 1)) {
+      keptBytes_ -= kept_.front().frame.size();
+      kept_.pop_front();
+    }
   }
-  changed_.notify_all();
-  std::lock_guard<std::mutex> lock(listenersMutex_);
   for (auto& [id, listener] : listeners_) listener(event);
 }
 
@@ -26,26 +32,24 @@ void EventHub::unlisten(int id) {
   listeners_.erase(id);
 }
 
-bool EventHub::waitAfter(uint64_t seq, std::vector<Event>& out, int ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return closed_ || seq_ > seq; });
-  for (const Event& e : kept_) {
-    if (e.seq > seq) out.push_back(e);
+uint64_t EventHub::framesAfter(uint64_t seq, size_t maxBytes, std::string& out) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (kept_.empty() || kept_.back().seq <= seq) return seq;
+  // The kept seqs are consecutive: the first one after seq is found by subtraction.
+  const uint64_t first = kept_.front().seq;
+  size_t at = seq < first ? 0 : static_cast<size_t>(seq - first + 1);
+  uint64_t last = seq;
+  for (; at < kept_.size(); ++at) {
+    if (!out.empty() && out.size() + kept_[at].frame.size() > maxBytes) break;
+    out += kept_[at].frame;
+    last = kept_[at].seq;
   }
-  return !closed_;
+  return last;
 }
 
 uint64_t EventHub::lastSeq() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return seq_;
-}
-
-void EventHub::close() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
-  }
-  changed_.notify_all();
 }
 
 }  // namespace velcli::console

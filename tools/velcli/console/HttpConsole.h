@@ -1,6 +1,6 @@
 // The console's HTTP side: the page, the JSON API under /api/ and the event stream,
-// with the access rules (a token beyond loopback, same-origin for changes, bounded
-// request sizes).
+// with the access rules (a token beyond loopback, exchanged by the page for a session
+// cookie; same-origin for changes; bounded request sizes), on HttpServer.
 #pragma once
 
 #include <memory>
@@ -13,6 +13,8 @@ namespace velcli::console {
 
 // localhost, 127.0.0.1 or ::1, with or without a port ("[::1]:8080").
 bool isLoopbackName(std::string host);
+// A token long enough not to be guessed, of printable ASCII; false with why otherwise.
+bool checkToken(const std::string& token, std::string& why);
 
 struct Access {
   std::string token;  // empty: none (loopback only)

@@ -49,6 +49,10 @@ int runServe(Context& c) {
     c.report.fail("no token in " + o.tokenFile);
     return kFileError;
   }
+  if (!access.token.empty() && !console::checkToken(access.token, why)) {
+    c.report.fail(why);
+    return kUsage;
+  }
   if (access.token.empty() && !console::isLoopbackName(host)) {
     c.report.fail("listening on " + host + " needs --token or --token-file");
     return kUsage;
