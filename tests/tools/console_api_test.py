@@ -161,6 +161,10 @@ with tempfile.TemporaryDirectory() as work:
             ("/api/capture", b"x" * (600 * 1024), 413, "too-large"),
             ("/api/config/file", b"[DeviceConfiguration]\n" + b"x" * (300 * 1024), 413, "too-large"),
             ("/api/sim/pull", b'{"flags": 0}', 400, "out-of-range"),
+            ("/api/sim/pull", b'{"flags": "7"}', 400, "out-of-range"),
+            ("/api/settings", b'{"values": {"Gain": 10}, "store": 1}', 400, "bad-request"),
+            ("/api/settings", b'{"values": {"ThresholdBias": 18446744073709551615}}', 400, "out-of-range"),
+            ("/api/capture", b'{"decode": 18446744073709551617}', 400, "bad-request"),
         ]
         for path, raw, want_status, want_error in bad:
             status, body, _ = console.request("POST", path, raw=raw, headers={"Content-Type": "application/json"})
@@ -177,6 +181,9 @@ with tempfile.TemporaryDirectory() as work:
         stored = {c["name"]: c["stored"] for c in body.get("changed", [])}
         check(status == 200 and body["sent"] and stored == {"MaximumNumberBarcodesToDecode": 4, "Gain": 1234,
                                                             "QRCodeEnabled": 1}, "settings stored: %r" % body)
+        status, body = console.post("/api/settings", {"values": {}, "store": "permanent"})
+        check(status == 200 and body["sent"] and body["changed"] == [] and body["store"] == "permanent",
+              "the record stored permanently with nothing changed: %r" % body)
         status, body = console.post("/api/settings", {"values": {"WindowWidth": 1000}})
         check(status == 200 and body["changed"][0]["stored"] == 992, "the library's adjustment is shown: %r" % body)
         console.post("/api/settings", {"values": {"WindowWidth": 1280}})
@@ -253,6 +260,20 @@ with tempfile.TemporaryDirectory() as work:
               "the configuration file downloads: %r" % parser.sections())
         status, body = console.post("/api/config/file", raw=ini)
         check(status == 200 and body.get("loaded") and body.get("stored"), "the file uploads back: %r" % body)
+        # A file's host part (auto-save into a folder it names) is not applied: the capture
+        # after it writes nothing there, and the answer lists what was ignored.
+        target = os.path.join(work, "from-a-browser")
+        os.mkdir(target)
+        hostile = re.sub(rb"(?ms)^\[HostConfig\].*", b"", ini).rstrip() + (
+            "\n[hostconfig]\nAutoSaveEnabled=1\nImageSourceFolder=%s\\\n" % target).encode()
+        status, body = console.post("/api/config/file", raw=hostile)
+        ignored = {i["name"]: i["value"] for i in body.get("ignored", [])}
+        check(status == 200 and ignored.get("AutoSaveEnabled") == "1" and target in ignored.get("ImageSourceFolder", ""),
+              "an uploaded file's host values are listed as ignored: %r" % body)
+        status, _ = console.post("/api/capture", {"decode": True, "grey": True})
+        status_ini, now_ini, _ = console.request("GET", "/api/config/file")
+        check(status == 200 and not os.listdir(target) and b"AutoSaveEnabled=0" in now_ini.replace(b" ", b""),
+              "no image is saved into the uploaded file's folder, auto-save stays off: %r" % os.listdir(target))
         status, body = console.post("/api/config/file", raw=b"not an ini file\x00\x01")
         check(status == 400 and body.get("error") == "bad-config", "a broken file is refused: %r" % body)
 
@@ -361,7 +382,11 @@ with tempfile.TemporaryDirectory() as work:
     r = subprocess.run([*launcher, velcli, "serve", "--simulate", "--listen", "0.0.0.0:0"], capture_output=True, text=True,
                        timeout=60, env=env)
     check(r.returncode == 2 and "--token" in r.stderr, "listening beyond loopback needs a token: %r" % r.stderr)
-    token = "s3cret-token"
+    r = subprocess.run([*launcher, velcli, "serve", "--simulate", "--listen", "0.0.0.0:0", "--token", "short-token"],
+                       capture_output=True, text=True, timeout=60, env=env)
+    check(r.returncode == 2 and "16 characters" in r.stderr, "a token shorter than 16 characters is refused: %r"
+          % r.stderr)
+    token = "s3cret-token-of-the-line"
     with Console(velcli, "--simulate", listen="0.0.0.0:0", token=token, env=env, launcher=launcher) as console:
         console.base = console.base.replace("0.0.0.0", "127.0.0.1")
         console.host = console.host.replace("0.0.0.0", "127.0.0.1")
@@ -373,6 +398,25 @@ with tempfile.TemporaryDirectory() as work:
         check(console.get("/api/state")[0] == 200, "the token as a bearer header")
         check(EventReader(console).status == 401 and EventReader(console, token).status == 200,
               "the event stream checks the token")
+        # The page opened with the token gets a session cookie for it; the cookie admits
+        # images and the stream, a cookie of another run does not; every answer carries
+        # the headers that keep the page unframed and the address out of referrers.
+        status, page, head = console.request("GET", "/?token=" + token, token=False)
+        cookie = head.get("Set-Cookie", "")
+        check(status == 200 and "HttpOnly" in cookie and "SameSite=Strict" in cookie and token not in cookie,
+              "the page sets an HttpOnly, SameSite=Strict session cookie: %r" % cookie)
+        session = {"Cookie": cookie.split(";")[0]}
+        check(console.request("GET", "/api/state", headers=session, token=False)[0] == 200 and
+              console.request("GET", "/api/state", headers={"Cookie": "vel_session=0123"}, token=False)[0] == 401,
+              "the session cookie admits, another does not")
+        check(console.request("POST", "/api/live", body={"on": False}, token=False,
+                              headers=dict(session, Origin="http://evil.example"))[0] == 403,
+              "a change by cookie from another origin is refused")
+        for path in ("/", "/api/state", "/api/nothing"):
+            _, _, h = console.request("GET", path)
+            check(h.get("Referrer-Policy") == "no-referrer" and h.get("X-Content-Type-Options") == "nosniff" and
+                  "frame-ancestors 'none'" in (h.get("Content-Security-Policy") or ""),
+                  "%s: no referrer, no sniffing, no framing" % path)
 
 print("%d failures" % len(failures))
 sys.exit(1 if failures else 0)

@@ -63,8 +63,8 @@ def request(path, body=None, token=TOKEN):
         return e.code, e.read()
 
 
-def scene_texts():
-    with open(scene) as f:
+def scene_texts(path=None):
+    with open(path or scene) as f:
         return sorted(m.group(1) for m in re.finditer(r"^\s*barcode\s+\w+\s.*?\btext\s+(.*?)\s*$", f.read(), re.M))
 
 
@@ -123,12 +123,14 @@ def set_setting(driver, name, value):
     return row
 
 
-def start(work, token):
-    """velcli serve --simulate on a free loopback port, once it answers; None if it does not."""
+def start(work, token, port=None, scene_file=None):
+    """velcli serve --simulate on a loopback port (a free one by default), once it
+    answers; None if it does not."""
     global base
-    port = free_port()
+    port = port or free_port()
     base = "http://127.0.0.1:%d" % port
-    server = subprocess.Popen([velcli, "serve", "--simulate", "--scene", scene, "--listen", "127.0.0.1:%d" % port]
+    server = subprocess.Popen([velcli, "serve", "--simulate", "--scene", scene_file or scene,
+                               "--listen", "127.0.0.1:%d" % port]
                               + (["--token", token] if token else []), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               env=dict(os.environ, VEL_HOST_SETTINGS=os.path.join(work, "host-settings")))
     servers.append(server)
@@ -178,6 +180,10 @@ with tempfile.TemporaryDirectory() as work:
         driver.get(base + "/?token=" + TOKEN)
         wait(driver, lambda d: "connected" in d.find_element(By.ID, "state").get_attribute("class").split(),
              "the page shows the imager connected")
+        # The token went for a session cookie the page's scripts cannot read, and left the address.
+        session = driver.get_cookie("vel_session") or {}
+        check("token" not in driver.current_url and session.get("httpOnly") and session.get("sameSite") == "Strict",
+              "the address holds no token (%s), the session cookie is HttpOnly and Strict" % driver.current_url)
         info = driver.find_element(By.ID, "info").text
         state = json.loads(request("/api/state")[1])
         check(state["versions"]["firmware"] in info and state["sensor"] in info, "the page shows versions and sensor")
@@ -287,10 +293,13 @@ with tempfile.TemporaryDirectory() as work:
         check(stored.text == "stored 128" and row.find_element(By.TAG_NAME, "input").get_attribute("value") == "128",
               "WindowWidth 100 is shown as the 128 stored: %r" % stored.text)
 
-        # The configuration file: the page's link downloads it (the token in its URL), and a
-        # file uploaded through the page is loaded into the imager and its settings shown.
+        # The configuration file: the page's link downloads it (with the session cookie, no
+        # token in its URL), and a file uploaded through the page is loaded into the imager
+        # and its settings shown.
         link = driver.find_element(By.ID, "config-download").get_attribute("href")
-        with urllib.request.urlopen(link, timeout=60) as r:
+        check("token" not in link, "the download link carries no token: %s" % link)
+        cookie = {"Cookie": "vel_session=" + session.get("value", "")}
+        with urllib.request.urlopen(urllib.request.Request(link, headers=cookie), timeout=60) as r:
             ini = r.read().decode()
         check(ini == request("/api/config/file")[1].decode() and re.search(r"^Gain=\d+", ini, re.M),
               "the page's link downloads the configuration file")
@@ -312,7 +321,8 @@ with tempfile.TemporaryDirectory() as work:
         # Without a token (loopback only) the server takes changes from its own page only:
         # the page's requests must pass as that.
         stop(servers.pop())
-        if start(work, None):
+        port = free_port()
+        if start(work, None, port):
             driver.get(base + "/")
             wait(driver, lambda d: "connected" in d.find_element(By.ID, "state").get_attribute("class").split(),
                  "the page without a token shows the imager connected")
@@ -322,6 +332,28 @@ with tempfile.TemporaryDirectory() as work:
             check(canvas_frame(driver) == str(latest["id"]) and not driver.find_element(By.ID, "error").text and
                   len(driver.find_elements(By.CSS_SELECTOR, "#barcodes li")) == len(latest["barcodes"]) >= 1,
                   "without a token the page captures and lists the barcodes")
+            # The console restarts on the same address with another scene: the page's
+            # stream comes back by itself, and the capture it then shows is of the new
+            # run (its ids start again at 1), not a cached image of the old one.
+            stop(servers.pop())
+            other = os.path.join(repo, "sim", "scenes", "single-qr.scene")
+            wait(driver, lambda d: "offline" in d.find_element(By.ID, "state").get_attribute("class").split(),
+                 "the page notices the console went")
+            if start(work, None, port, other):
+                wait(driver, lambda d: "offline" not in d.find_element(By.ID, "state").get_attribute("class").split(),
+                     "the page's event stream reconnects after the restart")
+                check(request("/api/capture", {"decode": True, "grey": True}, token=None)[0] == 200,
+                      "a capture after the restart")
+                new_run = json.loads(request("/api/state", token=None)[1])["runId"]
+                wait(driver, lambda d: new_run in (d.execute_script("return view.picture && view.picture.src") or ""),
+                     "the page shows the new run's capture")
+                shown = os.path.join(work, "shown.png")
+                with open(shown, "wb") as f:
+                    f.write(driver.find_element(By.CSS_SELECTOR, "#image canvas").screenshot_as_png)
+                read = subprocess.run(["zbarimg", "--quiet", "--raw", shown], capture_output=True, text=True,
+                                      timeout=120).stdout.split("\n")
+                check(set(filter(None, read)) == set(scene_texts(other)),
+                      "the image shown after the restart reads as the new scene: %r" % read)
         errors = [e["message"] for e in driver.get_log("browser") if e.get("source") == "javascript"]
         check(not errors, "no script error in the page: %s" % errors)
     except RuntimeError as e:

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -539,10 +540,17 @@ struct HttpConsole::Impl {
         int result = 0;
         if (!currentConfig(current, result))
           return errorAnswer(500, "failed", "the station's host settings could not be read");
+        // What the file would have changed: its host values that differ from the station's.
+        std::map<std::string, std::string> own;
+        for (const std::string& entry : sectionEntries(current, "HostConfig")) {
+          const size_t eq = entry.find('=');
+          own[lowered(trimmed(entry.substr(0, eq)))] = trimmed(entry.substr(eq + 1));
+        }
         nlohmann::json ignored = nlohmann::json::array();
         for (const std::string& entry : sectionEntries(body, "HostConfig")) {
           const size_t eq = entry.find('=');
-          ignored.push_back({{"name", trimmed(entry.substr(0, eq))}, {"value", trimmed(entry.substr(eq + 1))}});
+          const std::string name = trimmed(entry.substr(0, eq)), value = trimmed(entry.substr(eq + 1));
+          if (own[lowered(name)] != value) ignored.push_back({{"name", name}, {"value", value}});
         }
         TempFile file{folder.name(".ini")};
         if (!file.write(body + "\n" + sectionText(current, "HostConfig")))

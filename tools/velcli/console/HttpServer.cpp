@@ -317,6 +317,8 @@ class Session : public std::enable_shared_from_this<Session> {
     if (closed_) return;
     if (ec == http::error::header_limit || ec == http::error::buffer_overflow)
       return refuse(431, "too-large", "the request head is larger than " + std::to_string(kMaxHeaderBytes) + " bytes");
+    if (ec == http::error::body_limit)
+      return refuse(413, "too-large", "the request body is larger than " + std::to_string(kMaxBodyBytes) + " bytes");
     if (ec == http::error::end_of_stream || ec == asio::error::eof || ec == asio::error::operation_aborted ||
         ec == asio::error::connection_reset || ec == asio::error::bad_descriptor)
       return close();
