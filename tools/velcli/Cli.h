@@ -39,8 +39,14 @@ struct Options {
   int count = 0;
   int seconds = 0;
   int pulls = 0;
-  std::string mqttUrl;              // mqtt://HOST[:PORT]: publish decodes and state there
+  std::string mqttUrl;              // mqtt[s]://HOST[:PORT]: publish decodes and state there
   std::string topic = "imgengine";  // the MQTT topic prefix
+  int mqttQueue = 10000;            // decodes kept while the broker is away
+  std::string mqttCa;               // mqtts: the CA file
+  std::string mqttUser;             // the broker's user name
+  std::string mqttPasswordFile;     // its password: the first line; else VEL_MQTT_PASSWORD
+  std::string mqttPassword;         // read by main from either
+  bool mqttHasPassword = false;
   std::string command;
   std::vector<std::string> arguments;  // the words after the command
 };
@@ -74,8 +80,9 @@ void disconnectImager(Context& c);
 // With --mqtt: the publisher, started (it connects in the background); false, reported,
 // when it cannot start. Without --mqtt: true, and no publisher.
 bool startMqtt(Context& c, std::unique_ptr<console::MqttPublisher>& mqtt);
-// Stops the publisher (if any) and reports what the broker never acknowledged; answers
-// kCommunication for that when result was kOk, else result.
+// Stops the publisher (if any) and reports what the broker acknowledged, what it never
+// did and what the full queue dropped; answers kCommunication for either of the last
+// two when result was kOk, else result.
 int stopMqtt(Context& c, console::MqttPublisher* mqtt, int result);
 // The communication status after a command: kOk while the imager answers,
 // otherwise kCommunication (reported).

@@ -29,7 +29,8 @@ const std::vector<Command>& commands() {
        "(--seconds) or N captures (--count). With --simulate, --pull N pulls the simulated trigger N times "
        "(and waits for N captures); with velsim, its --pull-every or Enter on its input pulls it. With --mqtt "
        "every decode is published on PREFIX/decode and the station's state (online, offline) on PREFIX/state.",
-       "--seconds --pull --count --mqtt --topic", true, runWatch},
+       "--seconds --pull --count --mqtt --topic --mqtt-queue --mqtt-ca --mqtt-user --mqtt-password-file", true,
+       runWatch},
       {"config", "show | get NAME... | set NAME VALUE... | defaults | save FILE | load FILE",
        "The imager's configuration as the library keeps it, read from the imager at connect. show lists every "
        "setting by name and value; get shows the ones named (case ignored); set changes them in the host "
@@ -46,7 +47,8 @@ const std::vector<Command>& commands() {
        "127.0.0.1:8080; port 0 picks a free one, printed); any address beyond loopback needs --token or "
        "--token-file, which every request then carries (Authorization: Bearer TOKEN, or ?token=TOKEN). With --mqtt the decodes of "
        "host and trigger captures go to PREFIX/decode and the station's state to PREFIX/state, as with watch.",
-       "--listen --token --token-file --seconds --mqtt --topic", true, runServe},
+       "--listen --token --token-file --seconds --mqtt --topic --mqtt-queue --mqtt-ca --mqtt-user --mqtt-password-file",
+       true, runServe},
       {"convert", "IN OUT",
        "The library's conversions, chosen by IN's extension: a BMP (8 or 24 bits) compressed to the JPEG OUT, "
        "or a JPEG decompressed to the grey BMP OUT (OUT \"-\": the standard output). No imager is involved.",
@@ -88,8 +90,15 @@ const std::vector<OptionHelp>& commandOptions() {
       {"--seconds", "S", "stop watching after S seconds"},
       {"--pull", "N", "with --simulate: pull the simulated trigger N times"},
       {"--permanent", nullptr, "store the configuration permanently in the imager"},
-      {"--mqtt", "URL", "publish decodes and state to the MQTT broker mqtt://HOST[:PORT] (default port 1883)"},
+      {"--mqtt", "URL",
+       "publish decodes and state to the MQTT broker mqtt://HOST[:PORT] (default port 1883) or, over TLS, "
+       "mqtts://HOST[:PORT] (8883)"},
       {"--topic", "PREFIX", "the MQTT topic prefix (default imgengine): PREFIX/decode, PREFIX/state"},
+      {"--mqtt-queue", "N",
+       "decodes kept while the broker is away (default 10000, 1..1000000); beyond, the oldest are dropped"},
+      {"--mqtt-ca", "FILE", "mqtts: the CA certificates (PEM) the broker's is checked against (default: the system's)"},
+      {"--mqtt-user", "NAME", "the broker's user name; the password from --mqtt-password-file or VEL_MQTT_PASSWORD"},
+      {"--mqtt-password-file", "FILE", "the broker's password as the first line of FILE"},
       {"--listen", "HOST:PORT", "serve: the address to listen on (default 127.0.0.1:8080)"},
       {"--token", "TOKEN", "serve: the token every request carries (needed beyond loopback)"},
       {"--token-file", "FILE", "serve: the token as the first line of FILE"},

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -49,9 +50,20 @@ void disconnectImager(Context& c) {
 }
 
 bool startMqtt(Context& c, std::unique_ptr<console::MqttPublisher>& mqtt) {
-  if (c.options.mqttUrl.empty()) return true;
+  const Options& o = c.options;
+  if (o.mqttUrl.empty()) return true;
+  console::MqttSettings settings;
+  settings.url = o.mqttUrl;
+  settings.topicPrefix = o.topic;
+  settings.caFile = o.mqttCa;
+  settings.user = o.mqttUser;
+  settings.password = o.mqttPassword;
+  settings.hasPassword = o.mqttHasPassword;
+  settings.queueLimit = o.mqttQueue;
+  // The connection's troubles as they happen (also with --json: the standard error).
+  settings.notice = [](const std::string& line) { std::fprintf(stderr, "velcli: %s\n", line.c_str()); };
   std::string error;
-  mqtt = console::MqttPublisher::start(c.options.mqttUrl, c.options.topic, error);
+  mqtt = console::MqttPublisher::start(settings, error);
   if (!mqtt) c.report.fail(error);
   return mqtt != nullptr;
 }
@@ -59,10 +71,23 @@ bool startMqtt(Context& c, std::unique_ptr<console::MqttPublisher>& mqtt) {
 int stopMqtt(Context& c, console::MqttPublisher* mqtt, int result) {
   if (!mqtt) return result;
   mqtt->stop();
-  const int lost = mqtt->undelivered();
+  const int lost = mqtt->undelivered(), dropped = mqtt->dropped();
+  c.report.put("mqttDelivered", "MQTT delivered", mqtt->delivered());
   c.report.put("mqttUndelivered", "MQTT undelivered", lost);
-  if (lost == 0 || result != kOk) return result;
-  c.report.fail(std::to_string(lost) + " MQTT messages were not acknowledged by the broker " + c.options.mqttUrl);
+  c.report.put("mqttDropped", "MQTT dropped", dropped, std::to_string(dropped) + (dropped ? " (the queue was full)" : ""));
+  if ((lost == 0 && dropped == 0) || result != kOk) return result;
+  // A decode dropped from the full queue is as lost as one never acknowledged.
+  auto messages = [](int n) { return std::to_string(n) + (n == 1 ? " MQTT message was" : " MQTT messages were"); };
+  std::string why;
+  if (dropped > 0)
+    why = messages(dropped) + " dropped, the oldest first, while the broker " + c.options.mqttUrl +
+          " was away (--mqtt-queue " + std::to_string(c.options.mqttQueue) + " was full)";
+  if (lost > 0) {
+    const std::string last = mqtt->lastError();
+    why += (why.empty() ? "" : "; ") + messages(lost) + " not acknowledged by the broker " + c.options.mqttUrl +
+           (last.empty() ? "" : " (" + last + ")");
+  }
+  c.report.fail(why);
   return kCommunication;
 }
 

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -24,7 +25,7 @@ constexpr int kSimulatedTimeoutMs = 30000;
 std::string parse(int argc, char** argv, Options& o) {
   const Command* command = nullptr;
   std::vector<std::string> given;  // the command options met, checked once the command is known
-  bool topicGiven = false;
+  std::vector<std::string> mqttGiven;  // the options that need --mqtt
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     auto value = [&](std::string& out) {
@@ -75,11 +76,23 @@ std::string parse(int argc, char** argv, Options& o) {
       console::MqttUrl url;
       std::string why;
       if (!console::parseMqttUrl(o.mqttUrl, url, why)) return why;
+    } else if (a == "--mqtt-queue") {
+      ok = number(o.mqttQueue, 1, console::kMqttQueueMax);
+      mqttGiven.push_back(a);
+    } else if (a == "--mqtt-ca") {
+      ok = value(o.mqttCa) && !o.mqttCa.empty();
+      mqttGiven.push_back(a);
+    } else if (a == "--mqtt-user") {
+      ok = value(o.mqttUser) && !o.mqttUser.empty();
+      mqttGiven.push_back(a);
+    } else if (a == "--mqtt-password-file") {
+      ok = value(o.mqttPasswordFile) && !o.mqttPasswordFile.empty();
+      mqttGiven.push_back(a);
     } else if (a == "--topic") {
       if (!value(o.topic)) return a + " needs a value";
       std::string why;
       if (!console::checkTopicPrefix(o.topic, why)) return why;
-      topicGiven = true;
+      mqttGiven.push_back(a);
     } else if (a == "--out") {
       ok = value(o.outDir);
     } else if (a == "--save") {
@@ -106,7 +119,16 @@ std::string parse(int argc, char** argv, Options& o) {
       return o.command.empty() ? name + " belongs to a command" : o.command + " takes no " + name;
   }
   if (o.scene.size() && !o.simulate) return "--scene needs --simulate";
-  if (topicGiven && o.mqttUrl.empty()) return "--topic needs --mqtt";
+  if (!mqttGiven.empty() && o.mqttUrl.empty()) return mqttGiven.front() + " needs --mqtt";
+  if (!o.mqttUrl.empty()) {
+    console::MqttUrl url;
+    std::string why;
+    console::parseMqttUrl(o.mqttUrl, url, why);
+    if (!o.mqttCa.empty() && !url.tls) return "--mqtt-ca needs an mqtts:// broker";
+    if (url.tls && !console::mqttTlsAvailable())
+      return "mqtts:// needs TLS, which this build's MQTT client lacks (scripts/setup builds the Windows one without)";
+  }
+  if (!o.mqttPasswordFile.empty() && o.mqttUser.empty()) return "--mqtt-password-file needs --mqtt-user";
   if (o.simulate && !o.timeoutGiven) o.timeoutMs = kSimulatedTimeoutMs;
   return "";
 }
@@ -125,6 +147,23 @@ int main(int argc, char** argv) {
   if (o.help) {
     o.command.empty() ? printHelp() : printCommandHelp(*command);
     return kOk;
+  }
+  // The broker's password: the first line of --mqtt-password-file, else the
+  // environment (never the command line, which other users of the machine can see).
+  if (!o.mqttPasswordFile.empty()) {
+    std::ifstream in(o.mqttPasswordFile, std::ios::binary);
+    std::string line;
+    const bool read = in && std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!read || line.empty()) {
+      report.fail("no password in " + o.mqttPasswordFile);
+      return report.finish(kFileError);
+    }
+    o.mqttPassword = line;
+    o.mqttHasPassword = true;
+  } else if (const char* password = std::getenv("VEL_MQTT_PASSWORD"); password && !o.mqttUser.empty()) {
+    o.mqttPassword = password;
+    o.mqttHasPassword = true;
   }
   std::signal(SIGINT, [](int) { g_interrupted = true; });
   std::signal(SIGTERM, [](int) { g_interrupted = true; });
