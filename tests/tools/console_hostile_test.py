@@ -242,7 +242,7 @@ def event_streams(console, port):
     started = time.monotonic()
     counts_before = [r.captures() for r in readers]
     freed = None
-    while time.monotonic() - started < STALLED_STREAM + 45 and freed is None:
+    while time.monotonic() - started < STALLED_STREAM + 90 and freed is None:
         probe = Reader(stream(port, "127.0.0.10"))
         probe.start()
         probe.join(5)

@@ -246,15 +246,7 @@ class Session : public std::enable_shared_from_this<Session> {
     ++server_.perAddress[peer_];
   }
 
-  ~Session() {
-    if (streaming_) {
-      server_.streams.erase(this);
-      --server_.streamCount;
-    }
-    --server_.connections;
-    auto it = server_.perAddress.find(peer_);
-    if (it != server_.perAddress.end() && --it->second <= 0) server_.perAddress.erase(it);
-  }
+  ~Session() { release(); }
 
   void start() { readHead(kHeadDeadline); }
 
@@ -283,7 +275,22 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void disarm() { deadline_.cancel(); }
 
+  // The connection stops counting against the limits when it is closed, not when its
+  // last handler has run: a cancelled write to a stalled client may complete late.
+  void release() {
+    if (released_) return;
+    released_ = true;
+    if (streaming_) {
+      server_.streams.erase(this);
+      --server_.streamCount;
+    }
+    --server_.connections;
+    auto it = server_.perAddress.find(peer_);
+    if (it != server_.perAddress.end() && --it->second <= 0) server_.perAddress.erase(it);
+  }
+
   void close() {
+    release();
     if (closed_) return;
     closed_ = true;
     error_code ignored;
@@ -528,7 +535,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::optional<http::request_parser<http::string_body>> parser_;
   HttpRequest request_;
   bool keepConnection_ = true;
-  bool closed_ = false;
+  bool closed_ = false, released_ = false;
   bool streaming_ = false, writing_ = false;
   uint64_t cursor_ = 0;
   char scratch_[4096];
