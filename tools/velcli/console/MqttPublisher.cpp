@@ -17,6 +17,7 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #else
+#include <sys/select.h>
 #include <sys/socket.h>
 #endif
 
@@ -34,15 +35,14 @@ using std::chrono::milliseconds;
 // The keepalive the broker is told (seconds). A station whose link dies without the
 // connection being closed (power, cable) shows as offline after one and a half times
 // this; a process that dies has its connection closed by the system and shows at once.
-// libmosquitto accepts nothing below 5 s; it also ends an attempt whose CONNACK does
-// not come within this time.
+// libmosquitto accepts nothing below 5 s.
 constexpr int kKeepaliveSeconds = 5;
 // The delay before the next attempt: from 1 s, doubled after each failed one, at most
 // 10 s; back to 1 s once a connection was made.
 constexpr milliseconds kRetryFirst{1000}, kRetryMax{10000};
-// An attempt that got no CONNACK within this time is given up (a backstop to the
-// keepalive check above).
-constexpr milliseconds kConnectTimeout{10000};
+// An attempt that got no CONNACK within this time is given up, also while the TCP
+// connection is not made yet.
+constexpr milliseconds kConnectTimeout{kKeepaliveSeconds * 1000};
 // While stop() drains the queue, a broker that is away is tried this often.
 constexpr milliseconds kDrainRetry{500};
 // stop() gives up once nothing was acknowledged (and no connection made) for this
@@ -88,21 +88,34 @@ std::string networkReason(int err) {
   }
 }
 
-// The error of a socket whose connection is being made; 0 while none. Windows tells a
-// refused connection only in select's exception set, which libmosquitto does not watch,
-// so without this an attempt there ends only when the keepalive check gives it up.
-int pendingSocketError(int sock) {
-  if (sock == -1) return 0;
-  int error = 0;
+// Whether the TCP connection of a socket is made yet: waits (at most ms) for it to be
+// writable or in error, then answers 1 (made), 0 (not yet) or -1 with the system's
+// error in err. Windows tells a refused connection only in select's exception set,
+// which libmosquitto's loop does not watch.
+int tcpConnected(int sock, int ms, int& err) {
+  if (sock == -1) return 1;  // no socket: the client's loop tells why
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_ZERO(&failed);
 #ifdef _WIN32
-  int length = sizeof error;
-  if (getsockopt(static_cast<SOCKET>(sock), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
-    return 0;
+  const SOCKET s = static_cast<SOCKET>(sock);
 #else
-  socklen_t length = sizeof error;
-  if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return 0;
+  const int s = sock;
+  if (s >= FD_SETSIZE) return 1;
 #endif
-  return error;
+  FD_SET(s, &writable);
+  FD_SET(s, &failed);
+  timeval wait{0, ms * 1000};
+  if (select(sock + 1, nullptr, &writable, &failed, &wait) <= 0) return 0;
+  err = 0;
+#ifdef _WIN32
+  int length = sizeof err;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &length) != 0) err = WSAGetLastError();
+#else
+  socklen_t length = sizeof err;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &length) != 0) err = errno;
+#endif
+  return err == 0 ? 1 : -1;
 }
 
 // A decode kept until the broker acknowledges it; seq keeps the publishing order
@@ -271,11 +284,24 @@ class MosquittoPublisher final : public MqttPublisher {
       rc = mosquitto_connect_async(m, url_.host.c_str(), url_.port, kKeepaliveSeconds);
       err = errno;
       const auto started = Clock::now();
+      bool tcpMade = false;
       while (rc == MOSQ_ERR_SUCCESS) {
-        errno = 0;
-        rc = mosquitto_loop(m, kLoopMs, 1);
-        err = errno;
-        if (rc != MOSQ_ERR_SUCCESS) break;
+        if (!tcpMade) {
+          // Until the TCP connection is made the publisher waits for it itself: a
+          // refusal is then told as such on every system.
+          const int made = tcpConnected(mosquitto_socket(m), kLoopMs, err);
+          if (made < 0) {
+            rc = MOSQ_ERR_ERRNO;
+            break;
+          }
+          tcpMade = made > 0;
+        }
+        if (tcpMade) {
+          errno = 0;
+          rc = mosquitto_loop(m, kLoopMs, 1);
+          err = errno;
+          if (rc != MOSQ_ERR_SUCCESS) break;
+        }
         bool up, end;
         {
           std::lock_guard<std::mutex> lock(mutex_);
@@ -285,10 +311,6 @@ class MosquittoPublisher final : public MqttPublisher {
         if (end) {
           if (up) disconnect(m);
           outcome.quit = true;
-          break;
-        }
-        if (!up && (err = pendingSocketError(mosquitto_socket(m))) != 0) {
-          rc = MOSQ_ERR_ERRNO;
           break;
         }
         if (!up && Clock::now() - started > kConnectTimeout) {
@@ -387,7 +409,10 @@ class MosquittoPublisher final : public MqttPublisher {
       case MOSQ_ERR_KEEPALIVE:
         return sessionUp_ ? "the broker stopped answering" : "no answer to the connection request (timed out)";
       case MOSQ_ERR_CONN_LOST:
-        return sessionUp_ ? "the broker closed the connection" : "the broker closed the connection before answering";
+        if (sessionUp_) return "the broker closed the connection";
+        // Windows answers the CONNECT written at once to a refused connection with a reset.
+        return networkReason(err) == "connection reset" ? "connection refused"
+                                                         : "the broker closed the connection before answering";
       case MOSQ_ERR_NO_CONN:
         return sessionUp_ ? "the connection was closed" : "the connection was closed before the broker answered";
       default: return mosquitto_strerror(rc);
