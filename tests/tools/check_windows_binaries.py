@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_image import PeImage, RT_DIALOG, RT_GROUP_ICON, RT_STRING  # noqa: E402
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll",
-               "ole32.dll", "oleaut32.dll", "ws2_32.dll", "comctl32.dll", "comdlg32.dll", "setupapi.dll",
+               "ole32.dll", "oleaut32.dll", "ws2_32.dll", "mswsock.dll", "comctl32.dll", "comdlg32.dll", "setupapi.dll",
                "hid.dll", "version.dll"}
 SSI_ORDINALS = {2, 3, 7, 9, 15, 21, 27}
 
