@@ -125,7 +125,7 @@ void printOptions(const std::vector<OptionHelp>& options, const Command* only) {
   for (const OptionHelp& o : options) {
     if (only && !takesOption(*only, o.name)) continue;
     const std::string head = std::string(o.name) + (o.value ? std::string(" ") + o.value : "");
-    std::printf("  %-18s%s\n", head.c_str(), o.help);
+    std::printf("  %-18s%s%s\n", head.c_str(), head.size() >= 18 ? "  " : "", o.help);
   }
 }
 
