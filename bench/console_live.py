@@ -6,10 +6,7 @@ captures them, and as a client sees them when it also fetches every frame's imag
   bench/console_live.py [--build DIR] [--seconds S]
 """
 import argparse
-import json
 import os
-import re
-import subprocess
 import sys
 import threading
 import time
@@ -17,7 +14,7 @@ import urllib.request
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "tests", "tools"))
-from console_server import Console  # noqa: E402
+from console_server import Console, start_velsim  # noqa: E402
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--build", default=os.path.join(here, "..", "build", "native-release"))
@@ -27,20 +24,8 @@ velcli = os.path.join(args.build, "bin", "velcli")
 velsim = os.path.join(args.build, "bin", "velsim")
 
 
-def start_velsim(*options):
-    process = subprocess.Popen([velsim, "--tcp-port", "0", *options], stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        m = re.search(r"rfc2217://\S+", process.stdout.readline())
-        if m:
-            return process, m.group(0)
-    process.kill()
-    raise RuntimeError("velsim did not start")
-
-
 def measure(title, sim_options, live):
-    sim, url = start_velsim(*sim_options)
+    sim, url = start_velsim(velsim, *sim_options)
     env = dict(os.environ, VEL_SERIAL_PORT_7=url)
     try:
         with Console(velcli, "--port", "7", "--timeout", "30000", env=env) as console:

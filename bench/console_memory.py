@@ -8,13 +8,12 @@ so after the first few dozen captures the figure must stay flat.
 import argparse
 import os
 import re
-import subprocess
 import sys
 import time
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "tests", "tools"))
-from console_server import Console  # noqa: E402
+from console_server import Console, start_velsim  # noqa: E402
 
 parser = argparse.ArgumentParser()
 parser.add_argument("--build", default=os.path.join(here, "..", "build", "native-release"))
@@ -30,15 +29,7 @@ def resident_mb(pid):
         return int(re.search(r"VmRSS:\s+(\d+) kB", f.read()).group(1)) / 1024
 
 
-sim = subprocess.Popen([velsim, "--tcp-port", "0", "--sensor", "7FA29650", "--scene", scene],
-                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-url = None
-deadline = time.monotonic() + 30
-while url is None and time.monotonic() < deadline:
-    m = re.search(r"rfc2217://\S+", sim.stdout.readline())
-    url = m.group(0) if m else None
-if url is None:
-    sys.exit("velsim did not start")
+sim, url = start_velsim(velsim, "--sensor", "7FA29650", "--scene", scene)
 try:
     env = dict(os.environ, VEL_SERIAL_PORT_7=url)
     with Console(velcli, "--port", "7", "--timeout", "30000", env=env) as console:

@@ -90,5 +90,18 @@ class Console:
         return None
 
 
+def start_velsim(velsim, *options, seconds=30):
+    """velsim on a free TCP port: (process, its rfc2217:// URL)."""
+    process = subprocess.Popen([velsim, "--tcp-port", "0", *options], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        m = re.search(r"rfc2217://\S+", process.stdout.readline())
+        if m:
+            return process, m.group(0)
+    process.kill()
+    raise RuntimeError("velsim did not start")
+
+
 def scene_path(source_root, name="shelf.scene"):
     return os.path.join(source_root, "sim", "scenes", name)
