@@ -7,6 +7,7 @@
 #include "connection/DeviceConnection.h"
 #include "core/LibraryState.h"
 #include "operations/OperationResponse.h"
+#include "api/TracedCall.h"
 
 namespace {
 
@@ -41,22 +42,29 @@ void VEL_API VelCaptureImage(int decode, int binary, int grey, int compressed) {
     state.lastCaptureFlags = flags;
     connection.capture(flags, host);
   });
+  vel::api::tracedVoid(__func__, decode, binary, grey, compressed);
 }
 
 void VEL_API VelCaptureGreyImage(void) {
   hostRequest([](vel::DeviceConnection& connection, vel::HostOperation& host) { connection.captureGrey(host); });
+  vel::api::tracedVoid(__func__);
 }
 
 void VEL_API VelGetPreviousBinaryImage(void) {
-  if (vel::library().processorType != vel::kProcessorSa1110) return;
+  if (vel::library().processorType != vel::kProcessorSa1110) {
+    vel::api::tracedVoid(__func__);
+    return;
+  }
   hostRequest(
       [](vel::DeviceConnection& connection, vel::HostOperation& host) { connection.previousBinaryImage(host); });
+  vel::api::tracedVoid(__func__);
 }
 
 void VEL_API VelGetPreviousGreyImage(void) {
   hostRequest([](vel::DeviceConnection& connection, vel::HostOperation& host) {
     connection.previousGreyImage(host, false, false);
   });
+  vel::api::tracedVoid(__func__);
 }
 
 void VEL_API VelGetPreviousGreyImageEx(void) {
@@ -64,6 +72,7 @@ void VEL_API VelGetPreviousGreyImageEx(void) {
   hostRequest([compressed](vel::DeviceConnection& connection, vel::HostOperation& host) {
     connection.previousGreyImage(host, true, compressed);
   });
+  vel::api::tracedVoid(__func__);
 }
 
 // The imager gives the five values their meaning; they travel unchanged.
@@ -73,6 +82,7 @@ void VEL_API VelGetWindowedPreviousGreyImage(int w1, int w2, int w3, int w4, int
   hostRequest([&](vel::DeviceConnection& connection, vel::HostOperation& host) {
     connection.windowedPreviousGreyImage(static_cast<uint8_t>(b), window, host);
   });
+  vel::api::tracedVoid(__func__, w1, w2, w3, w4, b);
 }
 
 }  // extern "C"

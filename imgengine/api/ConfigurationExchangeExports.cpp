@@ -6,6 +6,7 @@
 #include "ImgEngine.h"
 #include "core/CommandCall.h"
 #include "config/DeviceConfiguration.h"
+#include "api/TracedCall.h"
 
 using vel::DeviceConfiguration;
 
@@ -25,16 +26,16 @@ int store(bool permanent) {
 extern "C" {
 
 int VEL_API VelGetDeviceConfiguration(void) {
-  return vel::runCommand(0, [](vel::DeviceConnection& c) {
+  return vel::api::traced(__func__, vel::runCommand(0, [](vel::DeviceConnection& c) {
     DeviceConfiguration record = recordCopy();
     c.getConfiguration(record);
     vel::ScopedLock hold(vel::configurationLock());
     vel::deviceConfiguration() = record;
     return 1;
-  });
+  }));
 }
 
-int VEL_API VelSetTemporaryDeviceConfiguration(void) { return store(false); }
-int VEL_API VelSetPermanentDeviceConfiguration(void) { return store(true); }
+int VEL_API VelSetTemporaryDeviceConfiguration(void) { return vel::api::traced(__func__, store(false)); }
+int VEL_API VelSetPermanentDeviceConfiguration(void) { return vel::api::traced(__func__, store(true)); }
 
 }  // extern "C"

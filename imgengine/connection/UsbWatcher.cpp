@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/trace/Recorder.h"
 #include "transport/DeviceSeam.h"
 #include "transport/UsbTransport.h"
 
@@ -17,8 +18,10 @@ bool usbDevicePresent() {
 namespace {
 void notify(UsbWatchTargets& targets, intptr_t status) {
   // Targets are read at the moment of posting; a failed post (window gone) is ignored.
-  if (platform::Window w = targets.window.load()) platform::postWindowMessage(w, kWmUsbReadyStatus, 0, status);
-  if (uint32_t t = targets.thread.load()) platform::postThreadMessage(t, kWmUsbReadyStatus, 0, status);
+  bool posted = false;
+  if (platform::Window w = targets.window.load()) posted |= platform::postWindowMessage(w, kWmUsbReadyStatus, 0, status);
+  if (uint32_t t = targets.thread.load()) posted |= platform::postThreadMessage(t, kWmUsbReadyStatus, 0, status);
+  if (posted && trace::on()) trace::notification("WM_USB_READY_STATUS 0," + std::to_string(status));
 }
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "core/LibraryState.h"
 #include "base/Crc16.h"
 #include "base/WorkerThread.h"
+#include "base/trace/Recorder.h"
 #include "config/ConfigurationFile.h"
 #include "image/TimestampRecord.h"
 #include "operations/ResultStore.h"
@@ -34,6 +35,10 @@ struct WorkerSlot {
   ~WorkerSlot() { WorkerThread::freeSlot(); }
 } g_workerSlot;
 
+// The field trace recorder: its writer thread needs the worker slot, and the
+// connections the state closes at unload record their close into it first.
+trace::Recorders g_traceRecorders;
+
 // The devices the transports and the USB watcher reach when no simulator is installed.
 devices::PlatformProvider g_platformProvider;
 
@@ -56,5 +61,6 @@ Mutex& configfile::fileLock() { return g_configurationFileLock; }
 TimestampStore& timestampStore() { return g_timestamp; }
 SharedResults& sharedResults() { return g_sharedResults; }
 devices::PlatformProvider& devices::defaultProvider() { return g_platformProvider; }
+trace::Recorders& trace::recorders() { return g_traceRecorders; }
 
 }  // namespace vel

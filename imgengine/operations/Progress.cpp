@@ -1,5 +1,9 @@
 #include "operations/Progress.h"
 
+#include <string>
+
+#include "base/trace/Recorder.h"
+
 namespace vel {
 
 void ProgressTargets::postProgress(int percent, int event) {
@@ -12,8 +16,13 @@ void ProgressTargets::postConfigurationChanged(int reason) {
 }
 
 void ProgressTargets::post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  if (platform::Window window = window_.load()) platform::postWindowMessage(window, message, wParam, lParam);
-  if (uint32_t thread = thread_.load()) platform::postThreadMessage(thread, message, wParam, lParam);
+  bool posted = false;
+  if (platform::Window window = window_.load()) posted |= platform::postWindowMessage(window, message, wParam, lParam);
+  if (uint32_t thread = thread_.load()) posted |= platform::postThreadMessage(thread, message, wParam, lParam);
+  if (posted && trace::on()) {
+    const char* name = message == kWmOperationProgress ? "WM_OPERATION_PROGRESS" : "WM_CONFIGURATION_CHANGED";
+    trace::notification(std::string(name) + " " + std::to_string(wParam) + "," + std::to_string(lParam));
+  }
 }
 
 }  // namespace vel

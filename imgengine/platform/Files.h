@@ -20,6 +20,10 @@ struct PlainFile;
 // fails when the file exists, kReplace creates it or empties an existing one.
 // Null when it cannot be created.
 PlainFile* fileCreate(const char* path, CreateMode mode);
+// Creates path new only, for the owner alone (mode 0600; on Windows a protected
+// list granting the owner and the system), others allowed to read it while it is
+// open. Null when it exists or cannot be created.
+PlainFile* fileCreatePrivate(const char* path);
 // Writes length bytes; answers the number written (fewer on a full disk).
 size_t fileWrite(PlainFile* file, const void* data, size_t length);
 // False when the system reports a failure of the close (data not written).

@@ -13,5 +13,7 @@ inline uint32_t waitMs(int timeoutMs) { return timeoutMs < 0 ? kInfinite : stati
 
 uint32_t tickCount();  // milliseconds since an arbitrary start, wrapping at 2^32
 void sleepMs(uint32_t ms);
+// Wall-clock time in microseconds since 1970-01-01 UTC (the timestamps of field traces).
+uint64_t wallClockMicroseconds();
 
 }  // namespace vel::platform

@@ -6,6 +6,7 @@
 #include "platform/Environment.h"
 #include "platform/HostSettings.h"
 #include "transport/NetworkSerialLine.h"
+#include "transport/TracedDevices.h"
 
 namespace vel {
 
@@ -125,8 +126,21 @@ PortTarget portTarget(int portNumber) {
 
 std::unique_ptr<devices::SerialLine> openPortLine(int portNumber) {
   const PortTarget target = portTarget(portNumber);
-  if (target.kind == PortTarget::Kind::kNetwork) return NetworkSerialLine::open(target.host, target.port);
-  if (target.kind == PortTarget::Kind::kDevice) return devices::provider().openSerial(target.device.c_str());
+  const std::string com = "COM" + std::to_string(portNumber);
+  if (target.kind == PortTarget::Kind::kNetwork) {
+    const std::string address =
+        (target.host.find(':') != std::string::npos ? "[" + target.host + "]" : target.host) + ":" +
+        std::to_string(target.port);
+    return devices::traced(NetworkSerialLine::open(target.host, target.port), "rfc2217 " + address,
+                           "network serial port (RFC 2217) " + address + " as " + com);
+  }
+  if (target.kind == PortTarget::Kind::kDevice) {
+    // "serial COM3" for the device namespace form of a COM port, else the name as given.
+    std::string shown = target.device;
+    if (shown.rfind("\\\\.\\", 0) == 0) shown = shown.substr(4);
+    return devices::traced(devices::provider().openSerial(target.device.c_str()), "serial " + shown,
+                           "serial line " + target.device + " as " + com);
+  }
   return nullptr;
 }
 

@@ -1,5 +1,7 @@
 #include "transport/UsbTransport.h"
 
+#include "transport/TracedDevices.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -14,7 +16,8 @@ UsbStreamBase::UsbStreamBase(const char* baseName, uint32_t writePiece, std::vec
       controlInput_(std::move(controlInput)),
       recoveredPauseMs_(recoveredPauseMs) {
   for (int i = 0; i < kUsbDeviceNumbers; ++i) {
-    dev_ = devices::provider().openDevice(deviceName(baseName, i).c_str());
+    const std::string name = deviceName(baseName, i);
+    dev_ = devices::traced(devices::provider().openDevice(name.c_str()), "usb " + name, "USB driver device " + name);
     if (dev_) {
       attach(dev_.get());
       number_ = i;

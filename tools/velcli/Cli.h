@@ -30,6 +30,7 @@ struct Options {
   bool timeoutGiven = false;
   bool json = false;
   bool help = false;
+  std::string tracePath;  // --trace: VEL_TRACE for this process, set before connecting
   // Command options.
   bool decode = false, grey = false, binary = false, compressed = false, timestamp = false;
   bool permanent = false;

@@ -71,6 +71,7 @@ const std::vector<OptionHelp>& globalOptions() {
       {"--scene", "FILE", "with --simulate: the scene it photographs (default sim/scenes/shelf.scene)"},
       {"--timeout", "MS", "the channel timeout (default 3000 ms, with --simulate 30000 ms)"},
       {"--json", nullptr, "one JSON document on the standard output instead of lines (progress: standard error)"},
+      {"--trace", "PATH", "record a field trace (pcapng) of the conversation to PATH, as VEL_TRACE does"},
       {"--help", nullptr, "this help, or a command's: velcli COMMAND --help"},
   };
   return table;
@@ -156,7 +157,7 @@ void printExitCodes() {
 
 void printHelp() {
   std::printf(
-      "usage: velcli [--port N | --simulate [--scene FILE]] [--timeout MS] [--json] COMMAND [ARGUMENTS]\n\n"
+      "usage: velcli [--port N | --simulate [--scene FILE]] [--timeout MS] [--json] [--trace PATH] COMMAND [ARGUMENTS]\n\n"
       "Commands (velcli COMMAND --help for one):\n");
   for (const Command& c : commands()) {
     const std::string head = std::string(c.name) + (*c.synopsis ? std::string(" ") + c.synopsis : "");

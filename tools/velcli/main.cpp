@@ -48,6 +48,8 @@ std::string parse(int argc, char** argv, Options& o) {
       o.simulate = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--trace") {
+      ok = value(o.tracePath) && !o.tracePath.empty();
     } else if (a == "--scene") {
       ok = value(o.scene);
     } else if (a == "--timeout") {
@@ -164,6 +166,14 @@ int main(int argc, char** argv) {
   } else if (const char* password = std::getenv("VEL_MQTT_PASSWORD"); password && !o.mqttUser.empty()) {
     o.mqttPassword = password;
     o.mqttHasPassword = true;
+  }
+  // The library reads VEL_TRACE when it opens the imager's line.
+  if (!o.tracePath.empty()) {
+#ifdef _WIN32
+    _putenv_s("VEL_TRACE", o.tracePath.c_str());
+#else
+    setenv("VEL_TRACE", o.tracePath.c_str(), 1);
+#endif
   }
   std::signal(SIGINT, [](int) { g_interrupted = true; });
   std::signal(SIGTERM, [](int) { g_interrupted = true; });

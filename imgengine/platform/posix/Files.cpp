@@ -50,6 +50,15 @@ PlainFile* fileCreate(const char* path, CreateMode mode) {
   return new PlainFile{fd};
 }
 
+PlainFile* fileCreatePrivate(const char* path) {
+  if (!path || !*path) return nullptr;
+  const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  // The mode above is masked by the umask, which can only take bits away.
+  ::fchmod(fd, 0600);
+  return new PlainFile{fd};
+}
+
 size_t fileWrite(PlainFile* file, const void* data, size_t length) {
   size_t written = 0;
   if (file) writeAll(file->fd, static_cast<const uint8_t*>(data), length, &written);

@@ -19,4 +19,10 @@ void sleepMs(uint32_t ms) {
   }
 }
 
+uint64_t wallClockMicroseconds() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
 }  // namespace vel::platform

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 namespace vel::platform {
 
 const char kPathSeparator = '\\';
@@ -35,6 +37,19 @@ PlainFile* fileCreate(const char* path, CreateMode mode) {
   if (!path || !*path) return nullptr;
   HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, mode == CreateMode::kNewOnly ? CREATE_NEW : CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<PlainFile*>(h);
+}
+
+PlainFile* fileCreatePrivate(const char* path) {
+  if (!path || !*path) return nullptr;
+  // Protected (no inherited entries): full access for the owner and the system only.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                            &descriptor, nullptr))
+    return nullptr;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  LocalFree(descriptor);
   return h == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<PlainFile*>(h);
 }
 
