@@ -5,16 +5,20 @@
 // BGR->HSV->BGR on the same mosaic; and the run-length binary decode.
 #include <benchmark/benchmark.h>
 
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <string>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "ImgEngine.h"
+#include "base/trace/Recorder.h"
 #include "MemoryStream.h"
 #include "SimulatedImager.h"
 #include "TexturedPixels.h"
@@ -63,7 +67,7 @@ void addWireRatio(benchmark::State& state, Clock::duration elapsed) {
 // ends, the simulated imager included. The argument is the imager's block size
 // (bytes between acknowledgements): 4,096 as the imager has it, and larger to
 // show what the acknowledgement round trips cost.
-void BM_GreyCaptureOverDirectLink(benchmark::State& state) {
+void greyCaptureOverDirectLink(benchmark::State& state) {
   sim::ImagerIdentity identity;
   identity.blockSize = static_cast<int32_t>(state.range(0));
   sim::SimulatedImager imager(kUsbPort, identity);
@@ -89,7 +93,32 @@ void BM_GreyCaptureOverDirectLink(benchmark::State& state) {
   state.counters["process_cpu_ms"] = cpu * 1e3 / double(state.iterations());
   state.SetBytesProcessed(int64_t(state.iterations()) * kPixels);
 }
+
+void BM_GreyCaptureOverDirectLink(benchmark::State& state) { greyCaptureOverDirectLink(state); }
 BENCHMARK(BM_GreyCaptureOverDirectLink)->Arg(4096)->Arg(65536)->ArgName("block")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same with a field trace recorded (VEL_TRACE): the recording's share of the
+// CPU, the trace's size per capture and the blocks the full queue dropped.
+void BM_GreyCaptureOverDirectLinkTraced(benchmark::State& state) {
+  const std::string path = "/tmp/image_bench_trace_" + std::to_string(getpid()) + ".pcapng";
+  std::remove(path.c_str());
+  std::remove((path + ".1").c_str());
+  setenv("VEL_TRACE", path.c_str(), 1);
+  setenv("VEL_TRACE_MAX_MB", "4096", 1);
+  greyCaptureOverDirectLink(state);
+  const auto recorder = vel::trace::current();
+  const double dropped = recorder ? double(recorder->dropped()) : -1;
+  vel::trace::stop();
+  unsetenv("VEL_TRACE");
+  unsetenv("VEL_TRACE_MAX_MB");
+  struct stat st {};
+  const double bytes = ::stat(path.c_str(), &st) == 0 ? double(st.st_size) : 0;
+  std::remove(path.c_str());
+  std::remove((path + ".1").c_str());
+  state.counters["trace_MB_per_capture"] = bytes / 1e6 / double(state.iterations());
+  state.counters["dropped_blocks"] = dropped;
+}
+BENCHMARK(BM_GreyCaptureOverDirectLinkTraced)->Arg(4096)->Arg(65536)->ArgName("block")->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The host's share alone: the grey section read from memory in acknowledged
 // 4,096-byte pieces, built into the bitmap and published.

@@ -5,6 +5,9 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <unistd.h>
+#include <string>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -14,6 +17,7 @@
 #include "imager/ImagerLink.h"
 #include "link/Link.h"
 #include "transport/SerialTransport.h"
+#include "base/trace/Recorder.h"
 #include "velsim/NetworkPortServer.h"
 
 namespace {
@@ -32,7 +36,7 @@ struct Served {
 
 // Imager to host over the packet link, 16 blocks of 1016 bytes per iteration, in
 // writes and reads of 4,000 bytes; at 115,200 baud 8N1 the line carries 11,520 bytes/s.
-void BM_PacketLinkOverRfc2217Paced115200(benchmark::State& state) {
+void pacedPacketLink(benchmark::State& state) {
   Served served(true);
   sim::ImagerLink imager(*served.line, sim::Framing::Packet, 0x1234);
   vel::SerialTransport transport(kMappedPort);
@@ -59,7 +63,22 @@ void BM_PacketLinkOverRfc2217Paced115200(benchmark::State& state) {
   link.reset();
   imager.shutdown();
 }
+
+void BM_PacketLinkOverRfc2217Paced115200(benchmark::State& state) { pacedPacketLink(state); }
 BENCHMARK(BM_PacketLinkOverRfc2217Paced115200)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// The same with a field trace recorded (VEL_TRACE): the efficiency must not change.
+void BM_PacketLinkOverRfc2217Paced115200Traced(benchmark::State& state) {
+  const std::string path = "/tmp/network_bench_trace_" + std::to_string(getpid()) + ".pcapng";
+  std::remove(path.c_str());
+  setenv("VEL_TRACE", path.c_str(), 1);
+  pacedPacketLink(state);
+  vel::trace::stop();
+  unsetenv("VEL_TRACE");
+  std::remove(path.c_str());
+  std::remove((path + ".1").c_str());
+}
+BENCHMARK(BM_PacketLinkOverRfc2217Paced115200Traced)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 // Opening COM7: TCP connect, option negotiation, line settings.
 void BM_Rfc2217Connect(benchmark::State& state) {
