@@ -53,6 +53,12 @@ const std::vector<Command>& commands() {
        "The library's conversions, chosen by IN's extension: a BMP (8 or 24 bits) compressed to the JPEG OUT, "
        "or a JPEG decompressed to the grey BMP OUT (OUT \"-\": the standard output). No imager is involved.",
        "", false, runConvert},
+      {"trace", "show FILE | stats FILE",
+       "A field trace (pcapng, VEL_TRACE): show prints the conversation in time order (the link's packets, "
+       "acknowledgements, CRC errors and resynchronisations, commands and their answers, results and image "
+       "sections, line and API events; with --json one object a line); stats counts bytes, packets, "
+       "retransmissions, resynchronisations and CRC errors, and each command's count and latency.",
+       "", false, runTrace},
   };
   return table;
 }

@@ -16,6 +16,7 @@ int runConfig(Context& c);
 int runService(Context& c);
 int runConvert(Context& c);
 int runServe(Context& c);
+int runTrace(Context& c);
 
 struct Command {
   const char* name;
