@@ -21,7 +21,7 @@ if arguments[0] == "--wine":
     launcher, arguments = [arguments[1]], arguments[2:]
 velcli, velsim, readme = arguments
 failures = []
-COMMANDS = ["versions", "connect", "status", "capture", "watch", "config", "service", "serve", "convert"]
+COMMANDS = ["versions", "connect", "status", "capture", "watch", "config", "service", "serve", "convert", "trace"]
 
 
 def check(condition, what):
