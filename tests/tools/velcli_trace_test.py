@@ -350,9 +350,10 @@ try:
     check(code == 0 and code2 == 0, "the faulted trace reads")
     check(relay.corrupted == 3 and st.get("crcErrors", 0) >= relay.corrupted and st["crcErrors"] == crc_items,
           "CRC errors: %s counted, %d shown, %d packets damaged" % (st.get("crcErrors"), crc_items, relay.corrupted))
-    check(st.get("resynchronisations") == resync_items and resync_items == breaks,
-          "resynchronisations: %s counted, %d shown, velsim saw %d breaks" % (st.get("resynchronisations"),
-                                                                             resync_items, breaks))
+    # A dropped connection can cut the handshake of a break that velsim already counted.
+    check(st.get("resynchronisations") == resync_items and breaks - drops <= resync_items <= breaks,
+          "resynchronisations: %s counted, %d shown, velsim saw %d breaks and dropped %d connections"
+          % (st.get("resynchronisations"), resync_items, breaks, drops))
     check(drops >= 1 and st.get("retransmissions", 0) >= 1,
           "velsim dropped %d connections; %s retransmissions after same-imager resynchronisations"
           % (drops, st.get("retransmissions")))
