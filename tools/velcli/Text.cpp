@@ -68,4 +68,9 @@ std::string hex(unsigned int v) {
   return text;
 }
 
+std::string asciiLower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return text;
+}
+
 }  // namespace velcli

@@ -16,6 +16,8 @@ std::string latin1ToUtf8(const std::string& bytes);
 // is; otherwise each byte outside a well-formed sequence as its Latin-1 character. For
 // text of unknown encoding that is usually UTF-8 already (paths, arguments).
 std::string utf8OrLatin1(const std::string& text);
+// A..Z as a..z, every other byte as it is (header names, INI keys).
+std::string asciiLower(std::string text);
 // "0x0000ABCD"
 std::string hex(unsigned int v);
 

@@ -10,6 +10,7 @@
 
 #include "../Cli.h"
 #include "../Settings.h"
+#include "../Text.h"
 #include "ConsolePage.h"
 #include "HttpServer.h"
 #include "ImgEngine.h"
@@ -186,11 +187,6 @@ std::string trimmed(std::string text) {
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
-std::string lowered(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return text;
-}
-
 // The entries of a section (name compared without case), as "key=value" lines.
 std::vector<std::string> sectionEntries(const std::string& text, const std::string& section) {
   std::vector<std::string> entries;
@@ -201,7 +197,7 @@ std::vector<std::string> sectionEntries(const std::string& text, const std::stri
     line = trimmed(line);
     if (!line.empty() && line.front() == '[') {
       const size_t close = line.find(']');
-      inside = close != std::string::npos && lowered(trimmed(line.substr(1, close - 1))) == lowered(section);
+      inside = close != std::string::npos && asciiLower(trimmed(line.substr(1, close - 1))) == asciiLower(section);
     } else if (inside && line.find('=') != std::string::npos && line.front() != ';' && line.front() != '#') {
       entries.push_back(line);
     }
@@ -544,13 +540,13 @@ struct HttpConsole::Impl {
         std::map<std::string, std::string> own;
         for (const std::string& entry : sectionEntries(current, "HostConfig")) {
           const size_t eq = entry.find('=');
-          own[lowered(trimmed(entry.substr(0, eq)))] = trimmed(entry.substr(eq + 1));
+          own[asciiLower(trimmed(entry.substr(0, eq)))] = trimmed(entry.substr(eq + 1));
         }
         nlohmann::json ignored = nlohmann::json::array();
         for (const std::string& entry : sectionEntries(body, "HostConfig")) {
           const size_t eq = entry.find('=');
           const std::string name = trimmed(entry.substr(0, eq)), value = trimmed(entry.substr(eq + 1));
-          if (own[lowered(name)] != value) ignored.push_back({{"name", name}, {"value", value}});
+          if (own[asciiLower(name)] != value) ignored.push_back({{"name", name}, {"value", value}});
         }
         TempFile file{folder.name(".ini")};
         if (!file.write(body + "\n" + sectionText(current, "HostConfig")))

@@ -16,6 +16,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "../Text.h"
+
 namespace velcli::console {
 
 namespace asio = boost::asio;
@@ -69,11 +71,6 @@ constexpr size_t kLingerBytes = 1024 * 1024;
 constexpr int kWorkers = 8;
 // After a failed accept (descriptors exhausted), the next is tried this much later.
 constexpr auto kAcceptPause = 100ms;
-
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return text;
-}
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -342,12 +339,12 @@ class Session : public std::enable_shared_from_this<Session> {
     request_.path = target.substr(0, q);
     if (q != std::string::npos) request_.query = target.substr(q + 1);
     for (const auto& field : head) {
-      std::string& value = request_.headers[lower(std::string(field.name_string()))];
+      std::string& value = request_.headers[asciiLower(std::string(field.name_string()))];
       value += (value.empty() ? "" : ", ") + std::string(field.value());
     }
     request_.peer = peer_;
     keepConnection_ = head.keep_alive();
-    const std::string encoding = lower(request_.header("content-encoding"));
+    const std::string encoding = asciiLower(request_.header("content-encoding"));
     if (!encoding.empty() && encoding != "identity")
       return refuse(415, "unsupported", "compressed request bodies are not accepted");
     if (parser_->content_length() && *parser_->content_length() > kMaxBodyBytes)
@@ -364,7 +361,7 @@ class Session : public std::enable_shared_from_this<Session> {
       return reply(std::move(*refusal));
     }
     if (parser_->is_done()) return onRequest();
-    if (lower(request_.header("expect")) == "100-continue") {
+    if (asciiLower(request_.header("expect")) == "100-continue") {
       auto line = std::make_shared<std::string>("HTTP/1.1 100 Continue\r\n\r\n");
       arm(kWriteDeadline);
       asio::async_write(socket_, asio::buffer(*line), [self = shared_from_this(), line](error_code e, size_t) {
@@ -440,7 +437,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool hasPolicy = false;
     for (const auto& [name, value] : r.headers) {
       response->insert(name, value);
-      hasPolicy |= lower(name) == "content-security-policy";
+      hasPolicy |= asciiLower(name) == "content-security-policy";
     }
     secure(*response, hasPolicy);
     response->set(http::field::content_type, r.contentType);
