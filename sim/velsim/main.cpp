@@ -5,6 +5,7 @@
 //          [--processor N] [--sensor HEX] [--firmware TEXT] [--link-level N]
 //          [--pull-every MS] [--no-break-answer] [--break-delay MS]
 //          [--line-event-every MS] [--drop-every MS] [--seconds S]
+//   velsim --replay TRACE [--listen HOST] [--tcp-port N] [--paced] [--seconds S]
 //
 // It listens on 127.0.0.1:2217 unless told otherwise (--tcp-port 0: any free
 // port) and prints the URL it serves, then every connection, setting, break and
@@ -14,6 +15,8 @@
 // instead of the imager. The imager photographs the --scene file, by default
 // sim/scenes/demo.scene. Faults: the imager does not answer breaks, answers them
 // late, reports a line error every period, or the connection is dropped every period.
+// --replay answers the host with the imager's side of a recorded field trace (see
+// Replay.h) and ends, with status 3, at the first command the recording does not have.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -28,6 +31,7 @@
 
 #include "SimulatedImager.h"
 #include "velsim/NetworkPortServer.h"
+#include "velsim/Replay.h"
 
 namespace {
 
@@ -43,13 +47,15 @@ struct Options {
   long breakDelayMs = -1, pullEveryMs = 0, lineEventEveryMs = 0, dropEveryMs = 0, seconds = 0;
   sim::ImagerIdentity identity;
   std::string scene = sim::sceneFolder() + "/demo.scene";  // the scene file photographed
+  std::string replay;  // a trace whose imager side is played instead
 };
 
 int usage() {
   std::fprintf(stderr,
                "usage: velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--scene FILE] [--processor N]\n"
                "              [--sensor HEX] [--firmware TEXT] [--link-level N] [--pull-every MS] [--no-break-answer]\n"
-               "              [--break-delay MS] [--line-event-every MS] [--drop-every MS] [--seconds S]\n");
+               "              [--break-delay MS] [--line-event-every MS] [--drop-every MS] [--seconds S]\n"
+               "       velsim --replay TRACE [--listen HOST] [--tcp-port N] [--paced] [--seconds S]\n");
   return 2;
 }
 
@@ -65,6 +71,8 @@ bool parse(int argc, char** argv, Options& o) {
     long v = 0;
     if (a == "--listen" && i + 1 < argc) {
       o.listen = argv[++i];
+    } else if (a == "--replay" && i + 1 < argc) {
+      o.replay = argv[++i];
     } else if (a == "--scene" && i + 1 < argc) {
       o.scene = argv[++i];
     } else if (a == "--firmware" && i + 1 < argc) {
@@ -97,7 +105,7 @@ bool parse(int argc, char** argv, Options& o) {
       return false;
     }
   }
-  return true;
+  return o.replay.empty() || !o.echo;
 }
 
 void say(const std::string& text) {
@@ -140,7 +148,17 @@ int main(int argc, char** argv) {
   std::unique_ptr<sim::SimulatedImager> imager;
   std::shared_ptr<sim::SimSerialLine> line;
   std::thread echoer;
-  if (o.echo) {
+  std::unique_ptr<sim::Replay> replay;
+  if (!o.replay.empty()) {
+    std::string error;
+    std::vector<trace::Exchange> exchanges = sim::Replay::load(o.replay, &error);
+    if (exchanges.empty()) {
+      std::fprintf(stderr, "velsim: %s\n", error.c_str());
+      return 2;
+    }
+    line = std::make_shared<sim::SimSerialLine>(1);
+    replay = std::make_unique<sim::Replay>(std::move(exchanges), *line, say);
+  } else if (o.echo) {
     line = std::make_shared<sim::SimSerialLine>(1);
     echoer = std::thread([&line] { echo(*line); });
   } else {
@@ -169,7 +187,9 @@ int main(int argc, char** argv) {
   }
   const bool v6 = o.listen.find(':') != std::string::npos;
   say("serving rfc2217://" + (v6 ? "[" + o.listen + "]" : o.listen) + ":" + std::to_string(server.port()) +
-      (o.echo ? " (echo line)" : " (simulated imager, firmware " + o.identity.firmware + ")"));
+      (replay ? " (replaying " + o.replay + ")"
+       : o.echo ? " (echo line)"
+                : " (simulated imager, firmware " + o.identity.firmware + ")"));
 
   auto pull = [&] {
     if (!imager) return;
@@ -203,7 +223,7 @@ int main(int argc, char** argv) {
   keys.detach();
 
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds);
-  while (!g_stop && (o.seconds == 0 || std::chrono::steady_clock::now() < end)) {
+  while (!g_stop && !(replay && replay->failed()) && (o.seconds == 0 || std::chrono::steady_clock::now() < end)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   g_stop = true;
@@ -215,5 +235,5 @@ int main(int argc, char** argv) {
     if (t->joinable()) t->join();
   }
   say("stopped");
-  return 0;
+  return replay && replay->failed() ? 3 : 0;
 }

@@ -108,8 +108,10 @@ class Channel {
     i.type = type;
     return i;
   }
-  const uint8_t* in(size_t n) { return need(in_.take(n, epoch_)); }
-  const uint8_t* out(size_t n) { return need(out_.take(n, epoch_)); }
+  const uint8_t* in(size_t n) { return keep(false, need(in_.take(n, epoch_)), n); }
+  const uint8_t* out(size_t n) { return keep(true, need(out_.take(n, epoch_)), n); }
+  // From now on the bytes taken also go into this exchange's steps (null: nowhere).
+  void record(Exchange* exchange) { script_ = exchange; }
   uint8_t in8() { return *in(1); }
   uint16_t in16() { return le16(in(2)); }
   uint32_t in32() { return le32(in(4)); }
@@ -290,6 +292,14 @@ class Channel {
     if (!p) throw Cut{};
     return p;
   }
+  const uint8_t* keep(bool host, const uint8_t* p, size_t n) {
+    if (script_ && n > 0) {
+      if (script_->steps.empty() || script_->steps.back().host != host) script_->steps.push_back({host, {}});
+      script_->steps.back().bytes.insert(script_->steps.back().bytes.end(), p, p + n);
+    }
+    return p;
+  }
+  Exchange* script_ = nullptr;
   Conversation& c_;
   size_t interface_;
   Cursor in_;
@@ -323,7 +333,7 @@ void configurationBody(Channel& ch, bool outbound, bool fixed, Item& command) {
 }
 
 // Commands on the command channel, each with what it sends and its answer.
-void commandChannel(Conversation& c, size_t interface, const LinkDecoder& link, std::vector<Item>& latencies) {
+void commandChannel(Conversation& c, size_t interface, const LinkDecoder& link, bool keep) {
   Channel ch(c, interface, link.stream(Direction::kIn, 0), link.stream(Direction::kOut, 1));
   Cursor& out = ch.outCursor();
   Cursor& in = ch.inCursor();
@@ -332,11 +342,17 @@ void commandChannel(Conversation& c, size_t interface, const LinkDecoder& link, 
     const uint64_t start = out.time();
     const uint64_t epoch = out.epoch();
     std::string name = "?";
+    Exchange exchange;
+    exchange.interface = interface;
+    exchange.timeUs = start;
+    ch.record(keep ? &exchange : nullptr);
+    size_t at = SIZE_MAX;
     try {
       const uint8_t code = ch.out8();
+      exchange.code = code;
       name = commandName(code);
       c.items.push_back(Item{});
-      size_t at = c.items.size() - 1;
+      at = c.items.size() - 1;
       auto cmd = [&]() -> Item& { return c.items[at]; };
       cmd().timeUs = start;
       cmd().interface = interface;
@@ -440,17 +456,22 @@ void commandChannel(Conversation& c, size_t interface, const LinkDecoder& link, 
       CommandStats& st = c.commands[name];
       ++st.count;
       if (answered) st.latenciesUs.push_back(in.lastTime() >= start ? in.lastTime() - start : 0);
+      exchange.complete = true;
     } catch (const Cut&) {
       if (name != "?") ++c.commands[name].count;
       ch.recover(name == "?" ? "command" : name.c_str());
       if (out.epoch() == epoch && !out.atEnd()) out.leaveEpoch(epoch);
     }
+    ch.record(nullptr);
+    if (keep && at != SIZE_MAX) {
+      exchange.text = c.items[at].text;
+      c.exchanges.push_back(std::move(exchange));
+    }
   }
-  (void)latencies;
 }
 
 // Trigger transfers on the event channel.
-void eventChannel(Conversation& c, size_t interface, const LinkDecoder& link) {
+void eventChannel(Conversation& c, size_t interface, const LinkDecoder& link, bool keep) {
   Channel ch(c, interface, link.stream(Direction::kIn, 2), link.stream(Direction::kOut, 3));
   ch.blockSize_ = 0;
   Cursor& in = ch.inCursor();
@@ -461,21 +482,30 @@ void eventChannel(Conversation& c, size_t interface, const LinkDecoder& link) {
   while (!in.atEnd()) {
     ch.setEpoch(in.epoch());
     const uint64_t epoch = in.epoch();
+    Exchange exchange;
+    exchange.interface = interface;
+    exchange.trigger = true;
+    exchange.timeUs = in.time();
+    ch.record(keep ? &exchange : nullptr);
     try {
       const uint8_t type = ch.in8();
+      exchange.code = type;
       if (type != kEventOperation) {
-        ch.emit(in.lastTime(), Direction::kIn, "event").add("type", type).text =
-            "event message type " + std::to_string(type) + " (skipped)";
-        continue;
+        exchange.text = "event message type " + std::to_string(type);
+        ch.emit(in.lastTime(), Direction::kIn, "event").add("type", type).text = exchange.text + " (skipped)";
+      } else {
+        const uint8_t flags = ch.in8();
+        exchange.text = "trigger transfer flags 0x" + hex(flags, 2);
+        ch.emit(in.lastTime(), Direction::kIn, "trigger").add("flags", "0x" + hex(flags, 2)).text = exchange.text;
+        ch.response(flags);
       }
-      const uint8_t flags = ch.in8();
-      ch.emit(in.lastTime(), Direction::kIn, "trigger").add("flags", "0x" + hex(flags, 2)).text =
-          "trigger transfer flags 0x" + hex(flags, 2);
-      ch.response(flags);
+      exchange.complete = true;
     } catch (const Cut&) {
       ch.recover("trigger transfer");
       if (in.epoch() == epoch && !in.atEnd()) in.leaveEpoch(epoch);
     }
+    ch.record(nullptr);
+    if (keep && !exchange.steps.empty()) c.exchanges.push_back(std::move(exchange));
   }
 }
 
@@ -505,7 +535,7 @@ uint64_t percentile(const std::vector<uint64_t>& sorted, int p) {
   return sorted[std::min(rank, sorted.size()) - 1];
 }
 
-Conversation readConversation(const uint8_t* data, size_t size) {
+Conversation readConversation(const uint8_t* data, size_t size, bool withExchanges) {
   Conversation c;
   PcapngReader reader(data, size);
   std::vector<std::unique_ptr<LinkDecoder>> links;
@@ -554,11 +584,10 @@ Conversation readConversation(const uint8_t* data, size_t size) {
   }
   c.error = reader.error();
   c.interfaces = reader.interfaces();
-  std::vector<Item> unused;
   for (auto& link : links) {
     link->finish(lastTime);
-    commandChannel(c, static_cast<size_t>(&link - &links[0]), *link, unused);
-    eventChannel(c, static_cast<size_t>(&link - &links[0]), *link);
+    commandChannel(c, static_cast<size_t>(&link - &links[0]), *link, withExchanges);
+    eventChannel(c, static_cast<size_t>(&link - &links[0]), *link, withExchanges);
     const LinkCounters& k = link->counters();
     LinkCounters& t = c.counters;
     t.bytesIn += k.bytesIn, t.bytesOut += k.bytesOut, t.packetsIn += k.packetsIn, t.packetsOut += k.packetsOut;
@@ -568,6 +597,8 @@ Conversation readConversation(const uint8_t* data, size_t size) {
     t.unframedBytes += k.unframedBytes;
   }
   std::stable_sort(c.items.begin(), c.items.end(), [](const Item& a, const Item& b) { return a.timeUs < b.timeUs; });
+  std::stable_sort(c.exchanges.begin(), c.exchanges.end(),
+                   [](const Exchange& a, const Exchange& b) { return a.timeUs < b.timeUs; });
   for (const Item& i : c.items)
     if (i.type == "command") c.commandOrder.push_back(i.fields[1].text);
   for (auto& [name, st] : c.commands) std::sort(st.latenciesUs.begin(), st.latenciesUs.end());

@@ -24,6 +24,23 @@ struct CommandStats {
   std::vector<uint64_t> latenciesUs;  // command sent to its answer's last byte
 };
 
+// One command, or one trigger transfer, as it went over its channel: the bytes each
+// side wrote, in the order they had to go (a block before its acknowledgement), for
+// a replay of the imager's side.
+struct Exchange {
+  struct Step {
+    bool host;  // written by the host (the command and its acknowledgements), else by the imager
+    std::vector<uint8_t> bytes;
+  };
+  size_t interface = 0;
+  bool trigger = false;  // on the event channel
+  int code = 0;          // the command code (4 for a trigger transfer)
+  std::string text;      // the command as trace show prints it
+  uint64_t timeUs = 0;   // when it began
+  bool complete = false; // false: the trace ends or the link reset its ports in the middle
+  std::vector<Step> steps;
+};
+
 struct Conversation {
   std::vector<Interface> interfaces;
   std::vector<Item> items;  // in time order (stable for equal times)
@@ -32,10 +49,12 @@ struct Conversation {
   std::vector<std::string> commandOrder;  // names as sent, in order
   uint64_t records = 0;
   std::string error;  // the reader's, when the file is damaged (what came before is kept)
+  std::vector<Exchange> exchanges;  // in time order; only when asked for
 };
 
-// Reads and decodes a whole file held in memory.
-Conversation readConversation(const uint8_t* data, size_t size);
+// Reads and decodes a whole file held in memory; withExchanges also keeps the bytes
+// of every command and trigger transfer.
+Conversation readConversation(const uint8_t* data, size_t size, bool withExchanges = false);
 
 // Percentile (0..100) of sorted values, nearest rank; 0 for none.
 uint64_t percentile(const std::vector<uint64_t>& sorted, int p);
