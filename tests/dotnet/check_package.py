@@ -10,9 +10,9 @@ of the test's own), read back without running anything:
     part);
   - the content types cover every part; the relationships point at the manifest and at
     the core properties;
-  - the manifest: id ImgEngine.Net, the version of ImgEngineVersion.h, authors,
-    description, licence (its file in the package), a netstandard2.0 dependency group,
-    no <files>;
+  - the manifest: id ImgEngine.Net, the version of ImgEngineVersion.h (this tree's; the
+    script reads the win64 tree's), authors, description, licence (its file in the
+    package), a netstandard2.0 dependency group, no <files>;
   - every file inside is byte-identical to the built one; the DLLs are of the machine
     type of their folder, the .so an x86-64 ELF library;
   - nuget (Debian's) installs it from a folder feed, and installs these same files.
@@ -110,7 +110,7 @@ def main():
 
     done = subprocess.run([os.path.join(ROOT, "scripts", "pack-dotnet"), "--out", os.path.join(args.work, "feed"),
                            "--managed", args.managed, "--win-x86", args.x86, "--win-x64", args.x64,
-                           "--linux-x64", args.linux_so, "--version-header", args.version_header],
+                           "--linux-x64", args.linux_so],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=120)
     if not check(done.returncode == 0, "scripts/pack-dotnet: " + done.stdout.strip()[-1500:]):
         sys.exit(1)
