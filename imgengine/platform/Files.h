@@ -26,6 +26,11 @@ PlainFile* fileCreate(const char* path, CreateMode mode);
 PlainFile* fileCreatePrivate(const char* path);
 // Writes length bytes; answers the number written (fewer on a full disk).
 size_t fileWrite(PlainFile* file, const void* data, size_t length);
+// Allocates disk space for the bytes from offset to offset + length without
+// changing the file's size, so that later writes there cost less; a hint, false
+// where the system or the file system has no such request. The close gives back
+// what was reserved beyond the bytes written.
+bool fileReserve(PlainFile* file, uint64_t offset, uint64_t length);
 // False when the system reports a failure of the close (data not written).
 bool fileClose(PlainFile* file);
 

@@ -25,8 +25,8 @@ constexpr size_t kSettingCapacity = 1024;
 // The writer is woken early once this much waits, so that a fast line does not
 // fill the queue.
 constexpr size_t kWakeBytes = 1u << 20;
-// The writer's output goes to the file in pieces of about this size.
-constexpr size_t kWriteBytes = 1u << 20;
+// Disk space is allocated ahead of the writes in steps of this size.
+constexpr uint64_t kReserveBytes = 4u << 20;
 // The highest N tried for "path.N" when path exists.
 constexpr int kLastFreeNumber = 99;
 constexpr int kCloseFlushMs = 1000;
@@ -36,17 +36,61 @@ constexpr uint32_t kShbType = 0x0A0D0D0A, kIdbType = 1, kEpbType = 6;
 constexpr uint16_t kOptEnd = 0, kOptShbUserAppl = 4, kOptIfName = 2, kOptIfDescription = 3, kOptIfTsresol = 9,
                    kOptEpbFlags = 2;
 
-// A record as the callers queue it: this head, then length payload bytes.
-struct QueuedHead {
-  uint64_t micros;
-  uint32_t channel;
-  uint32_t detail;
-  uint32_t length;
-  uint8_t kind;
-  uint8_t direction;
-  uint8_t reserved[2];
+// A record is queued as the Enhanced Packet Block it becomes, so that the
+// writer writes the queue's bytes as they are. Offsets in the block:
+constexpr size_t kEpbLengthAt = 4;     // total length (also the block's last 4 bytes)
+constexpr size_t kEpbInterfaceAt = 8;  // the channel while queued, the file's interface id once written
+constexpr size_t kEpbKindAt = 28 + 2;  // the record header's kind
+constexpr size_t kEpbFixed = 28;       // type, length, interface, timestamp, both lengths
+constexpr size_t kEpbTail = 8 + 4 + 4; // epb_flags option, end of options, trailing length
+
+size_t enhancedPacketBytes(size_t length) {
+  return kEpbFixed + ((kHeaderBytes + length + 3) & ~size_t(3)) + kEpbTail;
+}
+
+void store32(uint8_t *at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = uint8_t(v >> (8 * i));
+}
+uint32_t load32(const uint8_t *at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+// Writes the block of one record at out (enhancedPacketBytes(length) bytes).
+void enhancedPacket(uint8_t *out, uint64_t micros, uint32_t channel, Kind kind, uint32_t direction, uint32_t detail,
+                    const void *payload, size_t length) {
+  const size_t total = enhancedPacketBytes(length);
+  const uint32_t captured = uint32_t(kHeaderBytes + length);
+  store32(out, kEpbType);
+  store32(out + kEpbLengthAt, uint32_t(total));
+  store32(out + kEpbInterfaceAt, channel);
+  store32(out + 12, uint32_t(micros >> 32));
+  store32(out + 16, uint32_t(micros));
+  store32(out + 20, captured);
+  store32(out + 24, captured);
+  uint8_t *h = out + kEpbFixed;
+  h[0] = kHeaderMagic;
+  h[1] = kHeaderVersion;
+  h[2] = uint8_t(kind);
+  h[3] = 0;
+  store32(h + 4, detail);
+  if (length) std::memcpy(h + kHeaderBytes, payload, length);
+  uint8_t *tail = h + captured;
+  while ((tail - out) % 4 != 0) *tail++ = 0;
+  store32(tail, uint32_t(kOptEpbFlags) | uint32_t(4) << 16);
+  store32(tail + 4, direction & 3u);
+  store32(tail + 8, kOptEnd);
+  store32(tail + 12, uint32_t(total));
+}
+
+// Room beyond the queue's bound for the note of the drops at the end.
+constexpr size_t kNoteRoom = 256;
+
+// One half of the queue: callers fill one while the writer writes the other.
+// Its bytes are allocated once and never cleared (pages are touched as used).
+struct QueueBuffer {
+  std::unique_ptr<uint8_t[]> bytes{new uint8_t[kQueueBytes + kNoteRoom]};
+  size_t used = 0;
 };
-constexpr size_t kQueuedHead = sizeof(QueuedHead);
 
 void put16(std::vector<uint8_t> &out, uint16_t v) {
   out.push_back(uint8_t(v));
@@ -108,33 +152,6 @@ void interfaceDescription(std::vector<uint8_t> &out, const std::string &name, co
   closeBlock(out, b);
 }
 
-void enhancedPacket(std::vector<uint8_t> &out, uint32_t interface, const QueuedHead &head, const uint8_t *payload) {
-  const size_t b = openBlock(out, kEpbType);
-  const uint32_t captured = uint32_t(kHeaderBytes + head.length);
-  put32(out, interface);
-  put32(out, uint32_t(head.micros >> 32));
-  put32(out, uint32_t(head.micros));
-  put32(out, captured);
-  put32(out, captured);
-  out.push_back(kHeaderMagic);
-  out.push_back(kHeaderVersion);
-  out.push_back(head.kind);
-  out.push_back(0);
-  put32(out, head.detail);
-  out.insert(out.end(), payload, payload + head.length);
-  pad4(out, captured);
-  const uint32_t flags = head.direction & 3u;
-  uint8_t flagBytes[4] = {uint8_t(flags), 0, 0, 0};
-  option(out, kOptEpbFlags, flagBytes, 4);
-  put32(out, kOptEnd);
-  closeBlock(out, b);
-}
-
-size_t enhancedPacketBytes(size_t length) {
-  const size_t captured = kHeaderBytes + length;
-  return 32 + ((captured + 3) & ~size_t(3)) + 8 + 4;
-}
-
 std::string settingString(const char *environmentName, const char *settingName) {
   std::string text;
   if (platform::environmentValue(environmentName, &text)) return text;
@@ -185,7 +202,7 @@ struct Recorder::Impl {
 
   // Shared with the callers, under lock.
   Mutex lock;
-  std::vector<uint8_t> pending;
+  std::unique_ptr<QueueBuffer> pending = std::make_unique<QueueBuffer>();
   uint64_t appended = 0;
   uint64_t droppedSinceNote = 0;
   uint64_t droppedTotal = 0;
@@ -201,21 +218,25 @@ struct Recorder::Impl {
   const uint64_t maxBytes;
   platform::PlainFile *file = nullptr;
   std::string path;  // the file written
-  uint64_t fileBytes = 0;
+  uint64_t fileBytes = 0;  // counted as blocks are placed
+  uint64_t onDisk = 0;     // written to the file
+  uint64_t reservedTo = 0;
+  bool reserving = true;  // until the system refuses a reservation
   uint64_t headerBytes = 0;
   bool broken = false;
   std::map<uint32_t, uint32_t> interfaces;  // channel -> interface of the current file
   std::set<uint32_t> openChannels;          // opened, not yet closed, as written
-  std::vector<uint8_t> out;
-  std::vector<uint8_t> spare;
+  std::vector<uint8_t> out;                 // the file's own blocks: section header, interfaces
+  std::unique_ptr<QueueBuffer> spare = std::make_unique<QueueBuffer>();
 
   // Caller side, under lock: appends one record, or counts it dropped.
   void append(uint64_t micros, uint32_t channel, Kind kind, uint32_t direction, uint32_t detail, const void *payload,
               size_t length) {
     std::string note;
     if (droppedSinceNote) note = "dropped " + std::to_string(droppedSinceNote) + " blocks";
-    const size_t need = kQueuedHead + length + (note.empty() ? 0 : kQueuedHead + note.size());
-    if (length > kQueueBytes || pending.size() + need > kQueueBytes) {
+    if (length > kQueueBytes ||
+        pending->used + enhancedPacketBytes(length) + (note.empty() ? 0 : enhancedPacketBytes(note.size())) >
+            kQueueBytes) {
       ++droppedSinceNote;
       ++droppedTotal;
       return;
@@ -225,19 +246,17 @@ struct Recorder::Impl {
       droppedSinceNote = 0;
     }
     put(micros, channel, kind, direction, detail, payload, length);
-    if (pending.size() >= kWakeBytes && !woken) {
+    if (pending->used >= kWakeBytes && !woken) {
       woken = true;
       wake.set();
     }
   }
 
+  // The caller has checked that the block fits.
   void put(uint64_t micros, uint32_t channel, Kind kind, uint32_t direction, uint32_t detail, const void *payload,
            size_t length) {
-    QueuedHead head{micros, channel, detail, uint32_t(length), uint8_t(kind), uint8_t(direction), {0, 0}};
-    const size_t at = pending.size();
-    pending.resize(at + kQueuedHead + length);
-    std::memcpy(pending.data() + at, &head, kQueuedHead);
-    if (length) std::memcpy(pending.data() + at + kQueuedHead, payload, length);
+    enhancedPacket(pending->bytes.get() + pending->used, micros, channel, kind, direction, detail, payload, length);
+    pending->used += enhancedPacketBytes(length);
     ++appended;
   }
 
@@ -247,19 +266,30 @@ struct Recorder::Impl {
     if (!file) return false;
     path = name;
     fileBytes = 0;
+    onDisk = 0;
+    reservedTo = 0;
     interfaces.clear();
     sectionHeader(out);
     fileBytes += out.size();
     return true;
   }
 
+  void write(const uint8_t *data, size_t length) {
+    if (!length || !file || broken) return;
+    // Space allocated ahead of the writes costs the file system less than
+    // growing the file page by page.
+    if (reserving && onDisk + length > reservedTo) {
+      const uint64_t end = std::min<uint64_t>(onDisk + length + kReserveBytes, maxBytes);
+      if (end > reservedTo) reserving = platform::fileReserve(file, reservedTo, end - reservedTo);
+      if (reserving) reservedTo = end;
+    }
+    if (platform::fileWrite(file, data, length) != length) broken = true;
+    onDisk += length;
+  }
   void writeOut() {
-    if (out.empty()) return;
-    if (file && !broken && platform::fileWrite(file, out.data(), out.size()) != out.size()) broken = true;
+    write(out.data(), out.size());
     out.clear();
   }
-
-  void emit(size_t before) { fileBytes += out.size() - before; }
 
   void announce(uint32_t channel) {
     Channel c;
@@ -273,7 +303,7 @@ struct Recorder::Impl {
     }
     const size_t before = out.size();
     interfaceDescription(out, c.name, c.description);
-    emit(before);
+    fileBytes += out.size() - before;
     interfaces.emplace(channel, uint32_t(interfaces.size()));
   }
 
@@ -293,41 +323,50 @@ struct Recorder::Impl {
     headerBytes = fileBytes;
   }
 
-  void writeRecord(const QueuedHead &head, const uint8_t *payload) {
-    if (!file || broken) return;
-    const bool known = interfaces.count(head.channel) != 0;
-    const size_t need = enhancedPacketBytes(head.length) + (known ? 0 : 512);
-    if (fileBytes + need > maxBytes && fileBytes > headerBytes) {
-      rotate();
-      if (!file || broken) return;
+  // Writes the queued blocks straight from the buffer, in runs between the
+  // interface descriptions and rotations that must come before a block.
+  void writeBatch(QueueBuffer &batch) {
+    uint8_t *const data = batch.bytes.get();
+    size_t run = 0, at = 0;
+    while (batch.used - at >= kEpbFixed + kEpbTail && file && !broken) {
+      uint8_t *block = data + at;
+      const uint32_t total = load32(block + kEpbLengthAt);
+      if (total < kEpbFixed + kHeaderBytes + kEpbTail || total > batch.used - at) break;
+      const uint32_t channel = load32(block + kEpbInterfaceAt);
+      const bool known = interfaces.count(channel) != 0;
+      if (fileBytes + total + (known ? 0 : 512) > maxBytes && fileBytes > headerBytes) {
+        write(data + run, at - run);
+        run = at;
+        rotate();
+        writeOut();  // the new file's section header and interfaces
+        if (!file || broken) break;
+      }
+      if (!interfaces.count(channel)) {
+        write(data + run, at - run);
+        run = at;
+        announce(channel);
+        writeOut();
+      }
+      auto it = interfaces.find(channel);
+      if (it == interfaces.end()) {  // a channel never opened: its block is left out
+        write(data + run, at - run);
+        at += total;
+        run = at;
+        continue;
+      }
+      store32(block + kEpbInterfaceAt, it->second);
+      fileBytes += total;
+      const Kind kind = Kind(block[kEpbKindAt]);
+      if (kind == Kind::kOpen) openChannels.insert(channel);
+      if (kind == Kind::kClose) {
+        openChannels.erase(channel);
+        ScopedLock hold(lock);
+        channels.erase(channel);
+      }
+      at += total;
     }
-    if (!interfaces.count(head.channel)) announce(head.channel);
-    auto it = interfaces.find(head.channel);
-    if (it == interfaces.end()) return;  // a channel never opened
-    const size_t before = out.size();
-    enhancedPacket(out, it->second, head, payload);
-    emit(before);
-    const Kind kind = Kind(head.kind);
-    if (kind == Kind::kOpen) openChannels.insert(head.channel);
-    if (kind == Kind::kClose) {
-      openChannels.erase(head.channel);
-      ScopedLock hold(lock);
-      channels.erase(head.channel);
-    }
-    if (out.size() >= kWriteBytes) writeOut();
-  }
-
-  void writeBatch(const std::vector<uint8_t> &batch) {
-    size_t at = 0;
-    while (batch.size() - at >= kQueuedHead) {
-      QueuedHead head;
-      std::memcpy(&head, batch.data() + at, kQueuedHead);
-      at += kQueuedHead;
-      if (head.length > batch.size() - at) break;
-      writeRecord(head, batch.data() + at);
-      at += head.length;
-    }
-    writeOut();
+    write(data + run, at - run);
+    batch.used = 0;
   }
 
   void run(WorkerThread &self) {
@@ -339,6 +378,7 @@ struct Recorder::Impl {
         ScopedLock hold(lock);
         if (stopping && droppedSinceNote) {
           const std::string note = "dropped " + std::to_string(droppedSinceNote) + " blocks";
+          // The queue keeps room for this last note beyond its bound.
           put(platform::wallClockMicroseconds(), kApiChannel, Kind::kNote, kNoDirection, 0, note.data(), note.size());
           droppedSinceNote = 0;
         }
@@ -346,8 +386,7 @@ struct Recorder::Impl {
         count = appended;
         woken = false;
       }
-      writeBatch(spare);
-      spare.clear();
+      writeBatch(*spare);
       written.store(count);
       if (stopping) break;
     }
@@ -359,8 +398,6 @@ struct Recorder::Impl {
 
 Recorder::Recorder(const std::string &path, uint64_t maxBytes) : path_(path), impl_(std::make_unique<Impl>(maxBytes)) {
   Impl &m = *impl_;
-  m.pending.reserve(kWakeBytes * 2);
-  m.spare.reserve(kWakeBytes * 2);
   // New only: an existing file is never overwritten; "path.1" is the older
   // generation of a rotation, so the free numbers start at 2.
   bool created = m.create(path);

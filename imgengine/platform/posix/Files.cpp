@@ -19,6 +19,7 @@ const char* const kLineEnd = "\n";
 
 struct PlainFile {
   int fd;
+  bool reserved = false;  // space beyond the end may be allocated: the close trims it
 };
 
 namespace {
@@ -65,8 +66,25 @@ size_t fileWrite(PlainFile* file, const void* data, size_t length) {
   return written;
 }
 
+bool fileReserve(PlainFile* file, uint64_t offset, uint64_t length) {
+#ifdef __linux__
+  if (!file || offset > uint64_t(INT64_MAX) || length > uint64_t(INT64_MAX) - offset) return false;
+  file->reserved = true;
+  return ::fallocate(file->fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(length)) == 0;
+#else
+  (void)file;
+  (void)offset;
+  (void)length;
+  return false;
+#endif
+}
+
 bool fileClose(PlainFile* file) {
   if (!file) return false;
+  if (file->reserved) {
+    struct stat st {};
+    if (::fstat(file->fd, &st) == 0) ::ftruncate(file->fd, st.st_size);
+  }
   const bool closed = ::close(file->fd) == 0;
   delete file;
   return closed;

@@ -59,6 +59,9 @@ size_t fileWrite(PlainFile* file, const void* data, size_t length) {
   return written;
 }
 
+// Windows allocates as the file grows; a reservation would move its end.
+bool fileReserve(PlainFile*, uint64_t, uint64_t) { return false; }
+
 bool fileClose(PlainFile* file) { return file && CloseHandle(handleOf(file)); }
 
 bool fileReadAll(const char* path, std::vector<uint8_t>& bytes, size_t limit) {
