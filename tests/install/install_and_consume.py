@@ -48,7 +48,9 @@ def expected_files(args):
         files += [f"{args.bindir}/ImgEngine.dll", f"{args.bindir}/KeyCaster.exe", f"{args.bindir}/velcli.exe",
                   f"{args.bindir}/velsim.exe", f"{args.libdir}/ImgEngine.dll.a", f"{args.libdir}/ImgEngineByOrdinal.a",
                   f"{args.libdir}/ImgEngine.def", "docs/guide.html", "docs/*.png", "docs/images/*.png",
-                  "examples/CMakeLists.txt", "examples/*.c", "examples/*.h", "scenes/*.scene"]
+                  "examples/CMakeLists.txt", "examples/*.c", "examples/*.h", "examples/dotnet/nuget.config",
+                  "examples/dotnet/*/*.cs", "examples/dotnet/*/*.csproj", "examples/dotnet/*/README.md",
+                  "scenes/*.scene"]
     else:
         major = args.version.split(".")[0]
         files += [f"{args.libdir}/libImgEngine.so", f"{args.libdir}/libImgEngine.so.{major}",

@@ -3,8 +3,9 @@
 and win64 trees):
 
   - the SDK archive: one top folder named by the version; the header, the guide, the
-    examples and the scenes; below x86/ and x64/ the programs and the DLL of that machine
-    type, the import libraries, the module definition and the CMake package;
+    examples (the .NET ones too), the scenes, the .NET package (the one written beside
+    the archive); below x86/ and x64/ the programs and the DLL of that machine type, the
+    import libraries, the module definition and the CMake package;
   - the installers' tables (msiinfo): files, shortcut, icon, registry, upgrade codes;
   - under Wine in a fresh prefix of the tree's architecture (--arch): KeyCaster's package
     of that architecture installed, its shortcut and
@@ -83,8 +84,13 @@ def check_archive(archive, version):
                     check(PeImage(path).machine == machine, "%s/bin/%s is built for %s" % (arch, program, machine))
             expected += ["%s/lib/%s" % (arch, f) for f in ("ImgEngine.dll.a", "ImgEngineByOrdinal.a", "ImgEngine.def",
                                                             "cmake/ImgEngine/ImgEngineConfig.cmake")]
+        nupkg = "dotnet/ImgEngine.Net.%s.nupkg" % version
+        expected += [nupkg, "examples/dotnet/CaptureConsole/Program.cs", "examples/dotnet/TriggerForm/TriggerForm.cs"]
         missing = [p for p in expected if not fnmatch.filter(names, p)]
         check(not missing, "the archive's layout (missing: %s)" % missing)
+        if top + nupkg in members:
+            with open(os.path.join(os.path.dirname(archive), os.path.basename(nupkg)), "rb") as f:
+                check(z.read(top + nupkg) == f.read(), "the archive's %s is the one make package wrote" % nupkg)
     return names
 
 
