@@ -43,14 +43,21 @@ def fail(message):
 
 
 def c_type(text, where):
-    text = " ".join(text.replace("*", " * ").split()).replace(" *", "*")
+    text = c_spelling(text)
     if text not in TYPES:
         fail("%s: type %r not known" % (where, text))
     return TYPES[text]
 
 
-def read_exports(path):
-    exports = []
+def c_spelling(text):
+    """A C type as the table spells it, with its blanks normalised ("const char*")."""
+    return " ".join(text.replace("*", " * ").split()).replace(" *", "*")
+
+
+def read_rows(path):
+    """The rows of the export table with their C types as written: one dict per row
+    (ordinal, name, exported, ret, params [(C type, name)], argbytes, alias_of)."""
+    rows = []
     with open(path, encoding="utf-8") as f:
         for line in f:
             line = line.strip()
@@ -60,24 +67,32 @@ def read_exports(path):
             if not m:
                 fail("%s: row not understood: %s" % (path, line))
             kind, ordinal, naming, ret, name, size, params, target = m.groups()
-            if int(ordinal) != len(exports) + 1:
-                fail("%s: ordinal %s where %d was expected" % (path, ordinal, len(exports) + 1))
-            types, names = [], []
+            if int(ordinal) != len(rows) + 1:
+                fail("%s: ordinal %s where %d was expected" % (path, ordinal, len(rows) + 1))
+            parameters = []
             for p in [] if params.strip() == "void" else params.split(","):
                 pm = PARAMETER.match(p.strip())
                 if not pm:
                     fail("%s: parameter %r of %s not understood" % (path, p, name))
-                types.append(c_type(pm.group(1), name))
-                names.append(pm.group(2))
-            exports.append({
+                c_type(pm.group(1), name)
+                parameters.append((c_spelling(pm.group(1)), pm.group(2)))
+            c_type(ret, name)
+            rows.append({
                 "ordinal": int(ordinal), "name": name,
                 "exported": "_%s@%s" % (name, size) if naming == "DECORATED" else name,
-                "restype": c_type(ret, name), "argtypes": types, "argnames": names,
-                "argbytes": int(size), "alias_of": target,
+                "ret": c_spelling(ret), "params": parameters, "argbytes": int(size), "alias_of": target,
             })
-    if len(exports) != 359:
-        fail("%s: %d exports, 359 expected" % (path, len(exports)))
-    return exports
+    if len(rows) != 359:
+        fail("%s: %d exports, 359 expected" % (path, len(rows)))
+    return rows
+
+
+def read_exports(path):
+    return [{
+        "ordinal": r["ordinal"], "name": r["name"], "exported": r["exported"],
+        "restype": TYPES[r["ret"]], "argtypes": [TYPES[t] for t, _ in r["params"]],
+        "argnames": [n for _, n in r["params"]], "argbytes": r["argbytes"], "alias_of": r["alias_of"],
+    } for r in read_rows(path)]
 
 
 def python_name(getter):
