@@ -26,6 +26,8 @@ struct LineFormat {
 };
 // Line events (the system's own bit values).
 constexpr uint32_t kLineCts = 0x0008, kLineDsr = 0x0010, kLineBreak = 0x0040, kLineError = 0x0080;
+// Modem-status levels (the system's own bit values).
+constexpr uint32_t kModemCtsOn = 0x0010, kModemDsrOn = 0x0020;
 
 // Queue sizes; port state; purge; timeouts; event mask.
 bool serialConfigure(NativeFile* f, const SerialSettings& s);
@@ -37,5 +39,7 @@ bool serialSetBreak(NativeFile* f, bool on);
 // Overlapped wait for a line event; *mask receives the bits on completion and
 // must stay valid until then.
 IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op);
+// The CTS and DSR levels now (kModem* bits); false when the port cannot tell.
+bool serialModemStatus(NativeFile* f, uint32_t* levels);
 
 }  // namespace vel::platform

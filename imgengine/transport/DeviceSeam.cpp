@@ -47,6 +47,7 @@ class PlatformSerial : public PlatformFile<SerialLine> {
   bool purge() override { return platform::serialPurge(f_); }
   bool setBreak(bool on) override { return platform::serialSetBreak(f_, on); }
   IoStart waitEvent(uint32_t* mask, Operation& op) override { return platform::serialWaitEvent(f_, mask, op.native()); }
+  bool modemStatus(uint32_t* levels) override { return platform::serialModemStatus(f_, levels); }
 };
 
 class PlatformDevice : public PlatformFile<DriverDevice> {

@@ -19,6 +19,8 @@ constexpr uint32_t kLineCts = platform::kLineCts;
 constexpr uint32_t kLineDsr = platform::kLineDsr;
 constexpr uint32_t kLineBreak = platform::kLineBreak;
 constexpr uint32_t kLineError = platform::kLineError;
+constexpr uint32_t kModemCtsOn = platform::kModemCtsOn;
+constexpr uint32_t kModemDsrOn = platform::kModemDsrOn;
 
 // An overlapped operation record: the manual-reset event that a request's
 // completion signals, and the platform's record bound to it. A provider other
@@ -63,6 +65,9 @@ class SerialLine : public DeviceFile {
   virtual bool setBreak(bool on) = 0;
   // Overlapped wait for a line event; *mask receives kLine* bits and must stay valid.
   virtual IoStart waitEvent(uint32_t* mask, Operation& op) = 0;
+  // The CTS and DSR levels (kModem* bits) as the line knows them now; false when
+  // it cannot tell.
+  virtual bool modemStatus(uint32_t*) { return false; }
   // The line's measured round trip (ms), which a wait for the far end's answer adds.
   virtual uint32_t roundTripMs() const { return 0; }
   // Brings a line whose connection was lost back into service; true when it is usable.

@@ -202,7 +202,9 @@ void NetworkSerialLine::sendSettingsLocked() {
   appendComCommand(out, kSetParity, format_.parityBit ? kParityEven : kParityNone);
   appendComCommand(out, kSetStopSize, format_.stopBits == 2 ? kStopBitsTwo : kStopBitsOne);
   appendComCommand(out, kSetLineStateMask, kLineBreakDetect | kLineErrors);
-  appendComCommand(out, kSetModemStateMask, kModemCtsChanged | kModemDsrChanged);
+  // The server sends the bits of its state that the mask has: the changes, and
+  // with them the levels.
+  appendComCommand(out, kSetModemStateMask, kModemCtsChanged | kModemDsrChanged | kModemCts | kModemDsr);
   queue(out);
 }
 
@@ -300,6 +302,12 @@ IoStart NetworkSerialLine::waitEvent(uint32_t* mask, Operation& op) {
   return wait_.pending ? IoStart::kPending : IoStart::kCompleted;
 }
 
+bool NetworkSerialLine::modemStatus(uint32_t* levels) {
+  ScopedLock hold(m_);
+  if (modemKnown_) *levels = modemLevels_;
+  return modemKnown_;
+}
+
 uint32_t NetworkSerialLine::roundTripMs() const {
   ScopedLock hold(m_);
   return roundTripMs_;
@@ -347,6 +355,8 @@ void NetworkSerialLine::subnegotiation(uint8_t option, const uint8_t* payload, s
   } else if (payload[0] == kServerOffset + kNotifyModemState) {
     if (bits & kModemCtsChanged) events |= devices::kLineCts;
     if (bits & kModemDsrChanged) events |= devices::kLineDsr;
+    modemLevels_ = ((bits & kModemCts) ? devices::kModemCtsOn : 0) | ((bits & kModemDsr) ? devices::kModemDsrOn : 0);
+    modemKnown_ = true;
   }
   events_ |= events;
   deliverLocked();

@@ -50,6 +50,8 @@ class NetworkSerialLine : public devices::SerialLine, private telnet::Parser::Ha
   bool purge() override;
   bool setBreak(bool on) override;
   devices::IoStart waitEvent(uint32_t* mask, devices::Operation& op) override;
+  // The levels of the server's last modem-state notification.
+  bool modemStatus(uint32_t* levels) override;
   uint32_t roundTripMs() const override;
   bool reconnect() override;
 
@@ -98,6 +100,8 @@ class NetworkSerialLine : public devices::SerialLine, private telnet::Parser::Ha
   std::vector<uint8_t> outgoing_;
   uint64_t queuedTotal_ = 0, sentTotal_ = 0, writeEnd_ = 0;
   uint32_t events_ = 0;
+  uint32_t modemLevels_ = 0;
+  bool modemKnown_ = false;
   Request read_, write_, wait_;
   uint32_t writeLength_ = 0;
   uint8_t* readBuffer_ = nullptr;

@@ -77,8 +77,10 @@ class TracedFile : public Base {
       const uint32_t n = transferred ? (*transferred < s.length ? *transferred : s.length) : 0;
       if (n) recorder_->record(channel_, Kind::kData, trace::kInbound, 0, s.buffer, n);
     } else if (s.what == Started::What::kWaitEvent && s.mask) {
-      const uint32_t bits = lineEventBits(*s.mask);
+      uint32_t bits = lineEventBits(*s.mask);
       if (bits) {
+        // A modem-status change goes with the levels the line reports now.
+        if (bits & (trace::kEventCtsChanged | trace::kEventDsrChanged)) bits |= modemLevels();
         char text[48];
         std::snprintf(text, sizeof text, "line events 0x%04X", static_cast<unsigned>(*s.mask));
         recorder_->text(channel_, Kind::kLineEvent, trace::kNoDirection, bits, text);
@@ -92,6 +94,8 @@ class TracedFile : public Base {
   }
 
  protected:
+  // The kEventCtsOn and kEventDsrOn bits of the line's modem status (none when it cannot tell).
+  virtual uint32_t modemLevels() { return 0; }
   void remember(const Started &s) {
     ScopedLock hold(lock_);
     Started *free = nullptr;
@@ -163,11 +167,19 @@ class TracedSerial : public TracedFile<SerialLine> {
     if (s != IoStart::kFailed) remember({&op, Started::What::kWaitEvent, nullptr, 0, mask});
     return s;
   }
+  bool modemStatus(uint32_t *levels) override { return inner_->modemStatus(levels); }
   uint32_t roundTripMs() const override { return inner_->roundTripMs(); }
   bool reconnect() override {
     const bool ok = inner_->reconnect();
     recorder_->text(channel_, Kind::kOpen, trace::kNoDirection, 0, ok ? "reconnected" : "reconnect failed");
     return ok;
+  }
+
+ protected:
+  uint32_t modemLevels() override {
+    uint32_t levels = 0;
+    if (!inner_->modemStatus(&levels)) return 0;
+    return ((levels & kModemCtsOn) ? trace::kEventCtsOn : 0) | ((levels & kModemDsrOn) ? trace::kEventDsrOn : 0);
   }
 };
 

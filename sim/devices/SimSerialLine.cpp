@@ -45,6 +45,10 @@ class SimSerialLine::Host : public vel::devices::SerialLine {
     return true;
   }
   IoStart waitEvent(uint32_t* mask, Operation& op) override { return line_->hostWaitEvent(mask, op); }
+  bool modemStatus(uint32_t* levels) override {
+    *levels = line_->modemLevels();
+    return true;
+  }
 
  private:
   std::shared_ptr<SimSerialLine> line_;
@@ -301,9 +305,16 @@ void SimSerialLine::setBreakAnswerDelayMs(int ms) {
 
 void SimSerialLine::injectLineEvent(uint32_t bits) {
   std::lock_guard<std::mutex> g(m_);
+  if (bits & vel::devices::kLineCts) modemLevels_ ^= vel::devices::kModemCtsOn;
+  if (bits & vel::devices::kLineDsr) modemLevels_ ^= vel::devices::kModemDsrOn;
   events_ |= bits;
   eventsDue_ = Clock::now();
   pumpLocked();
+}
+
+uint32_t SimSerialLine::modemLevels() const {
+  std::lock_guard<std::mutex> g(m_);
+  return modemLevels_;
 }
 
 void SimSerialLine::setNoise(uint32_t corruptPpm, uint32_t dropPpm, uint32_t seed) {

@@ -41,7 +41,10 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   // Test controls.
   void setAnswerBreaks(bool answer);          // default: answered
   void setBreakAnswerDelayMs(int ms);         // default 1 ms, within the host's 50 ms window
-  void injectLineEvent(uint32_t bits);        // vel::devices::kLine* bits, seen by the host's watcher
+  // vel::devices::kLine* bits, seen by the host's watcher; a CTS or DSR change
+  // turns that level over (both are on while the imager is attached).
+  void injectLineEvent(uint32_t bits);
+  uint32_t modemLevels() const;               // vel::devices::kModem* bits
   void setPacingBaud(uint32_t baud);          // 0 = unpaced (default)
   // Noise on the way to the host: each byte the imager sends is corrupted (one
   // bit flipped) or lost with these probabilities per million, from a seeded generator.
@@ -110,6 +113,7 @@ class SimSerialLine : public ImagerLine, public std::enable_shared_from_this<Sim
   Pending read_, write_, wait_;
   HostRequests requests_;
   uint32_t events_ = 0;
+  uint32_t modemLevels_ = vel::devices::kModemCtsOn | vel::devices::kModemDsrOn;
   Clock::time_point eventsDue_{};
   bool answerBreaks_ = true;
   int answerDelayMs_ = 1;

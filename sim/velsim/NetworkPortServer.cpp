@@ -120,6 +120,11 @@ class NetworkPortServer::Session : private telnet::Parser::Handler {
       if (mask & vel::devices::kLineError) lineState |= 0x08;  // framing error
       if (mask & vel::devices::kLineCts) modemState |= telnet::kModemCtsChanged;
       if (mask & vel::devices::kLineDsr) modemState |= telnet::kModemDsrChanged;
+      uint32_t levels = 0;
+      if (modemState && host_->modemStatus(&levels)) {  // a change goes out with the levels
+        if (levels & vel::devices::kModemCtsOn) modemState |= telnet::kModemCts;
+        if (levels & vel::devices::kModemDsrOn) modemState |= telnet::kModemDsr;
+      }
       std::vector<uint8_t> out;
       if (lineState & lineStateMask_) {
         telnet::appendComCommand(out, telnet::kServerOffset + telnet::kNotifyLineState, lineState & lineStateMask_);

@@ -3,7 +3,7 @@
 //
 //   velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--scene FILE]
 //          [--processor N] [--sensor HEX] [--firmware TEXT] [--link-level N]
-//          [--pull-every MS] [--no-break-answer] [--break-delay MS]
+//          [--pull-every MS] [--no-break-answer] [--break-delay MS] [--modem-event-every MS]
 //          [--line-event-every MS] [--drop-every MS] [--seconds S]
 //   velsim --replay TRACE [--listen HOST] [--tcp-port N] [--paced] [--seconds S]
 //
@@ -45,6 +45,7 @@ struct Options {
   long tcpPort = 2217;
   bool paced = false, echo = false, answerBreaks = true;
   long breakDelayMs = -1, pullEveryMs = 0, lineEventEveryMs = 0, dropEveryMs = 0, seconds = 0;
+  long modemEventEveryMs = 0;
   sim::ImagerIdentity identity;
   std::string scene = sim::sceneFolder() + "/demo.scene";  // the scene file photographed
   std::string replay;  // a trace whose imager side is played instead
@@ -54,6 +55,7 @@ int usage() {
   std::fprintf(stderr,
                "usage: velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--scene FILE] [--processor N]\n"
                "              [--sensor HEX] [--firmware TEXT] [--link-level N] [--pull-every MS] [--no-break-answer]\n"
+               "              [--modem-event-every MS]\n"
                "              [--break-delay MS] [--line-event-every MS] [--drop-every MS] [--seconds S]\n"
                "       velsim --replay TRACE [--listen HOST] [--tcp-port N] [--paced] [--seconds S]\n");
   return 2;
@@ -91,6 +93,8 @@ bool parse(int argc, char** argv, Options& o) {
       if (!value(o.breakDelayMs)) return false;
     } else if (a == "--line-event-every") {
       if (!value(o.lineEventEveryMs)) return false;
+    } else if (a == "--modem-event-every") {
+      if (!value(o.modemEventEveryMs)) return false;
     } else if (a == "--drop-every") {
       if (!value(o.dropEveryMs)) return false;
     } else if (a == "--seconds") {
@@ -201,6 +205,11 @@ int main(int argc, char** argv) {
     say("injecting a line error");
     line->injectLineEvent(vel::devices::kLineError);
   });
+  // CTS and DSR turn over together, as when the cable is pulled or put back.
+  std::thread modemEvents = every(o.modemEventEveryMs, [&] {
+    say("injecting a CTS and DSR change");
+    line->injectLineEvent(vel::devices::kLineCts | vel::devices::kLineDsr);
+  });
   std::thread dropper = every(o.dropEveryMs, [&] {
     say("dropping the connection");
     server.dropClient();
@@ -231,7 +240,7 @@ int main(int argc, char** argv) {
     std::lock_guard<std::mutex> hold(g_keysLock);  // a pull under way ends first
     g_keysClosed = true;
   }
-  for (std::thread* t : {&puller, &lineEvents, &dropper, &echoer}) {
+  for (std::thread* t : {&puller, &lineEvents, &modemEvents, &dropper, &echoer}) {
     if (t->joinable()) t->join();
   }
   say("stopped");

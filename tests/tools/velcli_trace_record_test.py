@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Field traces as velcli records them against velsim over a network serial port:
 the file's blocks (read by tshark and by the parser below), the API events, the
-bytes of the capture, a process killed mid-capture, the size limit's rotation and
-a file that already exists.
+bytes of the capture, the session read back by velcli trace show, CTS and DSR
+changes with their levels, a process killed mid-capture, the size limit's
+rotation and a file that already exists.
 
-  velcli_trace_record_test.py [--wine WINE_RUN] VELCLI VELSIM TSHARK
+  velcli_trace_record_test.py [--wine WINE_RUN --reader NATIVE_VELCLI] VELCLI VELSIM TSHARK
 
-With --wine, VELCLI is velcli.exe run through WINE_RUN (the session alone).
+With --wine, VELCLI is velcli.exe run through WINE_RUN (the session alone), and
+its trace is read by the native velcli.
 """
+import json
 import os
 import re
 import signal
@@ -19,11 +22,14 @@ import tempfile
 import time
 
 arguments = sys.argv[1:]
-launcher = []
+launcher, reader = [], None
 if arguments[0] == "--wine":
-    launcher, arguments = [arguments[1]], arguments[2:]
+    launcher, reader, arguments = [arguments[1]], arguments[3], arguments[4:]
 velcli, velsim, tshark = arguments
-scenes = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim", "scenes")
+reader = reader or velcli
+source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+scenes = os.path.join(source, "sim", "scenes")
+dissector = os.path.join(source, "tools", "wireshark", "imgengine.lua")
 failures = []
 GREY_BYTES = 1280 * 1024
 
@@ -122,6 +128,20 @@ def text_of(records, kind):
     return [r[4].decode("utf-8", "replace") for r in records if r[2] == kind]
 
 
+def shown(path):
+    """velcli trace show --json (the native reader): its exit code and items."""
+    r = subprocess.run([reader, "trace", "show", path, "--json"], capture_output=True, text=True, timeout=120)
+    items = []
+    for line in r.stdout.splitlines():
+        try:
+            item = json.loads(line)
+        except ValueError:
+            return -1, []
+        if "type" in item:
+            items.append(item)
+    return r.returncode, items
+
+
 with tempfile.TemporaryDirectory() as work:
     sim = Velsim()
     env = dict(os.environ, VEL_HOST_SETTINGS=os.path.join(work, "host-settings"), VEL_SERIAL_PORT_7=sim.url,
@@ -132,8 +152,12 @@ with tempfile.TemporaryDirectory() as work:
         # A session: connect, a host capture with the grey image and results, disconnect.
         path = os.path.join(work, "session.pcapng")
         out = os.path.join(work, "out")
-        r = velcli_run(env, "--trace", path, "capture", "--grey", "--decode", "--out", out)
+        r = velcli_run(env, "--json", "--trace", path, "capture", "--grey", "--decode", "--out", out)
         check(r.returncode == 0, "velcli --trace capture: %d %s" % (r.returncode, r.stderr[-300:]))
+        try:
+            reported = [b.get("text") for b in json.loads(r.stdout)["captures"][0]["barcodes"]]
+        except (ValueError, KeyError, IndexError):
+            reported = []
         code, rows, err = tshark_frames(path) if os.path.exists(path) else (-1, [], "no file")
         try:
             interfaces, records = blocks(path)
@@ -177,6 +201,13 @@ with tempfile.TemporaryDirectory() as work:
         notes = text_of(api, 7)
         check("WM_OPERATION_PROGRESS 100,8" in notes and all(r[1] == 1 for r in api if r[2] == 7),
               "the grey image's notification, inbound (%d notifications)" % len(notes))
+        # The native reader names the session's commands in order, and the barcodes velcli reported.
+        code, items = shown(path)
+        commands = [i.get("name") for i in items if i["type"] == "command"]
+        check(code == 0 and commands == ["GetBlockSize", "CheckLink", "GetVersions", "GetConfiguration", "Capture",
+                                         "Close"], "trace show names the session's commands in order: %s" % commands)
+        traced = [i.get("data") for i in items if i["type"] == "barcode"]
+        check(reported and traced == reported, "trace show's barcodes %s are velcli's %s" % (traced, reported))
         print("session trace: %d bytes, %d blocks" % (os.path.getsize(path), len(records)))
         if not launcher:  # under Wine: the session alone
 
@@ -213,6 +244,23 @@ with tempfile.TemporaryDirectory() as work:
         sim.close()
 
     if not launcher:
+        # CTS and DSR turned over every 300 ms: each change is a line event with the levels after it.
+        sim = Velsim("--modem-event-every", "300")
+        try:
+            modem = os.path.join(work, "modem.pcapng")
+            velcli_run(dict(env, VEL_SERIAL_PORT_7=sim.url), "--trace", modem, "watch", "--count", "1", "--seconds", "2")
+            code, items = shown(modem)
+            changes = [i["bits"] for i in items if i["type"] == "line" and i.get("bits", 0) & 12 == 12]
+            check(code == 0 and any(b & 96 == 96 for b in changes) and any(b & 96 == 0 for b in changes),
+                  "CTS and DSR changes with their levels, on and off: %s" % changes)
+            r = subprocess.run([tshark, "-X", "lua_script:" + dissector, "-r", modem], capture_output=True, text=True,
+                               timeout=120)
+            check(re.search(r"line: CTS changed, DSR changed, CTS on, DSR on$", r.stdout, re.M) and
+                  re.search(r"line: CTS changed, DSR changed$", r.stdout, re.M),
+                  "the dissector names the changes and the levels")
+        finally:
+            sim.close()
+
         # Killed mid-capture (velsim paced at 115,200 baud): the file reads to its last complete block.
         sim = Velsim("--paced")
         try:

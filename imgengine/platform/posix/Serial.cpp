@@ -97,6 +97,13 @@ bool serialPurge(NativeFile* f) { return tcflush(f->fd, TCIOFLUSH) == 0; }
 
 bool serialSetBreak(NativeFile* f, bool on) { return ioctl(f->fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
 
+bool serialModemStatus(NativeFile* f, uint32_t* levels) {
+  int lines = 0;
+  if (ioctl(f->fd, TIOCMGET, &lines) != 0) return false;
+  *levels = ((lines & TIOCM_CTS) ? kModemCtsOn : 0) | ((lines & TIOCM_DSR) ? kModemDsrOn : 0);
+  return true;
+}
+
 IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op) {
   const int fd = f->fd;
   const uint32_t wanted = f->eventMask;

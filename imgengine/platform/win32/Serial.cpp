@@ -80,6 +80,13 @@ bool serialSetBreak(NativeFile* f, bool on) {
   return (on ? SetCommBreak(fileHandle(f)) : ClearCommBreak(fileHandle(f))) != 0;
 }
 
+bool serialModemStatus(NativeFile* f, uint32_t* levels) {
+  DWORD status = 0;
+  if (!GetCommModemStatus(fileHandle(f), &status)) return false;
+  *levels = status & (kModemCtsOn | kModemDsrOn);
+  return true;
+}
+
 IoStart serialWaitEvent(NativeFile* f, uint32_t* mask, IoOperation* op) {
   rearm(op);
   static_assert(sizeof(DWORD) == sizeof(uint32_t), "event mask width");
