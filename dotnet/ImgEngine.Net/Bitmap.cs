@@ -17,8 +17,11 @@ namespace ImgEngine
         static int U16(byte[] b, int at) { return b[at] | b[at + 1] << 8; }
         static int I32(byte[] b, int at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24; }
 
-        /// <summary>The pixels of a bitmap: palette indices resolved to RGB (3 bytes a pixel), rows top first.</summary>
-        internal static byte[] ReadRgb(byte[] data, out int width, out int height, out int bits)
+        /// <summary>
+        /// The pixels of a bitmap, rows top first: for 24 bits per pixel RGB (3 bytes a pixel),
+        /// else one grey level a pixel (the luma of its palette entry).
+        /// </summary>
+        internal static byte[] Read(byte[] data, out int width, out int height, out int bits)
         {
             if (data == null || data.Length < FileHeader + InfoHeader) throw Bad("too few bytes for a bitmap");
             if (data[0] != 'B' || data[1] != 'M') throw Bad("no bitmap signature");
@@ -39,55 +42,54 @@ namespace ImgEngine
             long stride = ((long)width * bits + 31) / 32 * 4;
             if (offset < FileHeader + infoSize || offset + stride * height > data.Length)
                 throw Bad("the pixels lie outside the file");
-            byte[] palette = null;
-            long count = 0;
-            if (bits <= 8)
+            if (bits == 24)
             {
-                count = colours != 0 ? colours : 1L << bits;
-                long start = FileHeader + infoSize;
-                if (count > 1L << bits || start + 4 * count > offset) throw Bad("the palette does not fit");
-                palette = new byte[count * 3];
-                for (long i = 0; i < count; i++)
+                var rgb = new byte[(long)width * height * 3];
+                for (int y = 0; y < height; y++)
                 {
-                    palette[i * 3] = data[start + i * 4 + 2];
-                    palette[i * 3 + 1] = data[start + i * 4 + 1];
-                    palette[i * 3 + 2] = data[start + i * 4];
+                    long row = offset + stride * (topDown ? y : height - 1 - y);
+                    long to = (long)y * width * 3;
+                    for (int x = 0; x < width; x++, to += 3, row += 3)
+                    {
+                        rgb[to] = data[row + 2];
+                        rgb[to + 1] = data[row + 1];
+                        rgb[to + 2] = data[row];
+                    }
                 }
+                return rgb;
             }
-            var rgb = new byte[(long)width * height * 3];
+            long count = colours != 0 ? colours : 1L << bits;
+            long start = FileHeader + infoSize;
+            if (count > 1L << bits || start + 4 * count > offset) throw Bad("the palette does not fit");
+            var levels = new byte[256];
+            for (long i = 0; i < count; i++)
+                levels[i] = Level(data[start + i * 4 + 2], data[start + i * 4 + 1], data[start + i * 4]);
+            var grey = new byte[(long)width * height];
             for (int y = 0; y < height; y++)
             {
                 long row = offset + stride * (topDown ? y : height - 1 - y);
-                long to = (long)y * width * 3;
-                for (int x = 0; x < width; x++, to += 3)
+                long to = (long)y * width;
+                for (int x = 0; x < width; x++)
                 {
-                    if (bits == 24)
-                    {
-                        long p = row + x * 3L;
-                        rgb[to] = data[p + 2];
-                        rgb[to + 1] = data[p + 1];
-                        rgb[to + 2] = data[p];
-                        continue;
-                    }
                     int index = bits == 8 ? data[row + x] : data[row + x / 8] >> (7 - x % 8) & 1;
                     if (index >= count) throw Bad("a pixel names a colour the palette does not have");
-                    rgb[to] = palette[index * 3];
-                    rgb[to + 1] = palette[index * 3 + 1];
-                    rgb[to + 2] = palette[index * 3 + 2];
+                    grey[to + x] = levels[index];
                 }
             }
-            return rgb;
+            return grey;
         }
 
-        /// <summary>The grey level of RGB pixels (ITU-R BT.601 luma, rounded).</summary>
+        /// <summary>The grey level of a colour (ITU-R BT.601 luma, rounded).</summary>
+        static byte Level(int r, int g, int b)
+        {
+            return (byte)Math.Min(255, Math.Round(r * 0.299 + g * 0.587 + b * 0.114, MidpointRounding.ToEven));
+        }
+
+        /// <summary>The grey level of RGB pixels.</summary>
         internal static byte[] Luma(byte[] rgb)
         {
             var grey = new byte[rgb.Length / 3];
-            for (int i = 0; i < grey.Length; i++)
-            {
-                double y = rgb[i * 3] * 0.299 + rgb[i * 3 + 1] * 0.587 + rgb[i * 3 + 2] * 0.114;
-                grey[i] = (byte)Math.Min(255, Math.Round(y, MidpointRounding.ToEven));
-            }
+            for (int i = 0; i < grey.Length; i++) grey[i] = Level(rgb[i * 3], rgb[i * 3 + 1], rgb[i * 3 + 2]);
             return grey;
         }
 

@@ -58,8 +58,8 @@ namespace ImgEngine
                     if (file != null)
                     {
                         int w, h, bits;
-                        byte[] rgb = Bitmap.ReadRgb(file, out w, out h, out bits);
-                        byte[] levels = Bitmap.Luma(rgb);
+                        byte[] levels = Bitmap.Read(file, out w, out h, out bits);
+                        if (bits == 24) levels = Bitmap.Luma(levels);
                         for (int i = 0; i < levels.Length; i++) levels[i] = levels[i] >= 128 ? (byte)255 : (byte)0;
                         binary = new Image(ImageKind.Binary, w, h, levels, file);
                     }
@@ -123,15 +123,15 @@ namespace ImgEngine
             }
             if (file == null) return;
             int w, h, bits;
-            byte[] rgb = Bitmap.ReadRgb(file, out w, out h, out bits);
+            byte[] pixels = Bitmap.Read(file, out w, out h, out bits);
             if (bits == 24)
             {
-                colour = new Image(ImageKind.Colour, w, h, rgb, file);
-                grey = new Image(ImageKind.Grey, w, h, Bitmap.Luma(rgb), null);
+                colour = new Image(ImageKind.Colour, w, h, pixels, file);
+                grey = new Image(ImageKind.Grey, w, h, Bitmap.Luma(pixels), null);
             }
             else
             {
-                grey = new Image(ImageKind.Grey, w, h, Bitmap.Luma(rgb), file);
+                grey = new Image(ImageKind.Grey, w, h, pixels, file);
             }
         }
 
