@@ -7,10 +7,13 @@
 #include "config/DeviceConfiguration.h"
 #include "config/HostOptions.h"
 #include "config/IniReader.h"
+#include "api/TracedCall.h"
 
 namespace {
 
 namespace hostoptions = vel::hostoptions;
+
+int loadAndDeploy(const char* path);
 
 vel::configfile::HostValues currentHostValues() {
   vel::configfile::HostValues host;
@@ -37,8 +40,17 @@ int VEL_API VelSaveCurrentConfigurations(const char* path) {
 }
 
 // A file that cannot be read changes nothing: it is read whole before the record
-// is reset.
+// is reset. The record goes to the imager as VelSetPermanentDeviceConfiguration
+// sends it (traced on its own, before this call).
 int VEL_API VelLoadAndDeployConfigurations(const char* path) {
+  return vel::api::traced(__func__, loadAndDeploy(path), path);
+}
+
+}  // extern "C"
+
+namespace {
+
+int loadAndDeploy(const char* path) {
   if (!path) return 0;
   vel::ScopedLock hold(vel::configfile::fileLock());
   vel::ini::Document file;
@@ -65,4 +77,4 @@ int VEL_API VelLoadAndDeployConfigurations(const char* path) {
   return 1;
 }
 
-}  // extern "C"
+}  // namespace

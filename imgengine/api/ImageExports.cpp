@@ -3,6 +3,7 @@
 // binary getters answer 0 or null unless the imager is an SA-1110, the only one
 // that sends binary images. Also the imager's standard deviation of its last image.
 #include "ImgEngine.h"
+#include "api/TracedCall.h"
 #include "base/LittleEndian.h"
 #include "connection/DeviceConnection.h"
 #include "core/LibraryState.h"
@@ -60,7 +61,7 @@ int VEL_API VelGetImageStandardDeviation(void) {
   vel::DeviceConnection* connection = state.connection();
   int32_t value = -1;
   if (connection && !connection->errorFlag()) connection->imageStandardDeviation(value);
-  return value;
+  return vel::api::traced(__func__, value);
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ImgEngine.h"
+#include "api/TracedCall.h"
 #include "core/LibraryState.h"
 #include "operations/Progress.h"
 #include "platform/Messages.h"
@@ -81,8 +82,15 @@ unsigned int VEL_API VelRegisterTriggerProgressThread(unsigned int threadId) {
 int VEL_API VelGetHostInitiatedOperationStatus(void) { return status(OperationKind::Host); }
 int VEL_API VelGetTriggerOperationStatus(void) { return status(OperationKind::Trigger); }
 
-void VEL_API VelCancelHostInitiatedOperation(void) { cancel(OperationKind::Host); }
-void VEL_API VelCancelTriggerOperation(void) { cancel(OperationKind::Trigger); }
+// A cancel changes what the host answers the imager's next block.
+void VEL_API VelCancelHostInitiatedOperation(void) {
+  cancel(OperationKind::Host);
+  vel::api::tracedVoid(__func__);
+}
+void VEL_API VelCancelTriggerOperation(void) {
+  cancel(OperationKind::Trigger);
+  vel::api::tracedVoid(__func__);
+}
 
 // Polls the calling thread's queue for WM_OPERATION_PROGRESS every millisecond
 // until timeoutSeconds have passed (a negative timeout polls once). A message with

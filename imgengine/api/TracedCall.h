@@ -10,10 +10,28 @@
 
 namespace vel::api {
 
+// A number as it is; a text quoted, at most kTextArgument characters of it.
+constexpr size_t kTextArgument = 260;
+template <typename Value>
+void appendArgument(std::string &text, Value value) {
+  text += std::to_string(value);
+}
+inline void appendArgument(std::string &text, const char *value) {
+  if (!value) {
+    text += "null";
+    return;
+  }
+  text += '"';
+  size_t n = 0;
+  while (n < kTextArgument && value[n]) ++n;
+  text.append(value, n);
+  text += value[n] ? "...\"" : "\"";
+}
+
 inline void appendArguments(std::string &) {}
 template <typename First, typename... Rest>
 void appendArguments(std::string &text, First first, Rest... rest) {
-  text += std::to_string(first);
+  appendArgument(text, first);
   if (sizeof...(rest)) text += ", ";
   appendArguments(text, rest...);
 }
