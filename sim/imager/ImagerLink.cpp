@@ -392,10 +392,12 @@ void ImagerLink::writeWire(std::vector<uint8_t> wire, bool data) {
     std::lock_guard<std::mutex> lock(m_);
     if (dropPackets_ > 0) {
       --dropPackets_;
+      ++dropped_;
       return;
     }
     if (corruptPackets_ > 0) {
       --corruptPackets_;
+      ++corrupted_;
       wire[wire.size() - 1] ^= 0x01;
     }
   }
@@ -482,9 +484,11 @@ void ImagerLink::pumpPackets(int n, uint64_t session) {
       if (!quiet_) {
         if (dropPackets_ > 0) {
           --dropPackets_;
+          ++dropped_;
         } else {
           if (corruptPackets_ > 0) {
             --corruptPackets_;
+            ++corrupted_;
             wire[wire.size() - 1] ^= 0x01;
           }
           out.insert(out.end(), wire.begin(), wire.end());

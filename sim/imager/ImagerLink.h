@@ -70,6 +70,9 @@ class ImagerLink : public ImagerPorts {
   // Resynchronisations whose host token differed from the known host's: on one
   // link that is a token damaged on the way, and the imager drops its ports.
   uint64_t strangeTokens() const { return strangeTokens_.load(); }
+  // Data packets the faults above dropped or corrupted on their way out.
+  uint64_t packetsDropped() const { return dropped_.load(); }
+  uint64_t packetsCorrupted() const { return corrupted_.load(); }
 
  private:
   class Port;
@@ -178,6 +181,8 @@ class ImagerLink : public ImagerPorts {
   std::atomic<uint64_t> damaged_{0};
   std::atomic<uint64_t> portResets_{0};
   std::atomic<uint64_t> strangeTokens_{0};
+  std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> corrupted_{0};
   std::thread reader_;
 };
 

@@ -4,7 +4,8 @@
 //   velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--scene FILE]
 //          [--processor N] [--sensor HEX] [--firmware TEXT] [--link-level N]
 //          [--pull-every MS] [--no-break-answer] [--break-delay MS] [--modem-event-every MS]
-//          [--line-event-every MS] [--drop-every MS] [--seconds S]
+//          [--line-event-every MS] [--drop-every MS] [--corrupt-every MS]
+//          [--lose-every MS] [--seconds S]
 //   velsim --replay TRACE [--listen HOST] [--tcp-port N] [--paced] [--seconds S]
 //
 // It listens on 127.0.0.1:2217 unless told otherwise (--tcp-port 0: any free
@@ -14,7 +15,8 @@
 // at the baud rate the client sets; --echo serves a line that returns every byte
 // instead of the imager. The imager photographs the --scene file, by default
 // sim/scenes/demo.scene. Faults: the imager does not answer breaks, answers them
-// late, reports a line error every period, or the connection is dropped every period.
+// late, reports a line error every period, or the connection is dropped every period;
+// every period a data packet to the host is corrupted or lost (counted at the end).
 // --replay answers the host with the imager's side of a recorded field trace (see
 // Replay.h) and ends, with status 3, at the first command the recording does not have.
 #include <atomic>
@@ -46,6 +48,7 @@ struct Options {
   bool paced = false, echo = false, answerBreaks = true;
   long breakDelayMs = -1, pullEveryMs = 0, lineEventEveryMs = 0, dropEveryMs = 0, seconds = 0;
   long modemEventEveryMs = 0;
+  long corruptEveryMs = 0, loseEveryMs = 0;
   sim::ImagerIdentity identity;
   std::string scene = sim::sceneFolder() + "/demo.scene";  // the scene file photographed
   std::string replay;  // a trace whose imager side is played instead
@@ -56,7 +59,8 @@ int usage() {
                "usage: velsim [--listen HOST] [--tcp-port N] [--paced] [--echo] [--scene FILE] [--processor N]\n"
                "              [--sensor HEX] [--firmware TEXT] [--link-level N] [--pull-every MS] [--no-break-answer]\n"
                "              [--modem-event-every MS]\n"
-               "              [--break-delay MS] [--line-event-every MS] [--drop-every MS] [--seconds S]\n"
+               "              [--break-delay MS] [--line-event-every MS] [--drop-every MS] [--corrupt-every MS]\n"
+               "              [--lose-every MS] [--seconds S]\n"
                "       velsim --replay TRACE [--listen HOST] [--tcp-port N] [--paced] [--seconds S]\n");
   return 2;
 }
@@ -97,6 +101,10 @@ bool parse(int argc, char** argv, Options& o) {
       if (!value(o.modemEventEveryMs)) return false;
     } else if (a == "--drop-every") {
       if (!value(o.dropEveryMs)) return false;
+    } else if (a == "--corrupt-every") {
+      if (!value(o.corruptEveryMs)) return false;
+    } else if (a == "--lose-every") {
+      if (!value(o.loseEveryMs)) return false;
     } else if (a == "--seconds") {
       if (!value(o.seconds)) return false;
     } else if (a == "--paced") {
@@ -214,6 +222,13 @@ int main(int argc, char** argv) {
     say("dropping the connection");
     server.dropClient();
   });
+  // The next data packet to the host goes damaged (its CRC fails) or not at all.
+  std::thread corrupter = every(o.corruptEveryMs, [&] {
+    if (imager) imager->link().corruptOutgoingPackets(1);
+  });
+  std::thread loser = every(o.loseEveryMs, [&] {
+    if (imager) imager->link().dropOutgoingPackets(1);
+  });
   // Standard input: Enter pulls the trigger, "q" ends; its end leaves the rest running.
   // The thread stays blocked in its read after the end: it is left behind, and once
   // g_keysClosed is set it touches nothing of main's any more.
@@ -240,8 +255,14 @@ int main(int argc, char** argv) {
     std::lock_guard<std::mutex> hold(g_keysLock);  // a pull under way ends first
     g_keysClosed = true;
   }
-  for (std::thread* t : {&puller, &lineEvents, &modemEvents, &dropper, &echoer}) {
+  for (std::thread* t : {&puller, &lineEvents, &modemEvents, &dropper, &corrupter, &loser, &echoer}) {
     if (t->joinable()) t->join();
+  }
+  if (imager && (o.corruptEveryMs || o.loseEveryMs)) {
+    const sim::ImagerLink& link = imager->link();
+    say("faults: " + std::to_string(link.packetsCorrupted()) + " packet(s) corrupted, " +
+        std::to_string(link.packetsDropped()) + " lost, " + std::to_string(link.resyncsAnswered()) +
+        " resynchronisation(s) answered");
   }
   say("stopped");
   return replay && replay->failed() ? 3 : 0;

@@ -2,7 +2,8 @@
 """velsim --replay: sessions recorded by velcli --trace (against velsim over a network
 serial port, and against velcli's own simulated serial line and USB device) played back
 to the same velcli commands: the same barcodes and byte-identical images; a command the
-recording does not have ends the replay with a message naming both.
+recording does not have ends the replay with a message naming both. A session with
+injected faults: its trace counts what velsim did, and it replays like a clean one.
 
   velsim_replay_test.py VELCLI VELSIM
 """
@@ -145,6 +146,56 @@ with tempfile.TemporaryDirectory() as work:
     check(ended == 3 and "the host sent SetTemporaryConfiguration (2), but the recording has no "
           "SetTemporaryConfiguration command; its command 5 is Capture (4) flags 0x05" in log,
           "a command the recording lacks: %s" % log[log.find("mismatch"):][:300])
+
+    # Faults: velsim corrupts and loses packets to the host. The library's trace shows them,
+    # trace stats counts the CRC errors and resynchronisations velsim counted, and the
+    # faulted session replays like a clean one.
+    faulted = os.path.join(work, "faulted.pcapng")
+    sim = Velsim(work, "faulted", "--scene", scene, "--corrupt-every", "450", "--lose-every", "800")
+    try:
+        code, document = run(dict(env, VEL_SERIAL_PORT_7=sim.url), 7, "--trace", faulted, *capture, "--count", "3",
+                             "--out", os.path.join(work, "faulted-recorded"))
+        sim.process.terminate()
+        counted = sim.wait_for(lambda text: re.search(r"faults: (\d+) packet\(s\) corrupted, (\d+) lost, (\d+) "
+                                                      r"resynchronisation\(s\) answered", text), 30)
+    finally:
+        sim.close()
+    stats = subprocess.run([velcli, "--json", "trace", "stats", faulted], capture_output=True, text=True, timeout=120)
+    try:
+        stats = json.loads(stats.stdout)["stats"]
+    except (ValueError, KeyError):
+        stats = {}
+    corrupted, lost, resyncs = (int(g) for g in counted.groups()) if counted else (-1, -1, -1)
+    check(code == 0 and corrupted > 0 and stats.get("crcErrors") == corrupted and
+          stats.get("resynchronisations") == resyncs and resyncs > 1,
+          "faults: velsim corrupted %d, lost %d, answered %d resynchronisations; the trace counts %s CRC errors, "
+          "%s resynchronisations" % (corrupted, lost, resyncs, stats.get("crcErrors"), stats.get("resynchronisations")))
+    code, document, log, _ = replay(work, env, "replay-faulted", faulted,
+                                    capture + ["--count", "3", "--out", os.path.join(work, "faulted-replayed")])
+    check(code == 0 and DONE in log and len(barcodes(document)) == 3 and barcodes(document) ==
+          barcodes(traces.get("capture-document", {})) * 3 and
+          same_files(os.path.join(work, "faulted-recorded"), os.path.join(work, "faulted-replayed")),
+          "the faulted session replays: the same barcodes and images")
+
+    # Interrupted on a line that hardly moves: velcli cancels and ends at once, where it used
+    # to wait for the whole transfer.
+    sim = Velsim(work, "stalled", "--scene", scene, "--corrupt-every", "100", "--lose-every", "450")
+    try:
+        process = subprocess.Popen([velcli, "--port", "7", *capture], stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, text=True, env=dict(env, VEL_SERIAL_PORT_7=sim.url))
+        connected = sim.wait_for(lambda text: "client connected" in text, 30)
+        time.sleep(3)  # well into the capture
+        process.terminate()
+        try:
+            output, _ = process.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            output, _ = process.communicate()
+        check(connected and process.returncode == 5 and "capture:               interrupted" in output and
+              "disconnected" in output, "interrupted mid-capture: ends (%d) %r" % (process.returncode, output[-160:]))
+    finally:
+        sim.close()
+
     changed = subprocess.run([velsim, "--replay", os.path.join(work, "missing.pcapng")], capture_output=True,
                              text=True, timeout=30)
     check(changed.returncode == 2 and "cannot open" in changed.stderr, "a missing trace: %r" % changed.stderr)

@@ -16,15 +16,29 @@ namespace velcli {
 
 namespace {
 
+// How long an interrupted capture may take to stop (one block on a slow line).
+constexpr auto kCancelWait = std::chrono::seconds(10);
+
 // Takes the progress messages posted to this thread and shows the status word
-// until the run ends; answers the final event code (0 when interrupted).
+// until the run ends; answers the final event code. When interrupted it cancels
+// the run and waits a while for its end, so that neither the transfer nor a later
+// command waiting for it keeps an interrupted velcli alive; 0 when it did not end.
 int followRun(ProgressView& view) {
+  std::chrono::steady_clock::time_point giveUp{};
   for (;;) {
     VelOutputProgress(0, 0);  // takes (and so frees) one message posted to this thread
     const int word = VelGetHostInitiatedOperationStatus();
     view.show(word);
     if (endsRun(word >> 8)) return word >> 8;
-    if (g_interrupted) return 0;
+    if (g_interrupted) {
+      const auto now = std::chrono::steady_clock::now();
+      if (giveUp == std::chrono::steady_clock::time_point{}) {
+        VelCancelHostInitiatedOperation();
+        giveUp = now + kCancelWait;
+      } else if (now > giveUp) {
+        return 0;
+      }
+    }
     pauseMs(5);
   }
 }
@@ -182,7 +196,9 @@ int runCapture(Context& c) {
     if (count > 1) c.report.say("capture " + std::to_string(i + 1) + " of " + std::to_string(count));
     result = captureOnce(c, captures.push(Json::object()), i);
   }
-  if (result == kCaptureFailed && VelGetCommunicationStatus() != 1) result = linkStatus(c, "capture");
+  // The status check waits for a transfer still under way: an interrupted run skips it.
+  if (result == kCaptureFailed && !g_interrupted && VelGetCommunicationStatus() != 1)
+    result = linkStatus(c, "capture");
   disconnectImager(c);
   return result;
 }
