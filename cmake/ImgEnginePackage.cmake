@@ -12,7 +12,7 @@ install(TARGETS ImgEngine EXPORT ImgEngineTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/imgengine/include/ImgEngine.h ${vel_generated_include}/ImgEngineVersion.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  ${PROJECT_SOURCE_DIR}/imgengine/include/ImgEngineTrace.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 set(VEL_BY_ORDINAL_IMPLIB "")
 if(WIN32)
   # The import library for programs that bind ImgEngine.dll by ordinal only.

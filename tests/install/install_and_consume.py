@@ -41,6 +41,7 @@ def expected_files(args):
     """Patterns of every file the install tree must hold, relative to the prefix."""
     package = f"{args.libdir}/cmake/ImgEngine"
     files = [f"{args.includedir}/ImgEngine.h", f"{args.includedir}/ImgEngineVersion.h",
+             f"{args.includedir}/ImgEngineTrace.h",
              f"{package}/ImgEngineConfig.cmake", f"{package}/ImgEngineConfigVersion.cmake",
              f"{package}/ImgEngineTargets.cmake", f"{package}/ImgEngineTargets-*.cmake",
              f"{args.libdir}/pkgconfig/imgengine.pc"]

@@ -72,7 +72,8 @@ def check_archive(archive, version):
         members = z.namelist()
         names = [n[len(top):] for n in members if n.startswith(top) and not n.endswith("/")]
         check(all(n.startswith(top) for n in members), "every file of the archive is below %s" % top)
-        expected = ["include/ImgEngine.h", "include/ImgEngineVersion.h", "docs/guide.html", "docs/images/*.png",
+        expected = ["include/ImgEngine.h", "include/ImgEngineVersion.h", "include/ImgEngineTrace.h", "docs/guide.html",
+                    "docs/images/*.png",
                     "examples/CMakeLists.txt", "examples/capture_print.c", "scenes/shelf.scene"]
         for arch, machine in (("x86", "i386"), ("x64", "amd64")):
             for program in ("ImgEngine.dll", "velcli.exe", "velsim.exe", "KeyCaster.exe"):

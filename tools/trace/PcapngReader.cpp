@@ -14,9 +14,9 @@ constexpr uint16_t kOptIfName = 2;
 constexpr uint16_t kOptIfDescription = 3;
 constexpr uint16_t kOptIfTsresol = 9;
 constexpr uint16_t kOptEpbFlags = 2;
-constexpr uint8_t kHeaderMagic = 0x56;
-constexpr uint8_t kHeaderVersion = 1;
-constexpr size_t kRecordHeader = 8;
+constexpr uint8_t kHeaderMagic = VEL_TRACE_HEADER_MAGIC;
+constexpr uint8_t kHeaderVersion = VEL_TRACE_HEADER_VERSION;
+constexpr size_t kRecordHeader = VEL_TRACE_HEADER_BYTES;
 // Interfaces beyond this many in one file are taken for damage.
 constexpr size_t kMaxInterfaces = 4096;
 
@@ -175,7 +175,9 @@ bool PcapngReader::readPacket(const uint8_t* body, size_t length, Record& record
   record = Record{};
   record.interface = locals_[id].global;
   record.timeUs = toMicroseconds(stamp, locals_[id].tsresol);
-  record.direction = (flags & 3) == 1 ? Direction::kIn : (flags & 3) == 2 ? Direction::kOut : Direction::kNone;
+  record.direction = (flags & 3) == VEL_TRACE_INBOUND    ? Direction::kIn
+                     : (flags & 3) == VEL_TRACE_OUTBOUND ? Direction::kOut
+                                                         : Direction::kNone;
   if (captured < kRecordHeader || data[0] != kHeaderMagic || data[1] != kHeaderVersion) {
     ++foreign_;
     return false;

@@ -11,29 +11,31 @@
 #include <string>
 #include <vector>
 
+#include "ImgEngineTrace.h"
+
 namespace trace {
 
 enum class RecordKind : uint8_t {
-  kData = 1,
-  kLineEvent = 2,
-  kSettings = 3,
-  kOpen = 4,
-  kClose = 5,
-  kApiCall = 6,
-  kNotification = 7,
-  kNote = 8,
+  kData = VEL_TRACE_DATA,
+  kLineEvent = VEL_TRACE_LINE_EVENT,
+  kSettings = VEL_TRACE_SETTINGS,
+  kOpen = VEL_TRACE_OPEN,
+  kClose = VEL_TRACE_CLOSE,
+  kApiCall = VEL_TRACE_API_CALL,
+  kNotification = VEL_TRACE_NOTIFICATION,
+  kNote = VEL_TRACE_NOTE,
 };
 const char* recordKindName(uint8_t kind);
 
 // Line event bits (a record's detail).
 enum LineBit : uint32_t {
-  kBreakSet = 1,
-  kBreakCleared = 2,
-  kCtsChanged = 4,
-  kDsrChanged = 8,
-  kLineError = 16,
-  kCtsOn = 32,
-  kDsrOn = 64,
+  kBreakSet = VEL_TRACE_LINE_BREAK_SET,
+  kBreakCleared = VEL_TRACE_LINE_BREAK_CLEARED,
+  kCtsChanged = VEL_TRACE_LINE_CTS_CHANGED,
+  kDsrChanged = VEL_TRACE_LINE_DSR_CHANGED,
+  kLineError = VEL_TRACE_LINE_ERROR,
+  kCtsOn = VEL_TRACE_LINE_CTS_ON,
+  kDsrOn = VEL_TRACE_LINE_DSR_ON,
 };
 
 enum class Direction { kNone, kIn, kOut };  // in: imager to host

@@ -8,9 +8,8 @@
 // (counted in a note), so recording never waits for the disk.
 //
 // Each record is an Enhanced Packet Block (microsecond timestamps, epb_flags
-// with the direction) whose payload starts with an 8-byte little-endian header:
-// 'V', version 1, the kind, 0, and a 32-bit detail (line events: the kEvent*
-// bits; settings: the baud rate; else 0).
+// with the direction) whose payload starts with the record header of the public
+// ImgEngineTrace.h, which defines the format for writer and readers alike.
 #pragma once
 
 #include <cstddef>
@@ -18,30 +17,34 @@
 #include <memory>
 #include <string>
 
+#include "ImgEngineTrace.h"
+
 namespace vel::trace {
 
 enum class Kind : uint8_t {
-  kData = 1,
-  kLineEvent = 2,
-  kSettings = 3,
-  kOpen = 4,
-  kClose = 5,
-  kApiCall = 6,
-  kNotification = 7,
-  kNote = 8,
+  kData = VEL_TRACE_DATA,
+  kLineEvent = VEL_TRACE_LINE_EVENT,
+  kSettings = VEL_TRACE_SETTINGS,
+  kOpen = VEL_TRACE_OPEN,
+  kClose = VEL_TRACE_CLOSE,
+  kApiCall = VEL_TRACE_API_CALL,
+  kNotification = VEL_TRACE_NOTIFICATION,
+  kNote = VEL_TRACE_NOTE,
 };
 
 // epb_flags direction bits.
-constexpr uint32_t kNoDirection = 0, kInbound = 1, kOutbound = 2;
+constexpr uint32_t kNoDirection = VEL_TRACE_NO_DIRECTION, kInbound = VEL_TRACE_INBOUND,
+                   kOutbound = VEL_TRACE_OUTBOUND;
 
 // The detail bits of a line event.
-constexpr uint32_t kEventBreakSet = 1, kEventBreakCleared = 2, kEventCtsChanged = 4, kEventDsrChanged = 8,
-                   kEventLineError = 16, kEventCtsOn = 32, kEventDsrOn = 64;
+constexpr uint32_t kEventBreakSet = VEL_TRACE_LINE_BREAK_SET, kEventBreakCleared = VEL_TRACE_LINE_BREAK_CLEARED,
+                   kEventCtsChanged = VEL_TRACE_LINE_CTS_CHANGED, kEventDsrChanged = VEL_TRACE_LINE_DSR_CHANGED,
+                   kEventLineError = VEL_TRACE_LINE_ERROR, kEventCtsOn = VEL_TRACE_LINE_CTS_ON,
+                   kEventDsrOn = VEL_TRACE_LINE_DSR_ON;
 
-constexpr uint8_t kHeaderMagic = 0x56, kHeaderVersion = 1;
-constexpr size_t kHeaderBytes = 8;
-// The pcapng link type of every interface (LINKTYPE_USER0).
-constexpr uint16_t kLinkType = 147;
+constexpr uint8_t kHeaderMagic = VEL_TRACE_HEADER_MAGIC, kHeaderVersion = VEL_TRACE_HEADER_VERSION;
+constexpr size_t kHeaderBytes = VEL_TRACE_HEADER_BYTES;
+constexpr uint16_t kLinkType = VEL_TRACE_LINKTYPE;
 // Blocks waiting for the writer at most; beyond it they are dropped and
 // counted.
 constexpr size_t kQueueBytes = 8u << 20;
