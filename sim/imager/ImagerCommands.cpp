@@ -5,10 +5,6 @@
 namespace sim {
 
 namespace {
-constexpr int kCommandIn = 1;
-constexpr int kAnswerOut = 0;
-constexpr int kEventOut = 2;
-constexpr int kEventIn = 3;
 constexpr int kPollMs = 100;
 
 // Request fields after the code byte, for the codes with a fixed request.

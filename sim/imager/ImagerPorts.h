@@ -11,6 +11,12 @@
 
 namespace sim {
 
+// The ports of the two channels, seen from the imager.
+constexpr int kAnswerOut = 0;
+constexpr int kCommandIn = 1;
+constexpr int kEventOut = 2;
+constexpr int kEventIn = 3;
+
 class ImagerPort {
  public:
   virtual ~ImagerPort() = default;

@@ -10,10 +10,6 @@ namespace sim {
 
 namespace {
 
-constexpr int kAnswerOut = 0;
-constexpr int kCommandIn = 1;
-constexpr int kEventOut = 2;
-constexpr int kEventIn = 3;
 constexpr int kPollMs = 100;
 constexpr int kCapture = 4;
 constexpr int kRequestMs = 5000;  // between the bytes of one request
