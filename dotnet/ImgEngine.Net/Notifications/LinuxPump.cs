@@ -94,7 +94,7 @@ namespace ImgEngine.Notifications
             internal void Stop()
             {
                 _stopping = true;
-                if (!IsCurrent) _thread.Join(StopLimit);
+                if (_thread.IsAlive && !IsCurrent) _thread.Join(StopLimit);
             }
 
             internal void RequestCancel()

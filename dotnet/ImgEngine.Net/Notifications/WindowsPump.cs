@@ -53,8 +53,8 @@ namespace ImgEngine.Notifications
                 NativeMethods.VelRegisterTriggerProgressWindow(IntPtr.Zero);
                 NativeMethods.VelRegisterUsbReadyStatusNotifyWindow(IntPtr.Zero);
             }
-            PostMessageW(_hostWindow, WmAppStop, IntPtr.Zero, IntPtr.Zero);
-            if (!IsPumpThread) _thread.Join(StopLimit);
+            if (_hostWindow != IntPtr.Zero) PostMessageW(_hostWindow, WmAppStop, IntPtr.Zero, IntPtr.Zero);
+            if (_thread.IsAlive && !IsPumpThread) _thread.Join(StopLimit);
         }
 
         internal override void RequestCancel(Operation operation)
