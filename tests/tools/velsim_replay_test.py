@@ -166,6 +166,11 @@ with tempfile.TemporaryDirectory() as work:
     except (ValueError, KeyError):
         stats = {}
     corrupted, lost, resyncs = (int(g) for g in counted.groups()) if counted else (-1, -1, -1)
+    # Each of the three captures ran: none took the previous one's end for its own.
+    runs = [c.get("microseconds", 0) for c in document.get("captures", [])]
+    commands = {c["name"]: c["count"] for c in stats.get("commands", [])}
+    check(len(runs) == 3 and min(runs) > 1000 and commands.get("Capture") == 3,
+          "three captures, each its own run: %s us, %s recorded" % (runs, commands.get("Capture")))
     check(code == 0 and corrupted > 0 and stats.get("crcErrors") == corrupted and
           stats.get("resynchronisations") == resyncs and resyncs > 1,
           "faults: velsim corrupted %d, lost %d, answered %d resynchronisations; the trace counts %s CRC errors, "

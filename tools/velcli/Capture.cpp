@@ -20,16 +20,30 @@ namespace {
 constexpr auto kCancelWait = std::chrono::seconds(10);
 
 // Takes the progress messages posted to this thread and shows the status word
-// until the run ends; answers the final event code. When interrupted it cancels
-// the run and waits a while for its end, so that neither the transfer nor a later
-// command waiting for it keeps an interrupted velcli alive; 0 when it did not end.
-int followRun(ProgressView& view) {
+// until the run ends; answers the final event code. The word keeps the last run's
+// end until this run posts: the run has ended when the word shows an end after one
+// of its progress events was taken, or an end other than the last run's, or (a run
+// that fails before any progress) the last run's end still after the channel
+// timeout. When interrupted it cancels the run and waits a while for its end, so
+// that neither the transfer nor a later command waiting for it keeps an
+// interrupted velcli alive; 0 when it did not end.
+int followRun(ProgressView& view, int lastRunWord, int timeoutMs) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto quiet = start + std::chrono::milliseconds(timeoutMs) + kCancelWait;
   std::chrono::steady_clock::time_point giveUp{};
+  bool progressed = false;
   for (;;) {
-    VelOutputProgress(0, 0);  // takes (and so frees) one message posted to this thread
+    // The word first: whatever this run posted before it showed an end is then
+    // in the queue ahead, so a poll that takes no progress event has taken them all.
     const int word = VelGetHostInitiatedOperationStatus();
-    view.show(word);
-    if (endsRun(word >> 8)) return word >> 8;
+    const int event = VelOutputProgress(0, 0);  // takes (and so frees) one message posted to this thread
+    const bool progress = event >= VEL_EVENT_RESULTS_PROGRESS && event <= VEL_EVENT_GREY_IMAGE_READY;
+    progressed |= progress;
+    if (progressed || word != lastRunWord) view.show(word);
+    if (progress) continue;
+    if (endsRun(word >> 8) &&
+        (progressed || word != lastRunWord || std::chrono::steady_clock::now() > quiet))
+      return word >> 8;
     if (g_interrupted) {
       const auto now = std::chrono::steady_clock::now();
       if (giveUp == std::chrono::steady_clock::time_point{}) {
@@ -155,9 +169,10 @@ bool saveImages(Context& c, Json& capture, int index) {
 int captureOnce(Context& c, Json& capture, int index) {
   const Options& o = c.options;
   const auto start = std::chrono::steady_clock::now();
+  const int lastRunWord = VelGetHostInitiatedOperationStatus();
   VelCaptureImage(o.decode, o.binary, o.grey, o.compressed);
   ProgressView view(c.report.json());
-  const int end = followRun(view);
+  const int end = followRun(view, lastRunWord, o.timeoutMs);
   view.finish();
   const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   capture["end"] = Json::string(g_interrupted ? "interrupted" : eventName(end));
