@@ -14,8 +14,16 @@ struct Message {
   uintptr_t wParam;
   intptr_t lParam;
 };
-bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lParam);
-bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// kUnlessWaiting: not posted again while the same message (window or thread,
+// number and parameters) still waits in the queue. For notifications that only say
+// that something changed: on posix a thread has no way to take them but its queue,
+// and repeats piled up there would fill it until it refuses the messages that
+// matter. On win32 another thread's queue cannot be searched: a plain post.
+enum class Posting { kAlways, kUnlessWaiting };
+bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lParam,
+                       Posting posting = Posting::kAlways);
+bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam,
+                       Posting posting = Posting::kAlways);
 // A window of the calling thread that only receives posted messages.
 Window messageWindowCreate();
 void messageWindowDestroy(Window w);

@@ -163,4 +163,25 @@ TEST(MessageQueue, IsBoundedLikeAWindowsThreadQueue) {
   EXPECT_TRUE(p::postThreadMessage(me, kSecond, 0, 0)) << "a taken message makes room";
   drain();
 }
+
+// A change notification the thread never takes waits once: repeats of it cannot fill
+// the queue, so the progress posted after 20,000 of them still arrives; a notification
+// with other parameters, or one posted after the first was taken, is queued.
+TEST(MessageQueue, AWaitingNotificationIsNotQueuedAgain) {
+  drain();
+  const uint32_t me = p::currentThreadId();
+  const auto once = p::Posting::kUnlessWaiting;
+  for (int i = 0; i < 20000; ++i) ASSERT_TRUE(p::postThreadMessage(me, kSecond, 1, 0, once));
+  ASSERT_TRUE(p::postThreadMessage(me, kSecond, 2, 0, once));
+  ASSERT_TRUE(p::postThreadMessage(me, kFirst, 100, 1));
+  p::Message m;
+  ASSERT_TRUE(p::messagePeek(&m, kFirst));
+  EXPECT_EQ(m.wParam, 100u);
+  int waiting = 0;
+  while (p::messagePeek(&m, kSecond)) ++waiting;
+  EXPECT_EQ(waiting, 2) << "one of each reason";
+  ASSERT_TRUE(p::postThreadMessage(me, kSecond, 1, 0, once));
+  EXPECT_TRUE(p::messagePeek(&m, kSecond)) << "taken, then posted again";
+  drain();
+}
 #endif

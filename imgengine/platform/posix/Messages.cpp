@@ -48,6 +48,13 @@ class MessageRing {
     --count_;
     return m;
   }
+  bool contains(const Message& m) {
+    for (size_t i = 0; i < count_; ++i) {
+      const Message& q = at(i);
+      if (q.window == m.window && q.message == m.message && q.wParam == m.wParam && q.lParam == m.lParam) return true;
+    }
+    return false;
+  }
   // Removes and answers the oldest message of this kind; the others keep their order.
   bool takeFirst(uint32_t message, Message* out) {
     for (size_t i = 0; i < count_; ++i) {
@@ -123,9 +130,10 @@ std::shared_ptr<Queue> ownQueue() {
 // post to a full queue fails, so messages a thread never takes cannot grow it without end.
 constexpr size_t kQueueLimit = 10000;
 
-bool post(const std::shared_ptr<Queue>& q, const Message& msg) {
+bool post(const std::shared_ptr<Queue>& q, const Message& msg, Posting posting) {
   if (!q) return false;
   std::lock_guard<std::mutex> g(q->m);
+  if (posting == Posting::kUnlessWaiting && q->items.contains(msg)) return true;
   if (q->items.size() >= kQueueLimit) return false;
   q->items.pushBack(msg);
   q->cv.notify_all();
@@ -154,7 +162,7 @@ void runDueTimers(Queue& q, std::unique_lock<std::mutex>& lock) {
 
 }  // namespace
 
-bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lParam, Posting posting) {
   std::shared_ptr<Queue> q;
   {
     std::lock_guard<std::mutex> g(g_registryLock);
@@ -162,10 +170,10 @@ bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lP
     auto it = g_registry->windows.find(w);
     if (it != g_registry->windows.end()) q = it->second.lock();
   }
-  return post(q, Message{w, message, wParam, lParam});
+  return post(q, Message{w, message, wParam, lParam}, posting);
 }
 
-bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam, Posting posting) {
   std::shared_ptr<Queue> q;
   {
     std::lock_guard<std::mutex> g(g_registryLock);
@@ -173,7 +181,7 @@ bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, in
     auto it = g_registry->threads.find(threadId);
     if (it != g_registry->threads.end()) q = it->second;
   }
-  return post(q, Message{nullptr, message, wParam, lParam});
+  return post(q, Message{nullptr, message, wParam, lParam}, posting);
 }
 
 Window messageWindowCreate() {

@@ -63,11 +63,11 @@ Message taken(const MSG& msg) { return Message{msg.hwnd, msg.message, msg.wParam
 
 }  // namespace
 
-bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+bool postWindowMessage(Window w, uint32_t message, uintptr_t wParam, intptr_t lParam, Posting) {
   return PostMessageA(static_cast<HWND>(w), message, wParam, lParam) != 0;
 }
 
-bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+bool postThreadMessage(uint32_t threadId, uint32_t message, uintptr_t wParam, intptr_t lParam, Posting) {
   return PostThreadMessageA(threadId, message, wParam, lParam) != 0;
 }
 
