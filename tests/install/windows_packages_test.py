@@ -27,6 +27,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -58,7 +59,10 @@ def run(command, env=None, cwd=None, timeout=600):
 
 def msi_table(msi, table):
     """The rows of one table of an installer, as dictionaries by column name."""
-    code, out = run(["msiinfo", "export", msi, table])
+    # msiinfo writes a table's binary streams (the Icon table's icons) into a folder
+    # named after it in the current one: a folder of its own, thrown away.
+    with tempfile.TemporaryDirectory() as scratch:
+        code, out = run(["msiinfo", "export", os.path.abspath(msi), table], cwd=scratch)
     lines = out.splitlines()
     if code != 0 or len(lines) < 3:
         return []
