@@ -10,6 +10,7 @@ injected faults: its trace counts what velsim did, and it replays like a clean o
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -116,6 +117,23 @@ with tempfile.TemporaryDirectory() as work:
                              "--out", os.path.join(work, key + "-recorded"))
         traces[key + "-document"] = document
         check(code == 0 and os.path.exists(traces[key]), "recorded a capture over simulated %s: %d" % (key, code))
+
+    # tshark (an independent reader) reads every record of each recording, and with our
+    # dissector names the commands.
+    tshark = shutil.which("tshark")
+    lua = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wireshark", "imgengine.lua")
+    for key in ("capture", "serial", "usb") if tshark else ():
+        stats = subprocess.run([velcli, "--json", "trace", "stats", traces[key]], capture_output=True, text=True,
+                               timeout=120)
+        records = json.loads(stats.stdout).get("records") if stats.returncode == 0 else None
+        frames = subprocess.run([tshark, "-r", traces[key], "-T", "fields", "-e", "frame.number"],
+                                capture_output=True, text=True, timeout=120)
+        decoded = subprocess.run([tshark, "-X", "lua_script:" + lua, "-r", traces[key], "-V"], capture_output=True,
+                                 text=True, timeout=120)
+        check(frames.returncode == 0 and records and len(frames.stdout.split()) == records and
+              "Command: Capture" in decoded.stdout,
+              "%s: tshark reads %d frames of %s records and names the capture" %
+              (key, len(frames.stdout.split()), records))
 
     # Replays: the same commands get the same answers.
     for key in ("capture", "serial", "usb"):

@@ -77,6 +77,12 @@ local function packets(tvb, tree, usb, inbound)
       local len = rshift(h, 6)
       local t = tree:add(tvb(at, math.min(4 + len, n - at)), string.format("Message port %d seq %d len %d",
                          band(h, 0xF), band(rshift(h, 4), 3), len))
+      -- The host writes a command's message whole; the imager's header and payload come apart.
+      if band(h, 0xF) == 1 and len > 0 and n - at > 4 then
+        local name = commands[tvb(at + 4, 1):uint()]
+        if name and len == 1 and tvb(at + 4, 1):uint() <= 1 then name = name .. " or an acknowledgement byte" end
+        if name then t:add(f.command, tvb(at + 4, 1), name):set_text("Command: " .. name) end
+      end
       at = at + 4 + len
     else
       local head = tvb(at + 2, 2):le_uint()
