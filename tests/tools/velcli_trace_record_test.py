@@ -142,6 +142,19 @@ def shown(path):
     return r.returncode, items
 
 
+# The dissector's names of the kinds and line event bits are those of ImgEngineTrace.h, in its order.
+header = open(os.path.join(source, "imgengine", "include", "ImgEngineTrace.h")).read()
+lua = open(dissector).read()
+kinds = {int(v): n for n, v in re.findall(r"VEL_TRACE_(\w+) = (\d+),?\s*/\*", header)}
+lua_kinds = {int(v): n for v, n in re.findall(r'\[(\d+)\] = "([^"]+)"', lua.split("local commands")[0])}
+bits = [int(v, 16) for v in re.findall(r"#define VEL_TRACE_LINE_\w+ 0x([0-9A-Fa-f]+)", header)]
+lua_bits = re.search(r"local lineBits = \{([^}]*)\}", lua)
+check(sorted(kinds) == sorted(lua_kinds) == list(range(1, 9)) and
+      all(lua_kinds[k].replace(" ", "_").upper() == kinds[k] for k in kinds) and
+      bits == [1 << i for i in range(len(bits))] and lua_bits and lua_bits.group(1).count('"') == 2 * len(bits),
+      "the dissector's kinds %s and %d line bits are the header's %s, %s" %
+      (lua_kinds, lua_bits.group(1).count('"') // 2 if lua_bits else 0, kinds, bits))
+
 with tempfile.TemporaryDirectory() as work:
     sim = Velsim()
     env = dict(os.environ, VEL_HOST_SETTINGS=os.path.join(work, "host-settings"), VEL_SERIAL_PORT_7=sim.url,
