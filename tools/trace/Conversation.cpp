@@ -588,13 +588,7 @@ Conversation readConversation(const uint8_t* data, size_t size, bool withExchang
     link->finish(lastTime);
     commandChannel(c, static_cast<size_t>(&link - &links[0]), *link, withExchanges);
     eventChannel(c, static_cast<size_t>(&link - &links[0]), *link, withExchanges);
-    const LinkCounters& k = link->counters();
-    LinkCounters& t = c.counters;
-    t.bytesIn += k.bytesIn, t.bytesOut += k.bytesOut, t.packetsIn += k.packetsIn, t.packetsOut += k.packetsOut;
-    t.acksIn += k.acksIn, t.acksOut += k.acksOut, t.retransmissions += k.retransmissions;
-    t.outOfSequence += k.outOfSequence, t.resynchronisations += k.resynchronisations;
-    t.portResets += k.portResets, t.crcErrors += k.crcErrors, t.framingLost += k.framingLost;
-    t.unframedBytes += k.unframedBytes;
+    for (const CounterField& f : kCounterFields) c.counters.*f.member += link->counters().*f.member;
   }
   std::stable_sort(c.items.begin(), c.items.end(), [](const Item& a, const Item& b) { return a.timeUs < b.timeUs; });
   std::stable_sort(c.exchanges.begin(), c.exchanges.end(),

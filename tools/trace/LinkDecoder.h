@@ -62,6 +62,28 @@ struct LinkCounters {
   uint64_t unframedBytes = 0;
 };
 
+// Each counter with its key and its label, in the order trace stats gives them.
+struct CounterField {
+  const char* key;
+  const char* label;
+  uint64_t LinkCounters::*member;
+};
+inline constexpr CounterField kCounterFields[] = {
+    {"bytesOut", "bytes host to imager", &LinkCounters::bytesOut},
+    {"bytesIn", "bytes imager to host", &LinkCounters::bytesIn},
+    {"packetsOut", "packets host to imager", &LinkCounters::packetsOut},
+    {"packetsIn", "packets imager to host", &LinkCounters::packetsIn},
+    {"acksOut", "acknowledgements out", &LinkCounters::acksOut},
+    {"acksIn", "acknowledgements in", &LinkCounters::acksIn},
+    {"retransmissions", "retransmissions", &LinkCounters::retransmissions},
+    {"outOfSequence", "out of sequence", &LinkCounters::outOfSequence},
+    {"resynchronisations", "resynchronisations", &LinkCounters::resynchronisations},
+    {"portResets", "port resets", &LinkCounters::portResets},
+    {"crcErrors", "CRC errors", &LinkCounters::crcErrors},
+    {"framingLost", "framing lost", &LinkCounters::framingLost},
+    {"unframedBytes", "bytes outside framing", &LinkCounters::unframedBytes},
+};
+
 enum class Framing { kPacket, kDirect };
 
 class LinkDecoder {

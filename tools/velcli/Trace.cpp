@@ -60,19 +60,8 @@ void show(const trace::Conversation& c, bool json) {
 void stats(const trace::Conversation& c, Report& report) {
   const trace::LinkCounters& k = c.counters;
   Json& s = report.root()["stats"];
-  report.put(s, "bytesOut", "bytes host to imager", static_cast<long long>(k.bytesOut));
-  report.put(s, "bytesIn", "bytes imager to host", static_cast<long long>(k.bytesIn));
-  report.put(s, "packetsOut", "packets host to imager", static_cast<long long>(k.packetsOut));
-  report.put(s, "packetsIn", "packets imager to host", static_cast<long long>(k.packetsIn));
-  report.put(s, "acksOut", "acknowledgements out", static_cast<long long>(k.acksOut));
-  report.put(s, "acksIn", "acknowledgements in", static_cast<long long>(k.acksIn));
-  report.put(s, "retransmissions", "retransmissions", static_cast<long long>(k.retransmissions));
-  report.put(s, "outOfSequence", "out of sequence", static_cast<long long>(k.outOfSequence));
-  report.put(s, "resynchronisations", "resynchronisations", static_cast<long long>(k.resynchronisations));
-  report.put(s, "portResets", "port resets", static_cast<long long>(k.portResets));
-  report.put(s, "crcErrors", "CRC errors", static_cast<long long>(k.crcErrors));
-  report.put(s, "framingLost", "framing lost", static_cast<long long>(k.framingLost));
-  report.put(s, "unframedBytes", "bytes outside framing", static_cast<long long>(k.unframedBytes));
+  for (const trace::CounterField& f : trace::kCounterFields)
+    report.put(s, f.key, f.label, static_cast<long long>(k.*f.member));
   Json& commands = s["commands"];
   commands = Json::array();
   if (!report.json()) std::printf("%-28s %7s %12s %12s\n", "command", "count", "median ms", "p99 ms");
